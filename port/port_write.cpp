@@ -1,0 +1,16 @@
+#include "port/port_write.h"
+
+namespace kelvane {
+
+void PortWriter::WritePortByte(std::int32_t portAddr, std::uint32_t antValue) const {
+    const auto value = static_cast<std::uint8_t>(antValue & 0xFFu);
+    const auto port = static_cast<std::uint16_t>(static_cast<std::uint32_t>(portAddr) & 0xFFFFu);
+    if (m_bNT) {
+        const auto out = binding_.Slot<DriverOutPBFn>(kDriverOutPB);
+        if (binding_.handle && out) out(port, value);
+    } else if (outByte_) {
+        outByte_(port, value);
+    }
+}
+
+}  // namespace kelvane

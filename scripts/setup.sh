@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on a fresh Debian machine. Idempotent.
+set -euo pipefail
+source "$(dirname "$0")/lib/common.sh"
+
+packages=(cmake g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
+          g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth xdotool
+          imagemagick locales procps)
+
+SUDO=
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    say "adding the i386 architecture for wine32"
+    $SUDO dpkg --add-architecture i386
+    need_update=1
+fi
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    say "installing: ${missing[*]}"
+    $SUDO apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+elif [ -n "${need_update:-}" ]; then
+    $SUDO apt-get update -q
+fi
+
+# The conversion tests run in a comma-decimal locale.
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+    say "generating the de_DE.UTF-8 locale"
+    $SUDO localedef -i de_DE -f UTF-8 de_DE.UTF-8
+fi
+
+# A fresh prefix takes 10-15 s and its first program can miss RPC services: warm it once.
+if [ ! -f "$WINEPREFIX/.kelvane-ready" ]; then
+    say "creating the Wine prefix $WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 || true
+    wineserver -w
+    touch "$WINEPREFIX/.kelvane-ready"
+fi

@@ -1,0 +1,15 @@
+#pragma once
+// The few file operations whose portable forms are not enough; one backend per OS.
+
+#include <cstdio>
+#include <string>
+
+namespace kelvane::fileio {
+
+// Opened so that no other program can read or write it meanwhile, where the OS can say so.
+std::FILE* OpenExclusive(const std::string& path, const char* mode);
+bool FlushToDisk(std::FILE* file);
+// Atomically replaces `to` with `from` (same directory).
+bool ReplaceWith(const std::string& from, const std::string& to);
+
+}  // namespace kelvane::fileio

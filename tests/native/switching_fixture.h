@@ -1,0 +1,67 @@
+#pragma once
+// A core wired to a scripted view and a recording port, as the main window wires it.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/switcher_core.h"
+
+namespace kelvane::testing {
+
+using PortWrite = std::pair<std::uint16_t, std::uint8_t>;
+
+inline std::vector<PortWrite>& RecordedWrites() {
+    static std::vector<PortWrite> writes;
+    return writes;
+}
+inline void RecordOut(std::uint16_t port, std::uint8_t value) { RecordedWrites().emplace_back(port, value); }
+
+// Controls as the user sees them; Read/WriteControls move them like data exchange.
+class FakeView : public SwitcherView {
+public:
+    explicit FakeView(SwitcherCore& core) : core_(core) {
+        bandSelector = core.m_bandAntenna;
+    }
+    void ReadControls() override {
+        core_.m_bAuto = autoBox;
+        core_.m_bandAntenna = bandSelector;
+    }
+    void WriteControls() override {
+        autoBox = core_.m_bAuto;
+        bandSelector = core_.m_bandAntenna;
+    }
+    std::string GetFrequencyText() override { return freqText; }
+    void ShowCurrentAntenna(int a) override { nowSelection = a; }
+    int GetCurrentAntennaSelection() override { return nowSelection; }
+
+    int autoBox = 1;
+    std::array<std::int32_t, kBandCount> bandSelector{};
+    std::string freqText;
+    int nowSelection = -1;
+
+private:
+    SwitcherCore& core_;
+};
+
+struct Station {
+    BandTable bands;
+    PortDriverBinding binding;
+    PortWriter port{binding, &RecordOut};
+    SwitcherCore core{bands, port};
+    FakeView view{core};
+
+    Station() {
+        RecordedWrites().clear();
+        core.AttachView(&view);
+    }
+    // The field's change notification: every keystroke runs the match.
+    void Type(const std::string& text) {
+        view.freqText = text;
+        core.MatchFrequency();
+    }
+};
+
+}  // namespace kelvane::testing
