@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Builds both presets and runs every test: native under ASan/UBSan, Windows under
-# Wine in Xvfb, and the settings fuzzer for a bounded time.
+# Wine in Xvfb, and the fuzzers for a bounded time.
 set -euo pipefail
 source "$(dirname "$0")/lib/common.sh"
 cd "$ROOT"
 
-FUZZ_SECONDS=${KELVANE_FUZZ_SECONDS:-60}
+FUZZ_SECONDS=${KELVANE_FUZZ_SECONDS:-40}  # per target
 
 "$ROOT/scripts/setup.sh"
 
@@ -19,26 +19,39 @@ cmake --build --preset win32
 
 status=0
 say "native tests"
-ctest --preset native || status=1
+ctest --preset native 2>&1 | tee "$ROOT/build/ctest-native.log" || status=1
 
 say "Windows tests under Wine"
-xvfb-run -a -s '-screen 0 1024x768x24' "$ROOT/scripts/lib/wine-session.sh" ctest --preset win32 || status=1
+xvfb-run -a -s '-screen 0 1024x768x24' "$ROOT/scripts/lib/wine-session.sh" ctest --preset win32 2>&1 \
+    | tee "$ROOT/build/ctest-win32.log" || status=1
 
-say "settings fuzzer (${FUZZ_SECONDS}s)"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
-corpus=$ROOT/build/fuzz/corpus-settings
-mkdir -p "$corpus"
-cp -n "$ROOT"/tests/fuzz/corpus/settings/* "$corpus"/
-if "$ROOT/build/fuzz/tests/fuzz/fuzz_settings" -max_total_time="$FUZZ_SECONDS" -print_final_stats=1 \
-        -artifact_prefix="$ROOT/build/fuzz/" "$corpus" >"$ROOT/build/fuzz/fuzz_settings.log" 2>&1; then
-    grep -E 'stat::number_of_executed_units' "$ROOT/build/fuzz/fuzz_settings.log" || true
-    echo "fuzz_settings: no crash"
-else
-    tail -40 "$ROOT/build/fuzz/fuzz_settings.log"
-    echo "fuzz_settings: CRASH (see build/fuzz/)"
-    status=1
-fi
+for target in settings ctext; do
+    say "fuzzing $target (${FUZZ_SECONDS}s)"
+    corpus=$ROOT/build/fuzz/corpus-$target
+    mkdir -p "$corpus"
+    cp -n "$ROOT/tests/fuzz/corpus/$target"/* "$corpus"/
+    log=$ROOT/build/fuzz/fuzz_$target.log
+    if "$ROOT/build/fuzz/tests/fuzz/fuzz_$target" -max_total_time="$FUZZ_SECONDS" -print_final_stats=1 \
+            -artifact_prefix="$ROOT/build/fuzz/$target-" "$corpus" >"$log" 2>&1; then
+        echo "fuzz_$target: $(grep -oE 'number_of_executed_units: *[0-9]+' "$log" | grep -oE '[0-9]+$') runs, no crash"
+    else
+        tail -40 "$log"
+        echo "fuzz_$target: CRASH (input saved in build/fuzz/)"
+        status=1
+    fi
+done
 
+# One closing line over both ctest runs.
+passed=0 failed=0
+for log in "$ROOT"/build/ctest-native.log "$ROOT"/build/ctest-win32.log; do
+    line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1 || true)
+    if [ -z "$line" ]; then status=1; continue; fi
+    f=$(sed -E 's/.*passed, ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")
+    n=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
+    passed=$((passed + n - f)) failed=$((failed + f))
+done
 [ $status -eq 0 ] && say "all tests passed" || say "SOME TESTS FAILED"
+echo "total: $passed passed, $failed failed"
 exit $status
