@@ -1,0 +1,10 @@
+#pragma once
+// Seams of port_driver.cpp that only tests reach.
+#include <windows.h>
+
+namespace kelvane::detail {
+
+using GetVersionExAFn = BOOL(WINAPI*)(OSVERSIONINFOA*);
+int DetectPlatform(GetVersionExAFn getVersion);
+
+}  // namespace kelvane::detail
