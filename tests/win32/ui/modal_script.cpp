@@ -1,0 +1,97 @@
+#include "modal_script.h"
+
+#include <gtest/gtest.h>
+
+#include <utility>
+
+#include "ui/win32/dialog.h"
+
+namespace kelvane::testing {
+namespace {
+
+thread_local ModalScript* t_script = nullptr;
+
+constexpr UINT kTickMs = 10;
+// Not a timing assertion: only a bound so that a window that never comes up
+// fails the test instead of hanging it.
+constexpr int kGiveUpTicks = 3000;
+
+struct Search {
+    const std::string* caption;
+    HWND found;
+};
+
+BOOL CALLBACK MatchCaption(HWND hwnd, LPARAM lParam) {
+    auto* search = reinterpret_cast<Search*>(lParam);
+    if (IsWindowVisible(hwnd) && IsWindowEnabled(hwnd) && GetWindowTextString(hwnd) == *search->caption) {
+        search->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK EndModal(HWND hwnd, LPARAM) {
+    if (IsWindowVisible(hwnd)) EndDialog(hwnd, IDABORT);
+    return TRUE;
+}
+
+}  // namespace
+
+HWND FindActiveWindow(const std::string& caption) {
+    Search search{&caption, nullptr};
+    EnumThreadWindows(GetCurrentThreadId(), MatchCaption, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::string MessageBoxText(HWND box) {
+    // The message text is the static control 0xFFFF of the box.
+    return GetWindowTextString(GetDlgItem(box, 0xFFFF));
+}
+
+ModalScript::ModalScript() : outer_(t_script) {
+    t_script = this;
+    timer_ = SetTimer(nullptr, 0, kTickMs, Tick);
+}
+
+ModalScript::~ModalScript() {
+    KillTimer(nullptr, timer_);
+    t_script = outer_;
+    EXPECT_TRUE(steps_.empty()) << "step never ran: " << (steps_.empty() ? "" : steps_.front().what);
+}
+
+ModalScript& ModalScript::On(const std::string& caption, Action action) {
+    return When("window \"" + caption + "\"", [caption] { return FindActiveWindow(caption); }, std::move(action));
+}
+
+ModalScript& ModalScript::When(std::string what, Finder find, Action action) {
+    steps_.push_back({std::move(what), std::move(find), std::move(action)});
+    return *this;
+}
+
+void CALLBACK ModalScript::Tick(HWND, UINT, UINT_PTR, DWORD) {
+    if (t_script) t_script->RunDue();
+}
+
+void ModalScript::RunDue() {
+    if (steps_.empty()) return;
+    const HWND hwnd = steps_.front().find();
+    if (!hwnd) {
+        if (++idleTicks_ > kGiveUpTicks) GiveUp();
+        return;
+    }
+    idleTicks_ = 0;
+    // Taken off first: an action may open a modal window whose loop ticks
+    // here again and must see the next step.
+    Step step = std::move(steps_.front());
+    steps_.pop_front();
+    step.action(hwnd);
+}
+
+void ModalScript::GiveUp() {
+    ADD_FAILURE() << "gave up waiting for " << steps_.front().what;
+    failed_ = true;
+    steps_.clear();
+    EnumThreadWindows(GetCurrentThreadId(), EndModal, 0);
+}
+
+}  // namespace kelvane::testing

@@ -1,0 +1,60 @@
+#pragma once
+// What the dialog tests share: control access as a user acts, a recording
+// port platform, and a scratch working directory for the settings file.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ui/win32/switcher_dlg.h"
+
+namespace kelvane::testing {
+
+inline HWND Item(HWND dlg, int id) { return GetDlgItem(dlg, id); }
+std::string Text(HWND dlg, int id);
+// Replaces a field's text one typed character at a time, as the keyboard
+// would: each character raises its own change notification.
+void Type(HWND dlg, int id, const std::string& text);
+// Clears a field with the Delete key.
+void Clear(HWND dlg, int id);
+// A click that is handled once the current action returns (the click may
+// open a modal window, which the script then meets as its next step).
+void Click(HWND dlg, int id);
+// A key pressed in a control: it goes through the dialog's own key handling.
+void PressKey(HWND ctrl, UINT vk);
+int Selection(HWND dlg, int comboId);
+std::vector<std::string> ListItems(HWND dlg, int comboId);
+bool HasFocus(HWND dlg, int id);
+
+// The port side of the main window, recording instead of reaching hardware.
+struct PortRecorder {
+    using Write = std::pair<std::uint16_t, std::uint8_t>;
+    static inline std::vector<Write> writes;
+    static inline std::vector<std::string> events;
+    static inline int isNT = 1;
+    static inline int bindResult = 1;
+    static inline PortDriverBinding binding;
+
+    static void Reset();
+    static PortPlatform Platform();
+};
+
+// Each test starts in an empty working directory of its own, where the
+// switcher reads and writes its settings file.
+class ScratchDirTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    bool SettingsFileExists() const;
+    std::string dir_;
+
+private:
+    std::string previous_;
+};
+
+}  // namespace kelvane::testing
