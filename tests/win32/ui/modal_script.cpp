@@ -73,7 +73,12 @@ void CALLBACK ModalScript::Tick(HWND, UINT, UINT_PTR, DWORD) {
 }
 
 void ModalScript::RunDue() {
-    if (steps_.empty()) return;
+    if (steps_.empty()) {
+        // Ticks come only from a modal loop: one still running long after the
+        // last step is a window the test expected to close.
+        if (++idleTicks_ > kGiveUpTicks) GiveUp();
+        return;
+    }
     const HWND hwnd = steps_.front().find();
     if (!hwnd) {
         if (++idleTicks_ > kGiveUpTicks) GiveUp();
@@ -88,7 +93,9 @@ void ModalScript::RunDue() {
 }
 
 void ModalScript::GiveUp() {
-    ADD_FAILURE() << "gave up waiting for " << steps_.front().what;
+    ADD_FAILURE() << "gave up waiting for "
+                  << (steps_.empty() ? std::string("the windows to close") : steps_.front().what);
+    idleTicks_ = 0;
     failed_ = true;
     steps_.clear();
     EnumThreadWindows(GetCurrentThreadId(), EndModal, 0);
