@@ -67,6 +67,13 @@ Config ParseConfig(std::string_view text) {
                 config.problems.push_back(where + "empty journal path, keeping " + Quoted(config.journal));
             else
                 config.journal = value;
+        } else if (SameWord(key, "qpc")) {
+            if (SameWord(value, "on"))
+                config.qpc = true;
+            else if (SameWord(value, "off"))
+                config.qpc = false;
+            else
+                config.problems.push_back(where + "qpc takes on or off, got " + Quoted(value));
         } else {
             config.problems.push_back(where + "unknown key " + Quoted(key));
         }

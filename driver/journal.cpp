@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "driver/port_io.h"
+#include "tools/qpc_clock.h"
 
 namespace korvport {
 namespace {
@@ -16,7 +17,7 @@ std::string Hex(std::uint32_t value, int digits) {
 
 class JournalIo final : public PortIo {
 public:
-    explicit JournalIo(HANDLE file) : file_(file) {}
+    JournalIo(HANDLE file, bool qpc) : file_(file), qpc_(qpc) {}
     ~JournalIo() override { CloseHandle(file_); }
 
     void Write(const char* call, std::uint16_t port, std::uint32_t value, int bytes) override {
@@ -37,7 +38,10 @@ private:
     void Append(const char* call, const std::string& port, const std::string& value, const std::string& note) {
         SYSTEMTIME now;
         GetLocalTime(&now);
-        const std::string line = JournalLine(now, call, port.c_str(), value.c_str(), note) + "\n";
+        const unsigned long long counter = qpc_ ? kelvane::QpcMicroseconds() : 0;
+        std::string line = JournalLine(now, call, port.c_str(), value.c_str(), note);
+        if (qpc_) line += " qpc=" + std::to_string(counter);
+        line += '\n';
         // One unbuffered write per line: a reader tailing the file sees it at once.
         // A failed write (full disk, file gone) loses the line and nothing else.
         DWORD written = 0;
@@ -45,6 +49,7 @@ private:
     }
 
     HANDLE file_;
+    bool qpc_;
 };
 
 }  // namespace
@@ -59,7 +64,7 @@ std::string JournalLine(const SYSTEMTIME& t, const char* call, const char* port,
     return line;
 }
 
-std::unique_ptr<PortIo> OpenJournal(const std::string& path) {
+std::unique_ptr<PortIo> OpenJournal(const std::string& path, bool qpc) {
     // Append-only access makes every write land at the current end, even when
     // another process appends to the same journal.
     const HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -70,7 +75,7 @@ std::unique_ptr<PortIo> OpenJournal(const std::string& path) {
         CloseHandle(file);
         return nullptr;
     }
-    return std::make_unique<JournalIo>(file);
+    return std::make_unique<JournalIo>(file, qpc);
 }
 
 }  // namespace korvport

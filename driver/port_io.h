@@ -20,8 +20,9 @@ public:
     virtual void Note(const char* call, const std::string& text) = 0;
 };
 
-// Null when the journal file cannot be opened as an ordinary file.
-std::unique_ptr<PortIo> OpenJournal(const std::string& path);
+// Null when the journal file cannot be opened as an ordinary file. With `qpc`
+// every line ends in " qpc=<microseconds>" (tools/qpc_clock.h).
+std::unique_ptr<PortIo> OpenJournal(const std::string& path, bool qpc);
 // Null unless `dir` holds an inpout32.dll with Out32 and Inp32.
 std::unique_ptr<PortIo> OpenHardware(const std::string& dir);
 

@@ -1,5 +1,7 @@
 #include "tools/sim_host_object.h"
 
+#include "tools/qpc_clock.h"
+
 #include <cstdio>
 #include <string>
 
@@ -12,14 +14,7 @@ std::wstring Widen(const std::string& text) {
     return out;
 }
 
-unsigned long long NowMicroseconds() {
-    LARGE_INTEGER count, freq;
-    QueryPerformanceCounter(&count);
-    QueryPerformanceFrequency(&freq);
-    const auto c = static_cast<unsigned long long>(count.QuadPart);
-    const auto f = static_cast<unsigned long long>(freq.QuadPart);
-    return c / f * 1000000ull + c % f * 1000000ull / f;
-}
+unsigned long long NowMicroseconds() { return QpcMicroseconds(); }
 
 namespace {
 
@@ -107,6 +102,8 @@ HRESULT SimHostObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* p
         result->vt = VT_BSTR;
         result->bstrVal = ToBstr(value_.text);
         return result->bstrVal != nullptr ? S_OK : E_OUTOFMEMORY;
+    case Value::Empty:
+        return S_OK;  // VariantInit left it VT_EMPTY
     case Value::Fail:
         break;
     }

@@ -132,6 +132,48 @@ TEST(KorvPortDllJournal, ALaterRunAppendsToTheSameJournal) {
                                         "DriverOutPB 0x0278 0x01", "UnloadPortDriver - -"}));
 }
 
+// The counter stamp is what lets a benchmark set port writes against the
+// simulated host's "change" lines, so it must be QueryPerformanceCounter in
+// microseconds, taken at the call, after the line's usual fields.
+TEST(KorvPortDllJournal, QpcStampsAreMicrosecondsOfThePerformanceCounter) {
+    const auto nowUs = [] {
+        LARGE_INTEGER c, f;
+        QueryPerformanceCounter(&c);
+        QueryPerformanceFrequency(&f);
+        const auto n = static_cast<unsigned long long>(c.QuadPart), hz = static_cast<unsigned long long>(f.QuadPart);
+        return n / hz * 1000000ull + n % hz * 1000000ull / hz;
+    };
+    Driver d("backend=journal\nqpc=on\n");
+    ASSERT_TRUE(d.Ready());
+    const unsigned long long before = nowUs();
+    ASSERT_EQ(d.load("C:\\Radio\\"), 1);
+    d.outB(0x278, 0x08);
+    Sleep(20);
+    d.outB(0x278, 0x09);
+    d.unload();
+    const unsigned long long after = nowUs();
+
+    const std::vector<std::string> expected = {"LoadPortDriver - - backend=journal dir=C:\\Radio\\",
+                                               "DriverOutPB 0x0278 0x08", "DriverOutPB 0x0278 0x09",
+                                               "UnloadPortDriver - -"};
+    const auto lines = Untimed(ReadLines(d.dir / "KorvPortDll.log"));
+    ASSERT_EQ(lines.size(), expected.size());
+    const std::regex stamped(R"((.*) qpc=(\d+))");
+    std::vector<unsigned long long> stamps;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(lines[i], m, stamped)) << lines[i];
+        EXPECT_EQ(m[1].str(), expected[i]);
+        stamps.push_back(std::stoull(m[2].str()));
+    }
+    EXPECT_LE(before, stamps.front());
+    EXPECT_LE(stamps.back(), after);
+    for (std::size_t i = 1; i < stamps.size(); ++i) EXPECT_LE(stamps[i - 1], stamps[i]);
+    // The sleep between the two writes shows in the stamps: microseconds, not ticks or milliseconds.
+    EXPECT_GE(stamps[2] - stamps[1], 15000u);
+    EXPECT_LT(stamps[2] - stamps[1], 2000000u);
+}
+
 // What the config says and what LoadPortDriver makes of it. Problems a journal
 // can carry are written there; anything else refuses, so the program warns.
 TEST(KorvPortDllConfig, GoodBadAndOddFiles) {
@@ -157,6 +199,11 @@ TEST(KorvPortDllConfig, GoodBadAndOddFiles) {
          1,
          "KorvPortDll.log",
          {"config - - KorvPortDll.cfg file longer than 65536 bytes; the rest was ignored"}},
+        {"backend=journal\nqpc=maybe\n",
+         1,
+         "KorvPortDll.log",
+         {"config - - KorvPortDll.cfg line 2: qpc takes on or off, got \"maybe\""}},
+        {"backend=journal\n qpc = ON \nQPC=Off\n", 1, "KorvPortDll.log", {}},  // the last word counts
         {"backend=bogus\n", 0, "", {}},
         {"backend=journal\njournal=missing\\j.log\n", 0, "", {}},
         {"backend=journal\njournal=NUL\n", 0, "", {}},  // a device could block; only files are journals
@@ -175,6 +222,8 @@ TEST(KorvPortDllConfig, GoodBadAndOddFiles) {
         const std::string journal = c.journal.find(':') != std::string::npos ? c.journal : d.dir / c.journal;
         auto lines = Untimed(ReadLines(journal));
         ASSERT_EQ(lines.size(), c.notes.size() + 3) << journal;  // notes, load, query, unload
+        // No case here ends with the counter stamp switched on.
+        for (const auto& line : lines) EXPECT_EQ(line.find(" qpc="), std::string::npos) << line;
         lines.resize(c.notes.size());
         EXPECT_EQ(lines, c.notes);
     }
