@@ -11,7 +11,7 @@ namespace kelvane::simhost {
 const char kUsage[] =
     "usage: KorvSimHost.exe --register | --unregister\n"
     "       KorvSimHost.exe [--window] [--freq HZ] [--quit-event NAME]\n"
-    "       KorvSimHost.exe --text STRING | --fail-read [--quit-event NAME]\n"
+    "       KorvSimHost.exe --text STRING | --empty | --fail-read [--quit-event NAME]\n"
     "       KorvSimHost.exe --script FILE | --steps HZ:MS[,HZ:MS...] [--repeat N] [--quit-event NAME]\n"
     "       KorvSimHost.exe --sweep [--period MS] [--repeat N] [--quit-event NAME]\n"
     "See tools/README.md.\n";
@@ -68,6 +68,7 @@ std::string Describe(const Value& value) {
     switch (value.kind) {
     case Value::Hertz: return "hz " + FormatNumber(value.hertz);
     case Value::Text: return "text " + value.text;
+    case Value::Empty: return "empty";
     case Value::Fail: break;
     }
     return "fail";
@@ -158,6 +159,9 @@ bool ParseOptions(const std::vector<std::string>& args, Options& out, std::strin
             ++sources;
             out.value.kind = Value::Text;
             out.value.text = arg;
+        } else if (opt == "--empty") {
+            ++sources;
+            out.value.kind = Value::Empty;
         } else if (opt == "--fail-read") {
             ++sources;
             out.value.kind = Value::Fail;
@@ -197,7 +201,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& out, std::strin
         }
     }
 
-    if (sources > 1) error = "give one of --freq, --text, --fail-read, --script, --steps, --sweep";
+    if (sources > 1) error = "give one of --freq, --text, --empty, --fail-read, --script, --steps, --sweep";
     else if (sources == 0 && !out.window) error = "nothing to serve";
     else if (out.window && sources == 1 && !fixedValue) error = "--window takes only --freq";
     else if (periodGiven && !sweep) error = "--period belongs to --sweep";

@@ -13,7 +13,7 @@ enum class Mode { Help, Register, Unregister, Serve };
 
 // What a frequency read returns.
 struct Value {
-    enum Kind { Hertz, Text, Fail } kind = Hertz;
+    enum Kind { Hertz, Text, Empty, Fail } kind = Hertz;
     double hertz = 0.0;
     std::string text;  // served as a string, for values that may not convert
 };
@@ -41,6 +41,8 @@ bool ParseStepList(std::string_view text, std::vector<Step>& steps, std::string&
 // The centre of each default band in turn.
 std::vector<Step> SweepSteps(std::uint32_t periodMs);
 
+// Hertz as --freq and the steps take them: a decimal number, or nan, inf and
+// -inf, which a misbehaving host may serve. Beyond a double's range is refused.
 bool ParseNumber(std::string_view text, double& value);
 // Shortest fixed-notation text that reads back as the same double.
 std::string FormatNumber(double value);
