@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <cmath>
+
 #include "core/ctext.h"
 
 namespace kelvane {
@@ -56,6 +58,9 @@ void HostLink::PollHost() {
     }
 
     const double kHz = hertz * 0.001;
+    // NaN and infinities are no frequency, like 0: their text ("nan", "inf")
+    // would read back as 0 kHz and switch to whatever band holds 0.
+    if (!std::isfinite(kHz)) return;
     // Set on every tick, changed or not, so the port is rewritten while the host
     // stays inside a band.
     if (view_.IsAutoOn() != 0 && kHz != 0.0) view_.SetFrequencyText(FormatKHz(kHz));

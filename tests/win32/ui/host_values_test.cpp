@@ -1,0 +1,169 @@
+// The main window polling a host that serves hostile values: the simulated
+// host in its own process, reached over COM as the program reaches it.
+
+#include <windows.h>
+#include <ole2.h>
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "core/ctext.h"
+#include "host/dispatch_driver.h"
+#include "modal_script.h"
+#include "settings/settings_file.h"
+#include "sim_host_process.h"
+#include "ui/win32/resource.h"
+#include "ui_test.h"
+
+namespace kelvane::testing {
+namespace {
+
+using Writes = std::vector<PortRecorder::Write>;
+
+constexpr char kMain[] = "Antenna switcher";
+// Typed before the polls that count; left alone, it stays.
+constexpr char kEarlier[] = "3550.000";
+// How many reads the host must have answered after kEarlier was typed.
+constexpr double kPolls = 3;
+
+// Property 3 of the running host: how many frequency reads it has answered.
+double HostReadCount() {
+    CLSID clsid;
+    IUnknown* running = nullptr;
+    IDispatch* dispatch = nullptr;
+    if (FAILED(CLSIDFromProgID(kHostProgId, &clsid)) || FAILED(GetActiveObject(clsid, nullptr, &running)))
+        return -1;
+    running->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch));
+    running->Release();
+    DispatchDriver host;
+    host.AttachDispatch(dispatch);
+    try {
+        return host.GetPropertyR8(3);
+    } catch (const DispatchError&) {
+        return -1;
+    }
+}
+
+enum class Outcome {
+    kSwitches,     // the field shows the text and the band's antenna is written
+    kShowsOnly,    // the field shows the text, which lies in no band
+    kLeavesField,  // no frequency: the field keeps what it had, the link stays
+    kEndsRun,      // a failed read: the run ends by itself and saves
+};
+
+struct HostValueCase {
+    const char* args;
+    Outcome outcome;
+    std::string field;  // for kSwitches and kShowsOnly
+};
+
+// 1e300 Hz is 1e297 kHz: "%.3f" spells it out in 298 digits.
+std::string HugeKHzText() { return FormatKHz(1e300 * 0.001); }
+
+class HostValues : public ScratchDirTest {
+protected:
+    void TearDown() override {
+        dlg.reset();
+        ScratchDirTest::TearDown();
+    }
+    BandTable bands;
+    std::optional<CSwitcherDlg> dlg;
+};
+
+// Band 9 is moved to -1..1 kHz, where every text that does not read as a
+// number lands (atof gives 0), and so do the "1.#INF" and "-1.#IND" some C
+// libraries print for infinities and NaN. A value outside every band must
+// write nothing there either.
+TEST_F(HostValues, EachValueSwitchesOnlyInABandAndTheWindowStillAnswers) {
+    const HostValueCase cases[] = {
+        {"--freq 14000000", Outcome::kSwitches, "14000.000"},
+        {"--text 14000000", Outcome::kSwitches, "14000.000"},
+        {"--freq -7000000", Outcome::kShowsOnly, "-7000.000"},
+        {"--freq 1e300", Outcome::kShowsOnly, HugeKHzText()},
+        {"--freq -1e300", Outcome::kShowsOnly, std::string("-").append(HugeKHzText())},
+        {"--freq nan", Outcome::kLeavesField, ""},
+        {"--freq inf", Outcome::kLeavesField, ""},
+        {"--freq -inf", Outcome::kLeavesField, ""},
+        {"--empty", Outcome::kLeavesField, ""},
+        {"--freq 0", Outcome::kLeavesField, ""},
+        {"--text abc", Outcome::kEndsRun, ""},
+        {"--text 1e400", Outcome::kEndsRun, ""},
+        {"--fail-read", Outcome::kEndsRun, ""},
+    };
+    ASSERT_EQ(HugeKHzText().size(), 298u + 4u);
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        std::remove(kSettingsFileName);
+        SimHostProcess host(c.args);
+        ASSERT_TRUE(host.WaitForLine("ready")) << host.Transcript();
+        BandTable table;
+        table.low[9] = -1;
+        table.high[9] = 1;
+        PortRecorder::Reset();
+        dlg.emplace(table, PortRecorder::Platform());
+        ModalScript script;
+
+        if (c.outcome == Outcome::kEndsRun) {
+            EXPECT_EQ(dlg->DoModal(), IDOK) << "ended by the link at its first read";
+            EXPECT_EQ(dlg->m_host.m_bConnected, 0);
+            EXPECT_FALSE(dlg->m_host.HoldsObject());
+            EXPECT_EQ(PortRecorder::writes, Writes{});
+            dlg.reset();
+            EXPECT_TRUE(SettingsFileExists()) << "saved on the way out";
+            continue;
+        }
+
+        double readsBefore = -1;
+        bool reading = false;  // COM pumps messages: a nested tick must not read again
+        script.On(kMain, [&](HWND w) {
+            SetDlgItemTextA(w, IDC_FREQ, kEarlier);
+            PortRecorder::writes.clear();
+            reading = true;
+            readsBefore = HostReadCount();
+            reading = false;
+        });
+        script.When(
+            "three more reads answered",
+            [&]() -> HWND {
+                if (reading || readsBefore < 0) return nullptr;
+                reading = true;
+                const double reads = HostReadCount();
+                reading = false;
+                return reads >= readsBefore + kPolls ? FindActiveWindow(kMain) : nullptr;
+            },
+            [&](HWND w) {
+                const Writes inBand(PortRecorder::writes.size(), {0x278, 0x01});
+                switch (c.outcome) {
+                case Outcome::kSwitches:
+                    EXPECT_EQ(Text(w, IDC_FREQ), c.field);
+                    EXPECT_GE(PortRecorder::writes.size(), 2u) << "written on every poll";
+                    EXPECT_EQ(PortRecorder::writes, inBand);
+                    EXPECT_EQ(Selection(w, IDC_NOW_ANTENNA), 0);
+                    break;
+                case Outcome::kShowsOnly:
+                    EXPECT_EQ(Text(w, IDC_FREQ), c.field);
+                    EXPECT_EQ(CAtof(Text(w, IDC_FREQ)), dlg->m_core.m_freqKHz);
+                    EXPECT_EQ(PortRecorder::writes, Writes{});
+                    break;
+                case Outcome::kLeavesField:
+                case Outcome::kEndsRun:
+                    EXPECT_EQ(Text(w, IDC_FREQ), kEarlier);
+                    EXPECT_EQ(PortRecorder::writes, Writes{});
+                    break;
+                }
+                EXPECT_EQ(dlg->m_host.m_bConnected, 1) << "still attached";
+                // Still answering the user: a typed frequency in a band switches at once.
+                PortRecorder::writes.clear();
+                SetDlgItemTextA(w, IDC_FREQ, "7100");
+                EXPECT_EQ(PortRecorder::writes, (Writes{{0x278, 0x01}}));
+                Click(w, IDCANCEL);
+            });
+        EXPECT_EQ(dlg->DoModal(), IDCANCEL);
+        dlg.reset();
+    }
+}
+
+}  // namespace
+}  // namespace kelvane::testing
