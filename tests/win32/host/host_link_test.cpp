@@ -5,6 +5,7 @@
 #include <ole2.h>
 
 #include "host/host_link.h"
+#include "running_host.h"
 #include "sim_host_process.h"
 #include "switching_fixture.h"
 
@@ -50,20 +51,6 @@ public:
     int runEnds = 0;
     int textsSet = 0;
 };
-
-// How many frequency reads the running host has answered (its property 3).
-double HostReadCount() {
-    CLSID clsid;
-    IUnknown* running = nullptr;
-    IDispatch* dispatch = nullptr;
-    if (FAILED(CLSIDFromProgID(kHostProgId, &clsid)) || FAILED(GetActiveObject(clsid, nullptr, &running)))
-        return -1;
-    running->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch));
-    running->Release();
-    DispatchDriver host;
-    host.AttachDispatch(dispatch);
-    return host.GetPropertyR8(3);
-}
 
 struct Usage {
     std::uintptr_t nextHandle = 0;

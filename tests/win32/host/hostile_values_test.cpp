@@ -11,6 +11,7 @@
 
 #include "host/dispatch_driver.h"
 #include "host/host_link.h"
+#include "running_host.h"
 #include "sim_host_process.h"
 #include "tools/sim_host_options.h"
 
@@ -25,18 +26,6 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Same value, NaN included (NaN never equals itself).
 bool SameDouble(double a, double b) { return (std::isnan(a) && std::isnan(b)) || a == b; }
-
-// The running host's IDispatch, attached the way the switcher attaches.
-IDispatch* RunningHost() {
-    CLSID clsid;
-    IUnknown* running = nullptr;
-    IDispatch* dispatch = nullptr;
-    if (FAILED(CLSIDFromProgID(kHostProgId, &clsid)) || FAILED(GetActiveObject(clsid, nullptr, &running)))
-        return nullptr;
-    running->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch));
-    running->Release();
-    return dispatch;
-}
 
 }  // namespace
 

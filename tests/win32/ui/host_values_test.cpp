@@ -1,16 +1,13 @@
 // The main window polling a host that serves hostile values: the simulated
 // host in its own process, reached over COM as the program reaches it.
 
-#include <windows.h>
-#include <ole2.h>
-
 #include <cstdio>
 #include <optional>
 #include <string>
 
 #include "core/ctext.h"
-#include "host/dispatch_driver.h"
 #include "modal_script.h"
+#include "running_host.h"
 #include "settings/settings_file.h"
 #include "sim_host_process.h"
 #include "ui/win32/resource.h"
@@ -26,24 +23,6 @@ constexpr char kMain[] = "Antenna switcher";
 constexpr char kEarlier[] = "3550.000";
 // How many reads the host must have answered after kEarlier was typed.
 constexpr double kPolls = 3;
-
-// Property 3 of the running host: how many frequency reads it has answered.
-double HostReadCount() {
-    CLSID clsid;
-    IUnknown* running = nullptr;
-    IDispatch* dispatch = nullptr;
-    if (FAILED(CLSIDFromProgID(kHostProgId, &clsid)) || FAILED(GetActiveObject(clsid, nullptr, &running)))
-        return -1;
-    running->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch));
-    running->Release();
-    DispatchDriver host;
-    host.AttachDispatch(dispatch);
-    try {
-        return host.GetPropertyR8(3);
-    } catch (const DispatchError&) {
-        return -1;
-    }
-}
 
 enum class Outcome {
     kSwitches,     // the field shows the text and the band's antenna is written
