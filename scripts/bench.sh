@@ -164,14 +164,15 @@ phase_latency_cpu() {
 
 # ---- 3: memory and handles over many ticks -----------------------------------
 
-probe() {  # LABEL TICKS PID: one row of figures
-    local label=$1 ticks=$2 pid=$3 api
+probe() {  # LABEL TICKS PID HOSTPID: one row of figures
+    local label=$1 ticks=$2 pid=$3 hostpid=$4 api
     api=$(wine bench_probe.exe KelvaneFast.exe 2>/dev/null | tr -d '\r' | tr '\n' ' ')
     local rss priv fds
     rss=$(awk '/^VmRSS:/ { print $2 }' "/proc/$pid/status")
     priv=$(awk '/^Private_(Clean|Dirty):/ { s += $2 } END { print s }' "/proc/$pid/smaps_rollup")
     fds=$(ls "/proc/$pid/fd" | wc -l)
-    echo "$label ticks=$ticks $api linux_rss_kb=$rss linux_private_kb=$priv linux_fds=$fds"
+    echo "$label ticks=$ticks $api linux_rss_kb=$rss linux_private_kb=$priv linux_fds=$fds" \
+         "cpu_ms=$(cpu_ms_stat "$pid") cpu_sched_ms=$(cpu_ms_sched "$pid") host_cpu_ms=$(cpu_ms_stat "$hostpid")"
 }
 
 phase_memory() {
@@ -194,7 +195,7 @@ phase_memory() {
             kill -0 "$sw" 2>/dev/null || { echo "bench: the fast switcher ended early" >&2; return 1; }
             sleep 0.2
         done
-        probe "after" "$(out_count ports.log)" "$sw"
+        probe "after" "$(out_count ports.log)" "$sw" "$host"
         [ "$mark" != "$TICKS" ] || break
     done > memory.txt
     local end; end=$(now_ns)
