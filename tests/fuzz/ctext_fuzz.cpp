@@ -48,12 +48,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::int32_t hex = 12345;
     char* end = nullptr;
-    errno = 0;
-    const unsigned long long magnitude = std::strtoull(z.c_str(), &end, 16);
+    std::strtoull(z.c_str(), &end, 16);
     const bool scanned = CScanHex(z, hex);
     Check(scanned == (end != z.c_str()));
     if (!scanned) Check(hex == 12345);
-    if (scanned && errno == 0 && magnitude <= 0xFFFFFFFFull) Check(static_cast<std::uint32_t>(hex) == magnitude);
+    if (scanned) {
+        // strtoull negates in 64 bits, where ours saturates the digits at 32
+        // bits first: compare the digits' own value, then apply the sign.
+        const char* p = z.c_str();
+        while (*p && std::strchr(" \t\n\v\f\r", *p)) ++p;
+        const bool negative = *p == '-';
+        if (*p == '-' || *p == '+') ++p;
+        errno = 0;
+        const unsigned long long digits = std::strtoull(p, nullptr, 16);
+        if (errno == 0 && digits <= 0xFFFFFFFFull) {
+            const auto expected = static_cast<std::uint32_t>(negative ? 0u - digits : digits);
+            Check(static_cast<std::uint32_t>(hex) == expected);
+        } else {
+            Check(static_cast<std::uint32_t>(hex) == (negative ? 1u : 0xFFFFFFFFu));
+        }
+    }
 
     std::int32_t field = 0;
     if (ParseSignedField(s, field)) {

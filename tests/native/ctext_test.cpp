@@ -66,6 +66,8 @@ TEST(CScanHex, FollowsPercentXOrLeavesTheValue) {
         {"3BC", true, 956}, {"3bc", true, 956}, {" 0x278", true, 0x278}, {"0X1f", true, 31},
         {"-5", true, -5}, {"+10", true, 16}, {"ffffffff", true, -1}, {"123456789", true, -1},
         {"0x", true, 0}, {"0xg", true, 0}, {"12z", true, 0x12},
+        // Digits beyond 32 bits saturate before the sign, whatever they would give in 64.
+        {"-1FFFFFFFF", true, 1}, {"-FFFFFFFFFFF7FFF7", true, 1},
         {"xyz", false, 77}, {"", false, 77}, {"  ", false, 77}, {"-", false, 77}, {"x1", false, 77},
     };
     for (const auto& c : cases) {
