@@ -48,7 +48,7 @@ TEST_F(Application, OleFailureIsReportedAndNothingElseRuns) {
 TEST_F(Application, RunsTheSwitcherInTheCLocaleAndSavesAtTheEnd) {
     std::string locale;
     ModalScript script;
-    script.On("Antenna switcher", [&](HWND w) {
+    script.On(kMainTitle, [&](HWND w) {
         locale = std::setlocale(LC_ALL, nullptr);
         PressKey(Item(w, IDC_FREQ), VK_ESCAPE);
     });

@@ -3,7 +3,6 @@
 
 #include <fstream>
 #include <iterator>
-#include <optional>
 #include <string>
 
 #include "modal_script.h"
@@ -15,26 +14,16 @@
 namespace kelvane::testing {
 namespace {
 
-using Writes = std::vector<PortRecorder::Write>;
-
-constexpr char kMain[] = "Antenna switcher";
-
-class WithHost : public ScratchDirTest {
+class WithHost : public SwitcherWindowTest {
 protected:
-    void TearDown() override {
-        dlg.reset();
-        ScratchDirTest::TearDown();
-    }
     // The main window once its frequency field shows `text`.
     static ModalScript::Finder FieldShows(const std::string& text) {
         return [text] {
-            const HWND w = FindActiveWindow(kMain);
+            const HWND w = FindActiveWindow(kMainTitle);
             return w && Text(w, IDC_FREQ) == text ? w : nullptr;
         };
     }
 
-    BandTable bands;
-    std::optional<CSwitcherDlg> dlg;
     ModalScript script;
 };
 
@@ -72,7 +61,7 @@ TEST_F(WithHost, PollingGoesOnUnderConfigAndTheEndWaitsForIt) {
     script.When(
         "the switcher ended behind Config",
         [] {
-            const HWND main = FindWindowA(nullptr, kMain);
+            const HWND main = FindWindowA(nullptr, kMainTitle);
             return main && !IsWindowVisible(main) ? FindActiveWindow("Config") : nullptr;
         },
         [&](HWND config) {

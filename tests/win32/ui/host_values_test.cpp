@@ -2,7 +2,6 @@
 // host in its own process, reached over COM as the program reaches it.
 
 #include <cstdio>
-#include <optional>
 #include <string>
 
 #include "core/ctext.h"
@@ -16,9 +15,6 @@
 namespace kelvane::testing {
 namespace {
 
-using Writes = std::vector<PortRecorder::Write>;
-
-constexpr char kMain[] = "Antenna switcher";
 // Typed before the polls that count; left alone, it stays.
 constexpr char kEarlier[] = "3550.000";
 // How many reads the host must have answered after kEarlier was typed.
@@ -40,15 +36,7 @@ struct HostValueCase {
 // 1e300 Hz is 1e297 kHz: "%.3f" spells it out in 298 digits.
 std::string HugeKHzText() { return FormatKHz(1e300 * 0.001); }
 
-class HostValues : public ScratchDirTest {
-protected:
-    void TearDown() override {
-        dlg.reset();
-        ScratchDirTest::TearDown();
-    }
-    BandTable bands;
-    std::optional<CSwitcherDlg> dlg;
-};
+class HostValues : public SwitcherWindowTest {};
 
 // Band 9 is moved to -1..1 kHz, where every text that does not read as a
 // number lands (atof gives 0), and so do the "1.#INF" and "-1.#IND" some C
@@ -96,7 +84,7 @@ TEST_F(HostValues, EachValueSwitchesOnlyInABandAndTheWindowStillAnswers) {
 
         double readsBefore = -1;
         bool reading = false;  // COM pumps messages: a nested tick must not read again
-        script.On(kMain, [&](HWND w) {
+        script.On(kMainTitle, [&](HWND w) {
             SetDlgItemTextA(w, IDC_FREQ, kEarlier);
             PortRecorder::writes.clear();
             reading = true;
@@ -110,7 +98,7 @@ TEST_F(HostValues, EachValueSwitchesOnlyInABandAndTheWindowStillAnswers) {
                 reading = true;
                 const double reads = HostReadCount();
                 reading = false;
-                return reads >= readsBefore + kPolls ? FindActiveWindow(kMain) : nullptr;
+                return reads >= readsBefore + kPolls ? FindActiveWindow(kMainTitle) : nullptr;
             },
             [&](HWND w) {
                 const Writes inBand(PortRecorder::writes.size(), {0x278, 0x01});

@@ -16,9 +16,6 @@
 namespace kelvane::testing {
 namespace {
 
-using Writes = std::vector<PortRecorder::Write>;
-
-constexpr char kMain[] = "Antenna switcher";
 constexpr char kIntegerMessage[] = "Please enter an integer.";
 constexpr char kPositiveMessage[] = "Please enter a positive integer.";
 
@@ -90,7 +87,7 @@ TEST_F(FrequencyField, SwitchesOnlyWhenTheTextReadsAsAFrequencyInABand) {
         {"7,100", -1},   // a comma ends the number at 7
         {"+14000", 4},
     };
-    script.On(kMain, [&](HWND w) {
+    script.On(kMainTitle, [&](HWND w) {
         for (const auto& c : cases) {
             SCOPED_TRACE(c.text.size() > 40 ? c.text.substr(0, 40) + "... (" + std::to_string(c.text.size()) + ")"
                                             : c.text);

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,22 +16,13 @@
 namespace kelvane::testing {
 namespace {
 
-using Writes = std::vector<PortRecorder::Write>;
-
-constexpr char kMain[] = "Antenna switcher";
-
-class MainWindow : public ScratchDirTest {
+class MainWindow : public SwitcherWindowTest {
 protected:
     // Band r sends antenna r, so every band has its own byte (1 << r).
     void AssignBandsToTheirOwnAntennas() {
         SwitcherTables tables;
         for (int r = 0; r < kBandCount; ++r) tables.m_bandAntenna[r] = r;
         std::ofstream(kSettingsFileName, std::ios::binary) << SerializeSettings(tables, BandTable{});
-    }
-    // The window object saves on destruction: before leaving the scratch directory.
-    void TearDown() override {
-        dlg.reset();
-        ScratchDirTest::TearDown();
     }
     CSwitcherDlg& Open() {
         dlg.emplace(bands, PortRecorder::Platform());
@@ -43,8 +33,6 @@ protected:
         return {std::istreambuf_iterator<char>(in), {}};
     }
 
-    BandTable bands;
-    std::optional<CSwitcherDlg> dlg;
     ModalScript script;
 };
 
@@ -53,7 +41,7 @@ bool AutoChecked(HWND w) { return SendMessageA(Item(w, IDC_AUTO), BM_GETCHECK, 0
 TEST_F(MainWindow, OpensWithTheTablesAutoOnAndCloseFocused) {
     bands.name[2] = "40 m";
     Open();
-    script.On(kMain, [&](HWND w) {
+    script.On(kMainTitle, [&](HWND w) {
         EXPECT_TRUE(AutoChecked(w));
         EXPECT_TRUE(HasFocus(w, IDCANCEL));
         EXPECT_EQ(Selection(w, IDC_NOW_ANTENNA), -1) << "nothing shown as current before the first switch";
@@ -75,7 +63,7 @@ TEST_F(MainWindow, OpensWithTheTablesAutoOnAndCloseFocused) {
 
 TEST_F(MainWindow, SystemMenuEndsWithTheAboutItem) {
     Open();
-    script.On(kMain, [&](HWND w) {
+    script.On(kMainTitle, [&](HWND w) {
         const HMENU menu = GetSystemMenu(w, FALSE);
         const int count = GetMenuItemCount(menu);
         ASSERT_GE(count, 2);
@@ -91,14 +79,14 @@ TEST_F(MainWindow, SystemMenuEndsWithTheAboutItem) {
         EXPECT_NE(SaveWindowPng(about, "about"), "");
         Click(about, IDOK);
     });
-    script.On(kMain, [&](HWND w) { Click(w, IDCANCEL); });
+    script.On(kMainTitle, [&](HWND w) { Click(w, IDCANCEL); });
     EXPECT_EQ(dlg->DoModal(), IDCANCEL);
 }
 
 TEST_F(MainWindow, TypedFrequencySwitchesAtEachKeystroke) {
     AssignBandsToTheirOwnAntennas();
     Open();
-    script.On(kMain, [&](HWND w) {
+    script.On(kMainTitle, [&](HWND w) {
         struct Step {
             const char* text;
             Writes writes;  // in order, since the previous step
@@ -131,13 +119,13 @@ TEST_F(MainWindow, TypedFrequencySwitchesAtEachKeystroke) {
 
 TEST_F(MainWindow, EnterInAFieldDoesNothing) {
     Open();
-    script.On(kMain, [&](HWND w) {
+    script.On(kMainTitle, [&](HWND w) {
         SetFocus(Item(w, IDC_FREQ));
         Type(w, IDC_FREQ, "3600");
         PressKey(Item(w, IDC_FREQ), VK_RETURN);
     });
     // Posted keys are handled before the next tick; the window must still be there.
-    script.On(kMain, [&](HWND w) {
+    script.On(kMainTitle, [&](HWND w) {
         EXPECT_EQ(PortRecorder::writes, (Writes{{0x278, 0x01}})) << "only 3600 itself lies in a band";
         Click(w, IDCANCEL);
     });
@@ -146,7 +134,7 @@ TEST_F(MainWindow, EnterInAFieldDoesNothing) {
 
 TEST_F(MainWindow, EnterRightAfterOpeningClicksCloseAndSaves) {
     Open();
-    script.On(kMain, [&](HWND w) {
+    script.On(kMainTitle, [&](HWND w) {
         ASSERT_TRUE(HasFocus(w, IDCANCEL));
         PressKey(GetFocus(), VK_RETURN);
     });
@@ -158,8 +146,8 @@ TEST_F(MainWindow, EnterRightAfterOpeningClicksCloseAndSaves) {
 
 TEST_F(MainWindow, EscapeClosesAndSavesTheAssignment) {
     Open();
-    script.On(kMain, [&](HWND w) { PressKey(Item(w, IDC_BAND_ANTENNA1 + 4), VK_DOWN); });
-    script.On(kMain, [&](HWND w) { PressKey(Item(w, IDC_FREQ), VK_ESCAPE); });
+    script.On(kMainTitle, [&](HWND w) { PressKey(Item(w, IDC_BAND_ANTENNA1 + 4), VK_DOWN); });
+    script.On(kMainTitle, [&](HWND w) { PressKey(Item(w, IDC_FREQ), VK_ESCAPE); });
     EXPECT_EQ(dlg->DoModal(), IDCANCEL);
     dlg.reset();
     SwitcherTables saved;
@@ -171,11 +159,11 @@ TEST_F(MainWindow, EscapeClosesAndSavesTheAssignment) {
 TEST_F(MainWindow, ManualChoiceClearsAutoButTypedFrequenciesStillSwitch) {
     AssignBandsToTheirOwnAntennas();
     Open();
-    script.On(kMain, [&](HWND w) {
+    script.On(kMainTitle, [&](HWND w) {
         SendMessageA(Item(w, IDC_NOW_ANTENNA), CB_SETCURSEL, 2, 0);
         PressKey(Item(w, IDC_NOW_ANTENNA), VK_DOWN);
     });
-    script.On(kMain, [&](HWND w) {
+    script.On(kMainTitle, [&](HWND w) {
         EXPECT_EQ(Selection(w, IDC_NOW_ANTENNA), 3);
         EXPECT_EQ(PortRecorder::writes, (Writes{{0x278, 0x08}}));
         EXPECT_FALSE(AutoChecked(w));
@@ -185,7 +173,7 @@ TEST_F(MainWindow, ManualChoiceClearsAutoButTypedFrequenciesStillSwitch) {
         EXPECT_EQ(PortRecorder::writes.back(), (PortRecorder::Write{0x278, 0x40}));
         Click(w, IDC_AUTO);
     });
-    script.On(kMain, [&](HWND w) {
+    script.On(kMainTitle, [&](HWND w) {
         EXPECT_TRUE(AutoChecked(w));
         EXPECT_EQ(dlg->IsAutoOn(), 1);
         EXPECT_EQ(PortRecorder::writes.size(), 2u) << "checking Auto outputs nothing";
@@ -197,13 +185,13 @@ TEST_F(MainWindow, ManualChoiceClearsAutoButTypedFrequenciesStillSwitch) {
 TEST_F(MainWindow, ChangedBandSelectorRematchesAtOnce) {
     AssignBandsToTheirOwnAntennas();
     Open();
-    script.On(kMain, [&](HWND w) {
+    script.On(kMainTitle, [&](HWND w) {
         SetDlgItemTextA(w, IDC_FREQ, "14100");
         PortRecorder::writes.clear();
         PressKey(Item(w, IDC_BAND_ANTENNA1 + 4), VK_DOWN);  // 20 m: antenna 5 to 6
         PressKey(Item(w, IDC_BAND_ANTENNA1 + 1), VK_DOWN);  // 80 m: not where we are
     });
-    script.On(kMain, [&](HWND w) {
+    script.On(kMainTitle, [&](HWND w) {
         EXPECT_EQ(Selection(w, IDC_BAND_ANTENNA1 + 4), 5);
         EXPECT_EQ(PortRecorder::writes, (Writes{{0x278, 0x20}, {0x278, 0x20}}));
         EXPECT_EQ(Selection(w, IDC_NOW_ANTENNA), 5);
@@ -220,7 +208,7 @@ TEST_F(MainWindow, ChangedBandSelectorRematchesAtOnce) {
 
 TEST_F(MainWindow, ConfirmedConfigTakesEffectAtTheNextSwitchAndBlanksCurrent) {
     Open();
-    script.On(kMain, [&](HWND w) {
+    script.On(kMainTitle, [&](HWND w) {
         SetDlgItemTextA(w, IDC_FREQ, "7100");
         EXPECT_EQ(Selection(w, IDC_NOW_ANTENNA), 0);
         Click(w, IDC_CONFIG);
@@ -232,7 +220,7 @@ TEST_F(MainWindow, ConfirmedConfigTakesEffectAtTheNextSwitchAndBlanksCurrent) {
         SetDlgItemTextA(w, IDC_ANT_VALUE1, "511");
         Click(w, IDOK);
     });
-    script.On(kMain, [&](HWND w) {
+    script.On(kMainTitle, [&](HWND w) {
         EXPECT_EQ(PortRecorder::writes, (Writes{{0x278, 0x01}})) << "nothing written by the dialog";
         EXPECT_EQ(Selection(w, IDC_NOW_ANTENNA), -1);
         EXPECT_EQ(ListItems(w, IDC_NOW_ANTENNA).front(), "Beam");
@@ -247,7 +235,7 @@ TEST_F(MainWindow, ConfirmedConfigTakesEffectAtTheNextSwitchAndBlanksCurrent) {
 
 TEST_F(MainWindow, CancelledConfigLeavesTheTablesAlone) {
     Open();
-    script.On(kMain, [&](HWND w) {
+    script.On(kMainTitle, [&](HWND w) {
         SetDlgItemTextA(w, IDC_FREQ, "3700");
         Click(w, IDC_CONFIG);
     });
@@ -257,7 +245,7 @@ TEST_F(MainWindow, CancelledConfigLeavesTheTablesAlone) {
         SetDlgItemTextA(w, IDC_ANT_VALUE1, "9");
         Click(w, IDCANCEL);
     });
-    script.On(kMain, [&](HWND w) {
+    script.On(kMainTitle, [&](HWND w) {
         EXPECT_EQ(Selection(w, IDC_NOW_ANTENNA), 0) << "no refresh after Cancel";
         EXPECT_EQ(ListItems(w, IDC_NOW_ANTENNA).front(), "Ant #1");
         SetDlgItemTextA(w, IDC_FREQ, "3750");
@@ -273,7 +261,7 @@ TEST_F(MainWindow, CancelledConfigLeavesTheTablesAlone) {
 TEST_F(MainWindow, BandsConfirmedUnderACancelledConfigApplyButShowOldNames) {
     AssignBandsToTheirOwnAntennas();
     Open();
-    script.On(kMain, [&](HWND w) { Click(w, IDC_CONFIG); });
+    script.On(kMainTitle, [&](HWND w) { Click(w, IDC_CONFIG); });
     script.On("Config", [&](HWND w) { Click(w, IDC_BANDS); });
     script.On("Bands", [&](HWND w) {
         SetDlgItemTextA(w, IDC_BAND_EDIT_NAME1 + 2, "40 m");
@@ -281,7 +269,7 @@ TEST_F(MainWindow, BandsConfirmedUnderACancelledConfigApplyButShowOldNames) {
         Click(w, IDOK);
     });
     script.On("Config", [&](HWND w) { Click(w, IDCANCEL); });
-    script.On(kMain, [&](HWND w) {
+    script.On(kMainTitle, [&](HWND w) {
         EXPECT_EQ(Text(w, IDC_BAND_NAME1 + 2), "40m") << "rows refresh only after a confirmed Config";
         SetDlgItemTextA(w, IDC_FREQ, "7050");
         EXPECT_TRUE(PortRecorder::writes.empty()) << "7050 is below the new lower edge";
@@ -301,7 +289,7 @@ TEST_F(MainWindow, BandsConfirmedUnderACancelledConfigApplyButShowOldNames) {
 
 TEST_F(MainWindow, IconsAndDragIconAreTheProgramIcon) {
     Open();
-    script.On(kMain, [&](HWND w) {
+    script.On(kMainTitle, [&](HWND w) {
         const auto big = reinterpret_cast<HICON>(SendMessageA(w, WM_GETICON, ICON_BIG, 0));
         const auto small = reinterpret_cast<HICON>(SendMessageA(w, WM_GETICON, ICON_SMALL, 0));
         ASSERT_NE(big, nullptr);
@@ -328,7 +316,7 @@ TEST_F(MainWindow, IconsAndDragIconAreTheProgramIcon) {
 TEST_F(MainWindow, HostLinkViewDrivesTheFieldAndEndsTheRun) {
     AssignBandsToTheirOwnAntennas();
     Open();
-    script.On(kMain, [&](HWND w) {
+    script.On(kMainTitle, [&](HWND w) {
         dlg->SetFrequencyText("28500.000");
         EXPECT_EQ(Text(w, IDC_FREQ), "28500.000");
         EXPECT_EQ(PortRecorder::writes, (Writes{{0x278, 0x00}})) << "antenna 9 defaults to 0";
@@ -361,7 +349,7 @@ TEST_F(MainWindow, PortDriverIsBoundOnNtAndUnboundBeforeTheSave) {
         std::remove(kSettingsFileName);
         Open();
         ModalScript run;
-        run.On(kMain, [&](HWND w) {
+        run.On(kMainTitle, [&](HWND w) {
             SetDlgItemTextA(w, IDC_FREQ, "1800");
             Click(w, IDCANCEL);
         });

@@ -59,7 +59,7 @@ TEST(Templates, MainWindow) {
     // Built and checked without a run of its own: only the template matters here.
     CSwitcherDlg dlg(bands, PortRecorder::Platform());
     ModalScript script;
-    script.On("Antenna switcher", [&](HWND w) {
+    script.On(kMainTitle, [&](HWND w) {
         const DWORD style = static_cast<DWORD>(GetWindowLongA(w, GWL_STYLE));
         EXPECT_TRUE(style & WS_MINIMIZEBOX);
         EXPECT_TRUE(style & WS_SYSMENU);

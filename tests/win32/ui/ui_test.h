@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,6 +15,8 @@
 #include "ui/win32/switcher_dlg.h"
 
 namespace kelvane::testing {
+
+inline constexpr char kMainTitle[] = "Antenna switcher";
 
 inline HWND Item(HWND dlg, int id) { return GetDlgItem(dlg, id); }
 std::string Text(HWND dlg, int id);
@@ -43,6 +46,7 @@ struct PortRecorder {
     static void Reset();
     static PortPlatform Platform();
 };
+using Writes = std::vector<PortRecorder::Write>;
 
 // Each test starts in an empty working directory of its own, where the
 // switcher reads and writes its settings file.
@@ -55,6 +59,18 @@ protected:
 
 private:
     std::string previous_;
+};
+
+// A main window object in the scratch directory. It saves on destruction, so
+// it goes before the directory is left.
+class SwitcherWindowTest : public ScratchDirTest {
+protected:
+    void TearDown() override {
+        dlg.reset();
+        ScratchDirTest::TearDown();
+    }
+    BandTable bands;
+    std::optional<CSwitcherDlg> dlg;
 };
 
 }  // namespace kelvane::testing
