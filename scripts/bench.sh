@@ -249,9 +249,8 @@ cmake --build "$BUILD" -j2 --target Kelvane KorvPortDll korv_sim_host KelvaneFas
 rm -rf "$WORK"
 for d in latency memory startup; do
     mkdir -p "$WORK/$d"
-    cp "$BUILD/Kelvane.exe" "$BUILD/KorvPortDll.dll" "$BUILD/KorvSimHost.exe" \
-       "$BUILD"/bench/KelvaneFast.exe "$BUILD"/bench/bench_idle.exe "$BUILD"/bench/bench_probe.exe "$WORK/$d/"
-    printf 'backend=journal\njournal=ports.log\nqpc=on\n' > "$WORK/$d/KorvPortDll.cfg"
+    install_journal_station "$BUILD" "$WORK/$d" qpc=on
+    cp "$BUILD"/bench/KelvaneFast.exe "$BUILD"/bench/bench_idle.exe "$BUILD"/bench/bench_probe.exe "$WORK/$d/"
     write_demo_station "$WORK/$d/Kelvaneer12.ini"
 done
 say "measuring (about $(( CHANGES / 2 + TICKS / 95 + RUNS * 4 + 30 )) s)"

@@ -89,8 +89,7 @@ if [ -n "${INNER:-}" ]; then inner; exit 0; fi
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 --target Kelvane KorvPortDll korv_sim_host
 mkdir -p "$DEMO"
-cp "$BIN/Kelvane.exe" "$BIN/KorvPortDll.dll" "$BIN/KorvSimHost.exe" "$DEMO/"
-printf 'backend=journal\njournal=ports.log\n' > "$DEMO/KorvPortDll.cfg"
+install_journal_station "$BIN" "$DEMO"
 # Written only when the demo directory has no settings yet, so changes made in
 # the demo are kept from run to run.
 [ -f "$DEMO/Kelvaneer12.ini" ] || write_demo_station "$DEMO/Kelvaneer12.ini"

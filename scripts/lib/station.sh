@@ -1,5 +1,6 @@
-# A settings file for demos and end-to-end tests: band i goes to antenna i, and
-# antenna i's byte is i + 1, so every band change shows as a different byte.
+# Station set-ups for the demo, the end-to-end tests and the benchmarks. The
+# settings file: band i goes to antenna i, and antenna i's byte is i + 1, so
+# every band change shows as a different byte.
 write_demo_station() {
     local file=$1 out="" v i
     le32() {
@@ -16,4 +17,13 @@ write_demo_station() {
              "17m beam" "15m beam" "12m vertical" "10m beam" "6m yagi" \
              160m 80m 40m 30m 20m 17m 15m 12m 10m 6m; do out+="$v\\000"; done
     printf "$out" > "$file"
+}
+
+# The program, its port-driver library with the journal backend (journal
+# ports.log; further config lines may follow) and the simulated host, copied
+# from build directory BIN into DIR.
+install_journal_station() {
+    local bin=$1 dir=$2; shift 2
+    cp "$bin/Kelvane.exe" "$bin/KorvPortDll.dll" "$bin/KorvSimHost.exe" "$dir/"
+    printf '%s\n' backend=journal journal=ports.log "$@" > "$dir/KorvPortDll.cfg"
 }

@@ -16,8 +16,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-cp "$bin/Kelvane.exe" "$bin/KorvPortDll.dll" "$bin/KorvSimHost.exe" "$work/"
-printf 'backend=journal\njournal=ports.log\n' > "$work/KorvPortDll.cfg"
+install_journal_station "$bin" "$work"
 : > "$work/ports.log"
 cd "$work"
 
