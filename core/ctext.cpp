@@ -9,9 +9,7 @@ namespace kelvane {
 namespace {
 
 // The C locale's isspace set; <cctype> would consult the process locale.
-constexpr bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+constexpr bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 constexpr int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -109,8 +107,7 @@ bool CScanHex(std::string_view s, std::int32_t& value) {
     std::size_t i = SkipBlanks(s);
     const bool negative = ReadSign(s, i);
     // "0x" not followed by a hex digit is the number 0, as strtoul reads it.
-    if (i + 2 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X') && HexDigit(s[i + 2]) >= 0)
-        i += 2;
+    if (i + 2 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X') && HexDigit(s[i + 2]) >= 0) i += 2;
     const std::size_t start = i;
     std::uint64_t magnitude = 0;
     for (; i < s.size() && HexDigit(s[i]) >= 0; ++i) {
@@ -127,8 +124,8 @@ bool CScanHex(std::string_view s, std::int32_t& value) {
 namespace {
 // A whole field: blanks, the number, blanks. Magnitude saturates one past the
 // limit so that an overflow is seen as out of range.
-bool ParseField(std::string_view s, bool allowMinus, std::uint64_t limitPositive,
-                std::uint64_t limitNegative, bool& negative, std::uint64_t& magnitude) {
+bool ParseField(std::string_view s, bool allowMinus, std::uint64_t limitPositive, std::uint64_t limitNegative,
+                bool& negative, std::uint64_t& magnitude) {
     std::size_t i = SkipBlanks(s);
     negative = false;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) {

@@ -28,9 +28,9 @@ bool CScanHex(std::string_view text, std::int32_t& value);
 bool ParseSignedField(std::string_view text, std::int32_t& value);
 bool ParseUnsignedField(std::string_view text, std::uint32_t& value);
 
-std::string FormatKHz(double kHz);            // "%.3f"
-std::string FormatInt(std::int32_t value);    // "%i"
+std::string FormatKHz(double kHz);                // "%.3f"
+std::string FormatInt(std::int32_t value);        // "%i"
 std::string FormatUnsigned(std::uint32_t value);  // "%u"
-std::string FormatHex03(std::int32_t value);  // "%03x"
+std::string FormatHex03(std::int32_t value);      // "%03x"
 
 }  // namespace kelvane

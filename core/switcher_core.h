@@ -16,7 +16,7 @@ public:
     virtual void ReadControls() = 0;
     virtual void WriteControls() = 0;
     virtual std::string GetFrequencyText() = 0;
-    virtual void ShowCurrentAntenna(int a) = 0;  // raises no selection event
+    virtual void ShowCurrentAntenna(int a) = 0;    // raises no selection event
     virtual int GetCurrentAntennaSelection() = 0;  // -1 when nothing is selected
 
 protected:

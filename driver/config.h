@@ -12,8 +12,8 @@ enum class Backend { Hardware, Journal, Unknown };
 struct Config {
     Backend backend = Backend::Hardware;
     std::string journal = "KorvPortDll.log";  // relative paths are taken from the library's directory
-    bool qpc = false;                          // journal lines also carry the performance counter
-    std::vector<std::string> problems;         // one readable sentence per line that was not understood
+    bool qpc = false;                         // journal lines also carry the performance counter
+    std::vector<std::string> problems;        // one readable sentence per line that was not understood
 };
 
 inline constexpr char kConfigFileName[] = "KorvPortDll.cfg";

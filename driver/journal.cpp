@@ -67,8 +67,9 @@ std::string JournalLine(const SYSTEMTIME& t, const char* call, const char* port,
 std::unique_ptr<PortIo> OpenJournal(const std::string& path, bool qpc) {
     // Append-only access makes every write land at the current end, even when
     // another process appends to the same journal.
-    const HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     // A pipe or a device could block a write for ever; only a disk file is safe.
     if (GetFileType(file) != FILE_TYPE_DISK) {

@@ -90,8 +90,8 @@ int __stdcall LoadPortDriver(const char* dir) {
     const std::string programDir = dir ? dir : "";
     switch (config.backend) {
     case korvport::Backend::Journal: {
-        auto journal = korvport::OpenJournal(IsAbsolute(config.journal) ? config.journal : own + config.journal,
-                                            config.qpc);
+        auto journal =
+            korvport::OpenJournal(IsAbsolute(config.journal) ? config.journal : own + config.journal, config.qpc);
         if (!journal) return 0;
         for (const auto& problem : config.problems)
             journal->Note("config", std::string(korvport::kConfigFileName) + " " + problem);

@@ -17,17 +17,18 @@ inline constexpr unsigned kHostTimerPeriodMs = KELVANE_BENCH_HOST_TIMER_PERIOD_M
 // What the link needs from the main window.
 class HostLinkView {
 public:
-    virtual int IsAutoOn() = 0;                               // the core's m_bAuto
-    virtual void SetFrequencyText(const std::string& text) = 0; // sets IDC_FREQ's text; its change notification runs MatchFrequency
-    virtual void StopHostTimer() = 0;                         // KillTimer(timer 1)
-    virtual void EndRun() = 0;                                // ends the main window's modal loop with IDOK
+    virtual int IsAutoOn() = 0;  // the core's m_bAuto
+    virtual void SetFrequencyText(
+        const std::string& text) = 0;  // sets IDC_FREQ's text; its change notification runs MatchFrequency
+    virtual void StopHostTimer() = 0;  // KillTimer(timer 1)
+    virtual void EndRun() = 0;         // ends the main window's modal loop with IDOK
 protected:
     ~HostLinkView() = default;
 };
 class HostLink {
 public:
     explicit HostLink(HostLinkView& view);
-    ~HostLink();                  // releases the host object if still held
+    ~HostLink();  // releases the host object if still held
     void OnHostTimer();
     int ConnectHost();
     void PollHost();
@@ -38,4 +39,4 @@ private:
     HostLinkView& view_;
     DispatchDriver host_;
 };
-}
+}  // namespace kelvane

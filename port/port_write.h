@@ -15,12 +15,21 @@ namespace kelvane {
 
 // The library's entry points, in slot order; the names are its export names.
 enum PortDriverSlot {
-    kLoadPortDriver, kIsPortDriverLoaded, kUnloadPortDriver, kDriverOutPB, kDriverOutPW,
-    kDriverOutPD, kDriverInPB, kDriverInPW, kDriverInPD, kDriverBeep, kPortDriverSlotCount
+    kLoadPortDriver,
+    kIsPortDriverLoaded,
+    kUnloadPortDriver,
+    kDriverOutPB,
+    kDriverOutPW,
+    kDriverOutPD,
+    kDriverInPB,
+    kDriverInPW,
+    kDriverInPD,
+    kDriverBeep,
+    kPortDriverSlotCount
 };
 inline constexpr std::array<const char*, kPortDriverSlotCount> kPortDriverExportNames = {
     "LoadPortDriver", "IsPortDriverLoaded", "UnloadPortDriver", "DriverOutPB", "DriverOutPW",
-    "DriverOutPD", "DriverInPB", "DriverInPW", "DriverInPD", "DriverBeep"};
+    "DriverOutPD",    "DriverInPB",         "DriverInPW",       "DriverInPD",  "DriverBeep"};
 
 using LoadPortDriverFn = int(KV_STDCALL*)(const char* dir);
 using UnloadPortDriverFn = void(KV_STDCALL*)();
@@ -34,7 +43,9 @@ struct PortDriverBinding {
     std::array<AnyProc, kPortDriverSlotCount> slots{};
 
     template <typename Fn>
-    Fn Slot(PortDriverSlot s) const { return reinterpret_cast<Fn>(slots[s]); }
+    Fn Slot(PortDriverSlot s) const {
+        return reinterpret_cast<Fn>(slots[s]);
+    }
 };
 
 // The byte-output instruction of the 9x family; tests and non-x86 builds replace it.

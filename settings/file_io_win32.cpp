@@ -9,7 +9,9 @@
 
 namespace kelvane::fileio {
 
-std::FILE* OpenExclusive(const std::string& path, const char* mode) { return ::_fsopen(path.c_str(), mode, _SH_DENYRW); }
+std::FILE* OpenExclusive(const std::string& path, const char* mode) {
+    return ::_fsopen(path.c_str(), mode, _SH_DENYRW);
+}
 
 bool FlushToDisk(std::FILE* file) { return std::fflush(file) == 0 && ::_commit(::_fileno(file)) == 0; }
 

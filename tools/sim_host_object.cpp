@@ -69,8 +69,10 @@ HRESULT SimHostObject::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, 
     if (names == nullptr || ids == nullptr) return E_POINTER;
     HRESULT hr = S_OK;
     for (UINT i = 0; i < count; ++i) {
-        if (lstrcmpiW(names[i], L"Frequency") == 0) ids[i] = kFrequencyDispId;
-        else if (lstrcmpiW(names[i], L"ReadCount") == 0) ids[i] = kReadCountDispId;
+        if (lstrcmpiW(names[i], L"Frequency") == 0)
+            ids[i] = kFrequencyDispId;
+        else if (lstrcmpiW(names[i], L"ReadCount") == 0)
+            ids[i] = kReadCountDispId;
         else {
             ids[i] = DISPID_UNKNOWN;
             hr = DISP_E_UNKNOWNNAME;
@@ -79,8 +81,8 @@ HRESULT SimHostObject::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, 
     return hr;
 }
 
-HRESULT SimHostObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                              EXCEPINFO* info, UINT*) {
+HRESULT SimHostObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* info,
+                              UINT*) {
     if (id != kFrequencyDispId && id != kReadCountDispId) return DISP_E_MEMBERNOTFOUND;
     if ((flags & DISPATCH_PROPERTYGET) == 0) return DISP_E_MEMBERNOTFOUND;
     if (params != nullptr && params->cArgs != 0) return DISP_E_BADPARAMCOUNT;

@@ -66,10 +66,14 @@ std::string FormatNumber(double value) {
 
 std::string Describe(const Value& value) {
     switch (value.kind) {
-    case Value::Hertz: return "hz " + FormatNumber(value.hertz);
-    case Value::Text: return "text " + value.text;
-    case Value::Empty: return "empty";
-    case Value::Fail: break;
+    case Value::Hertz:
+        return "hz " + FormatNumber(value.hertz);
+    case Value::Text:
+        return "text " + value.text;
+    case Value::Empty:
+        return "empty";
+    case Value::Fail:
+        break;
     }
     return "fail";
 }
@@ -201,11 +205,16 @@ bool ParseOptions(const std::vector<std::string>& args, Options& out, std::strin
         }
     }
 
-    if (sources > 1) error = "give one of --freq, --text, --empty, --fail-read, --script, --steps, --sweep";
-    else if (sources == 0 && !out.window) error = "nothing to serve";
-    else if (out.window && sources == 1 && !fixedValue) error = "--window takes only --freq";
-    else if (periodGiven && !sweep) error = "--period belongs to --sweep";
-    else if (repeatGiven && out.steps.empty() && !sweep) error = "--repeat belongs to --script, --steps or --sweep";
+    if (sources > 1)
+        error = "give one of --freq, --text, --empty, --fail-read, --script, --steps, --sweep";
+    else if (sources == 0 && !out.window)
+        error = "nothing to serve";
+    else if (out.window && sources == 1 && !fixedValue)
+        error = "--window takes only --freq";
+    else if (periodGiven && !sweep)
+        error = "--period belongs to --sweep";
+    else if (repeatGiven && out.steps.empty() && !sweep)
+        error = "--repeat belongs to --script, --steps or --sweep";
     if (!error.empty()) return false;
 
     if (sweep) out.steps = SweepSteps(period);

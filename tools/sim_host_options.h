@@ -25,11 +25,11 @@ struct Step {
 
 struct Options {
     Mode mode = Mode::Serve;
-    Value value;              // served until stopped when there are no steps
-    std::vector<Step> steps;  // served in turn; the host exits after the last
-    std::uint32_t repeat = 1; // rounds of the steps; 0 repeats until stopped
+    Value value;               // served until stopped when there are no steps
+    std::vector<Step> steps;   // served in turn; the host exits after the last
+    std::uint32_t repeat = 1;  // rounds of the steps; 0 repeats until stopped
     bool window = false;
-    std::string quitEvent;    // a named event that stops the host when set
+    std::string quitEvent;  // a named event that stops the host when set
 };
 
 bool ParseOptions(const std::vector<std::string>& args, Options& out, std::string& error);

@@ -63,8 +63,10 @@ bool RegisterHost(std::string& message) {
 bool UnregisterHost(std::string& message) {
     const std::wstring current = RegisteredClass();
     bool ok = true;
-    if (IsOurs(current)) ok = DeleteKey(kProgIdClsidKey) && DeleteKey(L"Korvel2.Application");
-    else if (!current.empty()) message = "Korvel2.Application is registered for " + Narrow(current) + "; left alone";
+    if (IsOurs(current))
+        ok = DeleteKey(kProgIdClsidKey) && DeleteKey(L"Korvel2.Application");
+    else if (!current.empty())
+        message = "Korvel2.Application is registered for " + Narrow(current) + "; left alone";
     ok = DeleteKey(kClassProgIdKey) && DeleteKey(kClassKey) && ok;
     if (!ok) message = "cannot remove the registration from HKEY_CLASSES_ROOT";
     return ok;

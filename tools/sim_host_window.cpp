@@ -43,11 +43,10 @@ void TakeTypedFrequency(HWND window, const WindowState& state) {
     SelectTyping(window);
 }
 
-HWND AddControl(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y, int w, int h,
-                int id) {
-    HWND control = CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, parent,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr),
-                                   nullptr);
+HWND AddControl(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y, int w, int h, int id) {
+    HWND control =
+        CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, parent,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), FALSE);
     return control;
 }
@@ -103,9 +102,9 @@ HWND CreateHostWindow(SimHostObject& object, double hertz) {
     RECT frame = {0, 0, 292, 72};
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
     AdjustWindowRect(&frame, style, FALSE);
-    HWND window = CreateWindowExW(0, kClassName, kWindowTitle, style, CW_USEDEFAULT, CW_USEDEFAULT,
-                                  frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
-                                  wc.hInstance, &state);
+    HWND window =
+        CreateWindowExW(0, kClassName, kWindowTitle, style, CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
+                        frame.bottom - frame.top, nullptr, nullptr, wc.hInstance, &state);
     if (window == nullptr) return nullptr;
     ShowWindow(window, SW_SHOWNORMAL);
     UpdateWindow(window);

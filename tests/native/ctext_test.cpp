@@ -19,26 +19,29 @@ TEST(CommaLocale, IsActiveSoTheConversionTestsMeanSomething) {
 }
 
 TEST(CAtof, FollowsTheCRules) {
-    const struct { const char* text; double expected; } cases[] = {
+    const struct {
+        const char* text;
+        double expected;
+    } cases[] = {
         {"7200.000", 7200.0},
         {"  14000 kHz", 14000.0},
         {"\t-3.5e2x", -350.0},
         {"+.5", 0.5},
         {"5.", 5.0},
-        {"1e", 1.0},       // exponent without digits is not part of the number
+        {"1e", 1.0},  // exponent without digits is not part of the number
         {"1e+", 1.0},
         {"2E3", 2000.0},
-        {"1,5", 1.0},      // the comma is never a decimal point
+        {"1,5", 1.0},  // the comma is never a decimal point
         {"", 0.0},
         {"   ", 0.0},
         {"kHz 7000", 0.0},
         {".", 0.0},
         {"-", 0.0},
-        {"0x10", 0.0},     // no hex floats
+        {"0x10", 0.0},  // no hex floats
         {"inf", 0.0},
         {"nan", 0.0},
         {"-0", 0.0},
-        {"1e-400", 0.0},   // underflow
+        {"1e-400", 0.0},  // underflow
         {"18068.1", 18068.1},
         {"0.000000000000000000001e21", 1.0},
     };
@@ -52,9 +55,20 @@ TEST(CAtof, FollowsTheCRules) {
 }
 
 TEST(CAtoi, FollowsTheCRulesAndSaturates) {
-    const struct { const char* text; std::int32_t expected; } cases[] = {
-        {"632", 632}, {"  -5", -5}, {"+7x", 7}, {"", 0}, {"abc", 0}, {"3BC", 3}, {"- 5", 0},
-        {"2147483647", 2147483647}, {"2147483648", 2147483647}, {"99999999999", 2147483647},
+    const struct {
+        const char* text;
+        std::int32_t expected;
+    } cases[] = {
+        {"632", 632},
+        {"  -5", -5},
+        {"+7x", 7},
+        {"", 0},
+        {"abc", 0},
+        {"3BC", 3},
+        {"- 5", 0},
+        {"2147483647", 2147483647},
+        {"2147483648", 2147483647},
+        {"99999999999", 2147483647},
         {"-2147483648", std::numeric_limits<std::int32_t>::min()},
         {"-2147483649", std::numeric_limits<std::int32_t>::min()},
     };
@@ -62,13 +76,30 @@ TEST(CAtoi, FollowsTheCRulesAndSaturates) {
 }
 
 TEST(CScanHex, FollowsPercentXOrLeavesTheValue) {
-    const struct { const char* text; bool scanned; std::int32_t expected; } cases[] = {
-        {"3BC", true, 956}, {"3bc", true, 956}, {" 0x278", true, 0x278}, {"0X1f", true, 31},
-        {"-5", true, -5}, {"+10", true, 16}, {"ffffffff", true, -1}, {"123456789", true, -1},
-        {"0x", true, 0}, {"0xg", true, 0}, {"12z", true, 0x12},
+    const struct {
+        const char* text;
+        bool scanned;
+        std::int32_t expected;
+    } cases[] = {
+        {"3BC", true, 956},
+        {"3bc", true, 956},
+        {" 0x278", true, 0x278},
+        {"0X1f", true, 31},
+        {"-5", true, -5},
+        {"+10", true, 16},
+        {"ffffffff", true, -1},
+        {"123456789", true, -1},
+        {"0x", true, 0},
+        {"0xg", true, 0},
+        {"12z", true, 0x12},
         // Digits beyond 32 bits saturate before the sign, whatever they would give in 64.
-        {"-1FFFFFFFF", true, 1}, {"-FFFFFFFFFFF7FFF7", true, 1},
-        {"xyz", false, 77}, {"", false, 77}, {"  ", false, 77}, {"-", false, 77}, {"x1", false, 77},
+        {"-1FFFFFFFF", true, 1},
+        {"-FFFFFFFFFFF7FFF7", true, 1},
+        {"xyz", false, 77},
+        {"", false, 77},
+        {"  ", false, 77},
+        {"-", false, 77},
+        {"x1", false, 77},
     };
     for (const auto& c : cases) {
         std::int32_t value = 77;
@@ -78,11 +109,23 @@ TEST(CScanHex, FollowsPercentXOrLeavesTheValue) {
 }
 
 TEST(DialogFields, AcceptOnlyAWholeNumberWithBlanks) {
-    const struct { const char* text; bool ok; std::int32_t expected; } signedCases[] = {
-        {"1750", true, 1750}, {"  -20 ", true, -20}, {"+3", true, 3},
+    const struct {
+        const char* text;
+        bool ok;
+        std::int32_t expected;
+    } signedCases[] = {
+        {"1750", true, 1750},
+        {"  -20 ", true, -20},
+        {"+3", true, 3},
         {"-2147483648", true, std::numeric_limits<std::int32_t>::min()},
-        {"", false, 0}, {"  ", false, 0}, {"12a", false, 0}, {"1 2", false, 0}, {"-", false, 0},
-        {"2147483648", false, 0}, {"-2147483649", false, 0}, {"99999999999", false, 0},
+        {"", false, 0},
+        {"  ", false, 0},
+        {"12a", false, 0},
+        {"1 2", false, 0},
+        {"-", false, 0},
+        {"2147483648", false, 0},
+        {"-2147483649", false, 0},
+        {"99999999999", false, 0},
     };
     for (const auto& c : signedCases) {
         std::int32_t v = 0;
@@ -91,9 +134,13 @@ TEST(DialogFields, AcceptOnlyAWholeNumberWithBlanks) {
             EXPECT_EQ(v, c.expected);
         }
     }
-    const struct { const char* text; bool ok; std::uint32_t expected; } unsignedCases[] = {
-        {"255", true, 255}, {" 4294967295", true, 4294967295u}, {"+1", true, 1},
-        {"-1", false, 0}, {"-0", false, 0}, {"4294967296", false, 0}, {"x", false, 0}, {"", false, 0},
+    const struct {
+        const char* text;
+        bool ok;
+        std::uint32_t expected;
+    } unsignedCases[] = {
+        {"255", true, 255}, {" 4294967295", true, 4294967295u}, {"+1", true, 1}, {"-1", false, 0},
+        {"-0", false, 0},   {"4294967296", false, 0},           {"x", false, 0}, {"", false, 0},
     };
     for (const auto& c : unsignedCases) {
         std::uint32_t v = 0;
@@ -105,9 +152,12 @@ TEST(DialogFields, AcceptOnlyAWholeNumberWithBlanks) {
 }
 
 TEST(Formats, MatchTheCFormats) {
-    const struct { double kHz; const char* text; } khz[] = {
+    const struct {
+        double kHz;
+        const char* text;
+    } khz[] = {
         {14000.0, "14000.000"}, {7200.0004, "7200.000"}, {7200.0005000001, "7200.001"},
-        {0.0016, "0.002"}, {-0.0, "-0.000"}, {18068.1, "18068.100"},
+        {0.0016, "0.002"},      {-0.0, "-0.000"},        {18068.1, "18068.100"},
     };
     for (const auto& c : khz) EXPECT_EQ(FormatKHz(c.kHz), c.text);
     EXPECT_EQ(FormatKHz(1e300).size(), 301u + 4u);
@@ -115,7 +165,10 @@ TEST(Formats, MatchTheCFormats) {
     EXPECT_EQ(FormatInt(-5), "-5");
     EXPECT_EQ(FormatInt(std::numeric_limits<std::int32_t>::min()), "-2147483648");
     EXPECT_EQ(FormatUnsigned(4294967295u), "4294967295");
-    const struct { std::int32_t v; const char* text; } hex[] = {
+    const struct {
+        std::int32_t v;
+        const char* text;
+    } hex[] = {
         {632, "278"}, {956, "3bc"}, {128, "080"}, {0, "000"}, {0x1234, "1234"}, {-5, "fffffffb"},
     };
     for (const auto& c : hex) EXPECT_EQ(FormatHex03(c.v), c.text);

@@ -47,7 +47,10 @@ std::string RandomBytes(std::size_t n, unsigned seed) {
 }  // namespace
 
 TEST(HostileSettings, LoadSwitchAndSaveBackByTheLayout) {
-    const struct { const char* what; std::string bytes; } files[] = {
+    const struct {
+        const char* what;
+        std::string bytes;
+    } files[] = {
         {"empty", ""},
         {"1 byte", "\x07"},
         {"183 bytes", DefaultBytes().substr(0, 164) + std::string(19, '\0')},
@@ -68,7 +71,8 @@ TEST(HostileSettings, LoadSwitchAndSaveBackByTheLayout) {
         ParseSettings(f.bytes, s.core, s.bands);
         s.view.bandSelector = s.core.m_bandAntenna;  // the selectors show what was loaded
         for (const char* freq : frequencies) s.Type(freq);
-        for (const auto& w : RecordedWrites()) EXPECT_EQ(w.first, static_cast<std::uint16_t>(s.core.m_portAddr)) << f.what;
+        for (const auto& w : RecordedWrites())
+            EXPECT_EQ(w.first, static_cast<std::uint16_t>(s.core.m_portAddr)) << f.what;
 
         const std::string saved = SerializeSettings(s.core, s.bands);
         std::size_t names = 0;
@@ -91,11 +95,26 @@ TEST(HostileSettings, OutOfTableIndexesNeverSwitch) {
 }
 
 TEST(HostileText, FrequencyFieldSwitchesOnlyOnAFrequencyInABand) {
-    const struct { std::string text; std::size_t writes; } cases[] = {
-        {std::string(5000, '7'), 0}, {"7" + std::string(5000, '0') + "e-4997", 1},
-        {"nan", 0}, {"NaN", 0}, {"inf", 0}, {"-inf", 0}, {"infinity", 0}, {"1e400", 0}, {"-1e400", 0},
-        {"-0", 0}, {"0x1p13", 0}, {"0x1C20", 0}, {"   ", 0}, {"\t\n", 0},
-        {"7100" + std::string(10000, ' '), 1}, {std::string(10000, '0') + "7100", 1},
+    const struct {
+        std::string text;
+        std::size_t writes;
+    } cases[] = {
+        {std::string(5000, '7'), 0},
+        {"7" + std::string(5000, '0') + "e-4997", 1},
+        {"nan", 0},
+        {"NaN", 0},
+        {"inf", 0},
+        {"-inf", 0},
+        {"infinity", 0},
+        {"1e400", 0},
+        {"-1e400", 0},
+        {"-0", 0},
+        {"0x1p13", 0},
+        {"0x1C20", 0},
+        {"   ", 0},
+        {"\t\n", 0},
+        {"7100" + std::string(10000, ' '), 1},
+        {std::string(10000, '0') + "7100", 1},
     };
     for (const auto& c : cases) {
         Station s;

@@ -11,12 +11,13 @@ void KV_STDCALL FakeDriverOutPB(std::uint16_t port, std::uint8_t value) { g_driv
 }  // namespace
 
 TEST(WritePortByte, MasksTheValueToAByteAndTheAddressTo16Bits) {
-    const struct { std::int32_t addr; std::uint32_t value; PortWrite expected; } cases[] = {
-        {0x278, 8, {0x278, 0x08}},
-        {0x278, 0x1FF, {0x278, 0xFF}},
-        {0x12378, 0x100, {0x2378, 0x00}},
-        {-1, 0xFFFFFFFF, {0xFFFF, 0xFF}},
-        {0x3BC, 0x80, {0x3BC, 0x80}},
+    const struct {
+        std::int32_t addr;
+        std::uint32_t value;
+        PortWrite expected;
+    } cases[] = {
+        {0x278, 8, {0x278, 0x08}},        {0x278, 0x1FF, {0x278, 0xFF}}, {0x12378, 0x100, {0x2378, 0x00}},
+        {-1, 0xFFFFFFFF, {0xFFFF, 0xFF}}, {0x3BC, 0x80, {0x3BC, 0x80}},
     };
     for (const auto& c : cases) {
         for (int nt : {0, 1}) {
@@ -38,8 +39,15 @@ TEST(WritePortByte, MasksTheValueToAByteAndTheAddressTo16Bits) {
 }
 
 TEST(WritePortByte, NtRouteDropsTheWriteUnlessHandleAndSlotAreBound) {
-    const struct { bool handle; bool slot; bool written; } cases[] = {
-        {true, true, true}, {true, false, false}, {false, true, false}, {false, false, false},
+    const struct {
+        bool handle;
+        bool slot;
+        bool written;
+    } cases[] = {
+        {true, true, true},
+        {true, false, false},
+        {false, true, false},
+        {false, false, false},
     };
     for (const auto& c : cases) {
         RecordedWrites().clear();

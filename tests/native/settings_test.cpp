@@ -32,7 +32,18 @@ std::string DefaultFile() {
     f += LE({0x278});
     f += LE({1, 2, 4, 8, 16, 32, 64, 128, 0, 0});
     f += std::string("Ant #1\0Ant #2\0Ant #3\0Ant #4\0Ant #5\0Ant #6\0Ant #7\0Ant #8\0Ant #9\0Ant #10\0", 71);
-    f += std::string("160m\0" "80m\0" "40m\0" "30m\0" "20m\0" "17m\0" "15m\0" "12m\0" "10m\0" "6m\0", 40);
+    f += std::string(
+        "160m\0"
+        "80m\0"
+        "40m\0"
+        "30m\0"
+        "20m\0"
+        "17m\0"
+        "15m\0"
+        "12m\0"
+        "10m\0"
+        "6m\0",
+        40);
     return f;
 }
 
@@ -50,9 +61,7 @@ protected:
         fs::permissions(dir, fs::perms::owner_all, ec);
         fs::remove_all(dir, ec);
     }
-    void Write(const std::string& bytes) {
-        std::ofstream(path, std::ios::binary) << bytes;
-    }
+    void Write(const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
     std::string Read() {
         std::ifstream in(path, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};
@@ -99,7 +108,7 @@ TEST_F(SettingsFile, EditedTablesRoundTripUnchanged) {
 TEST_F(SettingsFile, MissingOrUnreadableFileKeepsEveryDefault) {
     tables.m_antName[0] = "kept";
     EXPECT_FALSE(LoadSettings(path, tables, bands));  // missing
-    fs::create_directory(path);                        // a directory cannot be read as the file
+    fs::create_directory(path);                       // a directory cannot be read as the file
     EXPECT_FALSE(LoadSettings(path, tables, bands));
     EXPECT_EQ(tables.m_antName[0], "kept");
     EXPECT_EQ(bands.name[0], "160m");
@@ -107,9 +116,15 @@ TEST_F(SettingsFile, MissingOrUnreadableFileKeepsEveryDefault) {
 
 TEST_F(SettingsFile, ShortFilesKeepUnreadIntegersAndEmptyUnreadNames) {
     const std::string full = DefaultFile();
-    const struct { std::size_t length; int bandAntenna0; std::int32_t port; const char* ant0; const char* band0; } cases[] = {
+    const struct {
+        std::size_t length;
+        int bandAntenna0;
+        std::int32_t port;
+        const char* ant0;
+        const char* band0;
+    } cases[] = {
         {0, 0, 0x278, "", ""},
-        {1, 0, 0x278, "", ""},       // a partial integer keeps its value
+        {1, 0, 0x278, "", ""},  // a partial integer keeps its value
         {41, 7, 0x278, "", ""},
         {124, 7, 0x3BC, "", ""},
         {164, 7, 0x3BC, "", ""},

@@ -22,9 +22,7 @@ inline void RecordOut(std::uint16_t port, std::uint8_t value) { RecordedWrites()
 // Controls as the user sees them; Read/WriteControls move them like data exchange.
 class FakeView : public SwitcherView {
 public:
-    explicit FakeView(SwitcherCore& core) : core_(core) {
-        bandSelector = core.m_bandAntenna;
-    }
+    explicit FakeView(SwitcherCore& core) : core_(core) { bandSelector = core.m_bandAntenna; }
     void ReadControls() override {
         core_.m_bAuto = autoBox;
         core_.m_bandAntenna = bandSelector;

@@ -35,10 +35,13 @@ TEST(Defaults, AreTheFirstStartTables) {
 }
 
 TEST(MatchFrequency, SwitchesOnlyInsideInclusiveBandEdges) {
-    const struct { const char* text; int antenna; } cases[] = {
-        {"7200.000", 7}, {"7000", 7}, {"14000 kHz", 5}, {"  1750", 9}, {"54000.0", 0}, {"18068.5", 4},
-        {"7200.001", -1}, {"6999.999", -1}, {"", -1}, {"abc", -1}, {"kHz 7100", -1}, {"0", -1},
-        {"-7100", -1}, {"7,100", -1},
+    const struct {
+        const char* text;
+        int antenna;
+    } cases[] = {
+        {"7200.000", 7},  {"7000", 7},      {"14000 kHz", 5}, {"  1750", 9}, {"54000.0", 0},
+        {"18068.5", 4},   {"7200.001", -1}, {"6999.999", -1}, {"", -1},      {"abc", -1},
+        {"kHz 7100", -1}, {"0", -1},        {"-7100", -1},    {"7,100", -1},
     };
     for (const auto& c : cases) {
         Station s;
@@ -146,10 +149,14 @@ TEST(ManualChoice, EmptySelectionOutputsNothing) {
 }
 
 TEST(BandAssignment, ChangeRerunsTheMatch) {
-    const struct { const char* freq; int changedBand; std::vector<std::uint8_t> writes; } cases[] = {
-        {"7100", 2, {32}},   // frequency in the changed band: the new antenna at once
-        {"14100", 2, {1}},   // in another band: that band's antenna again
-        {"6000", 2, {}},     // in no band: nothing
+    const struct {
+        const char* freq;
+        int changedBand;
+        std::vector<std::uint8_t> writes;
+    } cases[] = {
+        {"7100", 2, {32}},  // frequency in the changed band: the new antenna at once
+        {"14100", 2, {1}},  // in another band: that band's antenna again
+        {"6000", 2, {}},    // in no band: nothing
     };
     for (const auto& c : cases) {
         Station s;

@@ -16,8 +16,8 @@ void FillAntennaNames(HWND combo, const std::array<std::string, kAntennaCount>& 
 }
 
 HICON LoadAppIcon(int size) {
-    return static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
-                                         size, size, LR_SHARED));
+    return static_cast<HICON>(
+        LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON, size, size, LR_SHARED));
 }
 
 }  // namespace

@@ -81,7 +81,10 @@ Usage ProcessUsage() {
 }  // namespace
 
 TEST(HostLink, RetriesSilentlyAndWithoutGrowthWhileNoHostRuns) {
-    const struct { const char* setup; const char* what; } cases[] = {
+    const struct {
+        const char* setup;
+        const char* what;
+    } cases[] = {
         {"--unregister", "not registered"},
         {"--register", "registered, not running"},
     };
@@ -123,7 +126,11 @@ TEST(HostLink, AttachesAtTheFirstTickAfterTheHostAppears) {
 }
 
 TEST(HostLink, EveryTickFeedsTheHostFrequencyToTheCore) {
-    const struct { const char* args; const char* field; int antenna; } cases[] = {
+    const struct {
+        const char* args;
+        const char* field;
+        int antenna;
+    } cases[] = {
         {"--freq 14000000", "14000.000", 5},  // 20m, band 4
         {"--freq 7200000.4", "7200.000", 7},  // rounded to the hertz: the top of 40m, band 2
         {"--text 14000000", "14000.000", 5},  // a string that converts is a good read
@@ -167,7 +174,10 @@ TEST(HostLink, WithAutoOffTheHostIsStillReadButTheFieldStays) {
 }
 
 TEST(HostLink, LosingTheHostStopsTheTimerAndEndsTheRun) {
-    const struct { const char* args; bool goodReadFirst; } cases[] = {
+    const struct {
+        const char* args;
+        bool goodReadFirst;
+    } cases[] = {
         {"--text abc", false},      // does not convert to a double
         {"--fail-read", false},     // the server reports an error
         {"--freq 14000000", true},  // the host exits after one good read

@@ -67,13 +67,8 @@ TEST(SimHostOptions, ServesHostileNumbersAndTheEmptyVariantOnRequest) {
 
     const std::vector<std::string> refused[] = {
         {"--freq", "1e400"},  // beyond a double: no silent infinity
-        {"--freq", "-1e400"},
-        {"--freq", "nanx"},
-        {"--empty", "--freq", "1"},
-        {"--empty", "--fail-read"},
-        {"--window", "--empty"},
-        {"--empty", "--repeat", "2"},
-        {"--steps", "1e400:10"},
+        {"--freq", "-1e400"},    {"--freq", "nanx"},           {"--empty", "--freq", "1"}, {"--empty", "--fail-read"},
+        {"--window", "--empty"}, {"--empty", "--repeat", "2"}, {"--steps", "1e400:10"},
     };
     for (const auto& args : refused) {
         Options opt;
@@ -153,8 +148,7 @@ TEST(SimHost, ServesEachHostileValueAsItIsAndTheReadConvertsOrFails) {
         std::optional<double> read;
         try {
             read = driver.GetPropertyR8(2);
-        } catch (const DispatchError&) {
-        }
+        } catch (const DispatchError&) {}
         ASSERT_EQ(read.has_value(), c.asRead.has_value()) << (read ? *read : 0.0);
         if (read) {
             EXPECT_TRUE(SameDouble(*read, *c.asRead)) << *read;

@@ -43,8 +43,8 @@ SimHostProcess::SimHostProcess(const std::string& args, Kind kind) {
     HANDLE write = nullptr;
     if (!CreatePipe(&output_, &write, &inherit, 0)) return;
     SetHandleInformation(output_, HANDLE_FLAG_INHERIT, 0);
-    HANDLE nul = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
-                             nullptr);
+    HANDLE nul =
+        CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
 
     STARTUPINFOA si = {};
     si.cb = sizeof si;

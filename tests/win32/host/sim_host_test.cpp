@@ -61,7 +61,10 @@ std::string ClassProgId(const CLSID& clsid) {
 }  // namespace
 
 TEST(SimHostOptions, AcceptsEachModeAndRefusesWhatItCannotServe) {
-    const struct { std::vector<std::string> args; bool ok; } cases[] = {
+    const struct {
+        std::vector<std::string> args;
+        bool ok;
+    } cases[] = {
         {{"--freq", "14000000"}, true},
         {{"--freq", "7200000.4", "--quit-event", "x"}, true},
         {{"--text", "abc"}, true},
@@ -177,7 +180,10 @@ TEST(SimHost, LeavesAnInstalledHostsRegistrationAlone) {
 TEST(SimHost, ScriptsPrintEachChangeWithItsTimeAndThenExit) {
     const auto script = std::filesystem::temp_directory_path() / "kelvane-sim-host-script.txt";
     std::ofstream(script) << "# three steps\n7100000 20\n14100000.5 20\n0 0\n";
-    const struct { std::string args; std::vector<std::string> values; } cases[] = {
+    const struct {
+        std::string args;
+        std::vector<std::string> values;
+    } cases[] = {
         {"--steps 7100000:20,14100000.5:20,0:0", {"hz 7100000", "hz 14100000.5", "hz 0"}},
         {"--script \"" + script.string() + "\"", {"hz 7100000", "hz 14100000.5", "hz 0"}},
         {"--steps 1:0,2:0 --repeat 2", {"hz 1", "hz 2", "hz 1", "hz 2"}},

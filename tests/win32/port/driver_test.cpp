@@ -38,9 +38,7 @@ public:
     ~Driver() {
         if (module) FreeLibrary(module);
     }
-    bool Ready() const {
-        return load && isLoaded && unload && outB && outW && outD && inB && inW && inD && beep;
-    }
+    bool Ready() const { return load && isLoaded && unload && outB && outW && outD && inB && inW && inD && beep; }
 
     ScratchDir dir;
     HMODULE module = nullptr;
@@ -83,7 +81,10 @@ TEST(KorvPortDllJournal, EveryCallIsOneParsableLineAsSoonAsItIsMade) {
     ASSERT_EQ(d.load("C:\\Radio\\"), 1);
 
     // Each call is on disk before the next one: a reader tailing the file sees it at once.
-    const struct { void (*call)(Driver&); const char* line; } steps[] = {
+    const struct {
+        void (*call)(Driver&);
+        const char* line;
+    } steps[] = {
         {[](Driver& x) { EXPECT_EQ(x.isLoaded(), 1); }, "IsPortDriverLoaded - - loaded=1"},
         {[](Driver& x) { x.outB(0x378, 0xAB); }, "DriverOutPB 0x0378 0xAB"},
         {[](Driver& x) { x.outW(0x378, 0x1234); }, "DriverOutPW 0x0378 0x1234"},
@@ -239,7 +240,10 @@ TEST(KorvPortDllHardware, ForwardsEveryAccessToInpout32) {
     ASSERT_EQ(d.load(program.path().c_str()), 1);
     EXPECT_EQ(d.isLoaded(), 1);
 
-    const struct { void (*call)(Driver&); std::vector<std::string> forwarded; } steps[] = {
+    const struct {
+        void (*call)(Driver&);
+        std::vector<std::string> forwarded;
+    } steps[] = {
         {[](Driver& x) { x.outB(0x378, 0xAB); }, {"Out32 0378 AB"}},
         {[](Driver& x) { x.outW(0x378, 0x1234); }, {"Out32 0378 34", "Out32 0379 12"}},
         {[](Driver& x) { x.outD(0x378, 0x11223344); },
@@ -274,12 +278,11 @@ TEST(KorvPortDllHardware, Inpout32IsTakenOnlyFromTheProgramsDirectory) {
     ASSERT_TRUE(CopyFixture("fake_inpout32.dll", program / "inpout32.dll"));
     std::string noSeparator = program.path();
     noSeparator.pop_back();
-    const struct { const char* dir; int loaded; } cases[] = {
-        {program.path().c_str(), 1},
-        {noSeparator.c_str(), 1},
-        {empty.path().c_str(), 0},
-        {"", 0},
-        {nullptr, 0},
+    const struct {
+        const char* dir;
+        int loaded;
+    } cases[] = {
+        {program.path().c_str(), 1}, {noSeparator.c_str(), 1}, {empty.path().c_str(), 0}, {"", 0}, {nullptr, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.dir ? c.dir : "(null)");

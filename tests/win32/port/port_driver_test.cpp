@@ -41,7 +41,10 @@ std::vector<std::string> Substituted(std::vector<std::string> lines, const std::
 }  // namespace
 
 TEST(DetectPlatform, OnlyASuccessfulCallReportingNtCountsAsNt) {
-    const struct { detail::GetVersionExAFn fn; int nt; } cases[] = {
+    const struct {
+        detail::GetVersionExAFn fn;
+        int nt;
+    } cases[] = {
         {&FakeGetVersionExA<TRUE, VER_PLATFORM_WIN32_NT>, 1},
         {&FakeGetVersionExA<TRUE, VER_PLATFORM_WIN32_WINDOWS>, 0},
         {&FakeGetVersionExA<TRUE, VER_PLATFORM_WIN32s>, 0},
@@ -57,7 +60,10 @@ TEST(DetectPlatform, OnlyASuccessfulCallReportingNtCountsAsNt) {
 TEST(DetectPlatform, WineReportsTheNtFamily) { EXPECT_EQ(DetectPlatform(), 1); }
 
 TEST(GetProgramDir, KeepsDriveAndDirectoryWithTheirSeparator) {
-    const struct { const char* path; const char* dir; } cases[] = {
+    const struct {
+        const char* path;
+        const char* dir;
+    } cases[] = {
         {"D:\\Ham\\switch.exe", "D:\\Ham\\"},
         {"C:\\switch.exe", "C:\\"},
         {"\\\\server\\share\\radio\\switch.exe", "\\\\server\\share\\radio\\"},
@@ -90,9 +96,11 @@ TEST(BindPortDriver, FailurePathsKeepTheBindingAndUnloadAtExit) {
         int bound;
         std::vector<std::string> calls;
     } cases[] = {
-        {"fake_driver_ok.dll", 1,
+        {"fake_driver_ok.dll",
+         1,
          {"attach", "LoadPortDriver <dir>", "DriverOutPB 0278 08", "UnloadPortDriver", "detach"}},
-        {"fake_driver_load_fails.dll", 0,
+        {"fake_driver_load_fails.dll",
+         0,
          {"attach", "LoadPortDriver <dir>", "DriverOutPB 0278 08", "UnloadPortDriver", "detach"}},
         {"fake_driver_no_load.dll", 0, {"attach", "DriverOutPB 0278 08", "UnloadPortDriver", "detach"}},
         {"fake_driver_no_out.dll", 1, {"attach", "LoadPortDriver <dir>", "UnloadPortDriver", "detach"}},
@@ -159,7 +167,12 @@ TEST(BindPortDriver, EndToEndThroughTheJournalMasksPortAndValue) {
     PortWriter writer(binding, &OutPortByte);
     writer.m_bNT = DetectPlatform();
     ASSERT_EQ(writer.m_bNT, 1);  // the `out` route would fault under Wine
-    const struct { std::int32_t addr; std::uint32_t value; const char* port; const char* byte; } writes[] = {
+    const struct {
+        std::int32_t addr;
+        std::uint32_t value;
+        const char* port;
+        const char* byte;
+    } writes[] = {
         {0x278, 0x1FF, "0x0278", "0xFF"},
         {0x12378, 0x08, "0x2378", "0x08"},
         {-1, 0xFFFFFF80, "0xFFFF", "0x80"},
@@ -184,7 +197,10 @@ TEST(BindPortDriver, EndToEndThroughTheJournalMasksPortAndValue) {
 // command prompt: the library beside it is used, one planted in the current
 // directory is never even loaded.
 TEST(BindPortDriver, BareNameStartFindsTheLibraryBesideTheProgram) {
-    const struct { bool besideProgram; int bound; } cases[] = {{true, 1}, {false, 0}};
+    const struct {
+        bool besideProgram;
+        int bound;
+    } cases[] = {{true, 1}, {false, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.besideProgram ? "library beside the program" : "library only in the current directory");
         ScratchDir home, cwd;
@@ -217,10 +233,9 @@ TEST(BindPortDriver, BareNameStartFindsTheLibraryBesideTheProgram) {
         if (c.besideProgram) {
             EXPECT_EQ(lstrcmpiA(report[3].c_str(), ("module=" + home / kPortDriverLibraryName).c_str()), 0)
                 << report[3];
-            EXPECT_EQ(ReadLines(home / "calls.log"),
-                      Substituted({"attach", "LoadPortDriver <dir>", "DriverOutPB 0378 5A", "UnloadPortDriver",
-                                   "detach"},
-                                  home.path()));
+            EXPECT_EQ(ReadLines(home / "calls.log"), Substituted({"attach", "LoadPortDriver <dir>",
+                                                                  "DriverOutPB 0378 5A", "UnloadPortDriver", "detach"},
+                                                                 home.path()));
         } else {
             EXPECT_EQ(report[2], "unbound=0");
         }

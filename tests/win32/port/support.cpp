@@ -51,9 +51,7 @@ bool CopyFixture(const std::string& fixture, const std::string& to) {
     return CopyFileA((FixtureDir() + fixture).c_str(), to.c_str(), FALSE) != 0;
 }
 
-void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 

@@ -95,9 +95,9 @@ struct ValueCase {
 
 TEST_F(ConfigDialog, ValueFieldsTakeOnlyUnsignedNumbers) {
     const ValueCase cases[] = {
-        {"255", true, 255},       {" 42 ", true, 42},  {"4294967295", true, 4294967295u},
-        {"", false, 0},           {"-1", false, 0},    {"12x", false, 0},
-        {"4294967296", false, 0}, {"abc", false, 0},   {"+7", true, 7},
+        {"255", true, 255},       {" 42 ", true, 42}, {"4294967295", true, 4294967295u},
+        {"", false, 0},           {"-1", false, 0},   {"12x", false, 0},
+        {"4294967296", false, 0}, {"abc", false, 0},  {"+7", true, 7},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string("\"") + c.text + "\"");

@@ -53,7 +53,8 @@ TEST_F(WithHost, PollingGoesOnUnderConfigAndTheEndWaitsForIt) {
     script.When("the host's frequency in the field", FieldShows("7100.000"), [&](HWND w) { Click(w, IDC_CONFIG); });
     script.On("Config", [&](HWND) { PortRecorder::writes.clear(); });
     script.When(
-        "a poll while Config is open", [] { return PortRecorder::writes.empty() ? nullptr : FindActiveWindow("Config"); },
+        "a poll while Config is open",
+        [] { return PortRecorder::writes.empty() ? nullptr : FindActiveWindow("Config"); },
         [&](HWND) {
             EXPECT_EQ(PortRecorder::writes.front(), (PortRecorder::Write{0x278, 0x01}));
             ASSERT_TRUE(host.Quit());

@@ -62,12 +62,12 @@ TEST_F(FrequencyField, SwitchesOnlyWhenTheTextReadsAsAFrequencyInABand) {
         std::string text;
         int band;  // -1: no band, nothing written
     } cases[] = {
-        {Join("1", Repeat('0', 3000)), -1},                  // overflows to infinity
-        {Join(Repeat('0', 3000), "7100"), 2},                // leading zeros are no magnitude
+        {Join("1", Repeat('0', 3000)), -1},    // overflows to infinity
+        {Join(Repeat('0', 3000), "7100"), 2},  // leading zeros are no magnitude
         {Join("7100.", Repeat('0', 3000)), 2},
-        {Join("7200.", Repeat('9', 3000)), -1},              // rounds up to 7201
-        {Join(Join("7200.", Repeat('0', 3000)), "1"), 2},    // rounds down to the edge itself
-        {Join(Join("0.", Repeat('0', 3000)), "16"), -1},     // underflows to 0
+        {Join("7200.", Repeat('9', 3000)), -1},            // rounds up to 7201
+        {Join(Join("7200.", Repeat('0', 3000)), "1"), 2},  // rounds down to the edge itself
+        {Join(Join("0.", Repeat('0', 3000)), "16"), -1},   // underflows to 0
         {Join("1.6e1", Repeat(' ', 2000)), 9},
         {"nan", -1},
         {"inf", -1},
@@ -82,9 +82,9 @@ TEST_F(FrequencyField, SwitchesOnlyWhenTheTextReadsAsAFrequencyInABand) {
         {"0x10", -1},
         {Repeat(' ', 3000), -1},
         {" \t 7150", 2},
-        {"7100e", 2},    // an exponent without digits is not part of the number
+        {"7100e", 2},  // an exponent without digits is not part of the number
         {"7.1e+3", 2},
-        {"7,100", -1},   // a comma ends the number at 7
+        {"7,100", -1},  // a comma ends the number at 7
         {"+14000", 4},
     };
     script.On(kMainTitle, [&](HWND w) {

@@ -60,7 +60,8 @@ ModalScript::~ModalScript() {
 }
 
 ModalScript& ModalScript::On(const std::string& caption, Action action) {
-    return When("window \"" + caption + "\"", [caption] { return FindActiveWindow(caption); }, std::move(action));
+    return When(
+        "window \"" + caption + "\"", [caption] { return FindActiveWindow(caption); }, std::move(action));
 }
 
 ModalScript& ModalScript::When(std::string what, Finder find, Action action) {

@@ -17,8 +17,8 @@ namespace {
 struct Control {
     int id;
     const char* cls;
-    RECT dlu;            // x, y, width, height; height 0: not checked (drop-down lists)
-    DWORD styles;        // all of these bits must be set
+    RECT dlu;      // x, y, width, height; height 0: not checked (drop-down lists)
+    DWORD styles;  // all of these bits must be set
 };
 
 void ExpectLayout(HWND w, SIZE size, const std::vector<Control>& controls) {
@@ -76,8 +76,8 @@ TEST(Templates, MainWindow) {
             {IDC_NOW_ANTENNA, "ComboBox", Dlu(54, 191, 125, 0), dropList},
         };
         for (int r = 0; r < kBandCount; ++r) {
-            controls.push_back({IDC_BAND_NAME1 + r, "Edit", Dlu(11, 10 + 17 * r, 40, 12),
-                                ES_READONLY | ES_RIGHT | ES_AUTOHSCROLL});
+            controls.push_back(
+                {IDC_BAND_NAME1 + r, "Edit", Dlu(11, 10 + 17 * r, 40, 12), ES_READONLY | ES_RIGHT | ES_AUTOHSCROLL});
             controls.push_back({IDC_BAND_ANTENNA1 + r, "ComboBox", Dlu(55, 10 + 17 * r, 125, 0), dropList});
         }
         ExpectLayout(w, {249, 210}, controls);
@@ -92,10 +92,8 @@ TEST(Templates, ConfigBandsAndAbout) {
     ModalScript script;
     script.On("Config", [&](HWND w) {
         std::vector<Control> controls = {
-            {IDC_PORT_DEC, "Edit", Dlu(197, 20, 31, 14), 0},
-            {IDC_PORT_HEX, "Edit", Dlu(197, 40, 31, 14), 0},
-            {IDC_BANDS, "Button", Dlu(183, 65, 50, 14), 0},
-            {IDOK, "Button", Dlu(183, 150, 50, 14), BS_DEFPUSHBUTTON},
+            {IDC_PORT_DEC, "Edit", Dlu(197, 20, 31, 14), 0}, {IDC_PORT_HEX, "Edit", Dlu(197, 40, 31, 14), 0},
+            {IDC_BANDS, "Button", Dlu(183, 65, 50, 14), 0},  {IDOK, "Button", Dlu(183, 150, 50, 14), BS_DEFPUSHBUTTON},
             {IDCANCEL, "Button", Dlu(183, 167, 50, 14), 0},
         };
         for (int r = 0; r < kAntennaCount; ++r) {

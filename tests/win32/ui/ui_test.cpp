@@ -28,9 +28,7 @@ void PressKey(HWND ctrl, UINT vk) {
     PostMessageA(ctrl, WM_KEYUP, vk, 0xC0000001);
 }
 
-int Selection(HWND dlg, int comboId) {
-    return static_cast<int>(SendMessageA(Item(dlg, comboId), CB_GETCURSEL, 0, 0));
-}
+int Selection(HWND dlg, int comboId) { return static_cast<int>(SendMessageA(Item(dlg, comboId), CB_GETCURSEL, 0, 0)); }
 
 std::vector<std::string> ListItems(HWND dlg, int comboId) {
     const HWND combo = Item(dlg, comboId);
@@ -38,7 +36,8 @@ std::vector<std::string> ListItems(HWND dlg, int comboId) {
     const auto count = SendMessageA(combo, CB_GETCOUNT, 0, 0);
     for (LRESULT i = 0; i < count; ++i) {
         std::string text(static_cast<std::size_t>(SendMessageA(combo, CB_GETLBTEXTLEN, i, 0)) + 1, '\0');
-        text.resize(static_cast<std::size_t>(SendMessageA(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text.data()))));
+        text.resize(
+            static_cast<std::size_t>(SendMessageA(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text.data()))));
         items.push_back(text);
     }
     return items;
@@ -88,8 +87,8 @@ void ScratchDirTest::SetUp() {
     namespace fs = std::filesystem;
     previous_ = fs::current_path().string();
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    const fs::path dir = fs::temp_directory_path() / "kelvane-ui-tests" /
-                         (std::string(info->test_suite_name()) + "." + info->name());
+    const fs::path dir =
+        fs::temp_directory_path() / "kelvane-ui-tests" / (std::string(info->test_suite_name()) + "." + info->name());
     fs::remove_all(dir);
     fs::create_directories(dir);
     fs::current_path(dir);
