@@ -9,6 +9,7 @@
 
 #include "driver/config.h"
 #include "driver/port_io.h"
+#include "driver/usb_io.h"
 #include "port/port_write.h"
 
 namespace {
@@ -104,9 +105,18 @@ int __stdcall LoadPortDriver(const char* dir) {
         if (!config.problems.empty()) return 0;
         g_io = korvport::OpenHardware(programDir).release();
         return g_io ? 1 : 0;
+    case korvport::Backend::Ftdi:
+    case korvport::Backend::HidRelay:
+        // Valid is enough: the board is looked for on each write, at most once a second.
+        if (!config.problems.empty()) break;
+        g_io = korvport::OpenUsb(config, programDir, own + korvport::kStatusLogName).release();
+        return 1;
     case korvport::Backend::Unknown:
         break;
     }
+    for (const auto& problem : config.problems)
+        korvport::AppendStatus(own + korvport::kStatusLogName,
+                               std::string("config error: ") + korvport::kConfigFileName + " " + problem);
     return 0;
 }
 

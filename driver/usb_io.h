@@ -1,0 +1,33 @@
+#pragma once
+// The USB relay backends (ftdi, hidrelay) and the status log they keep beside
+// the library.
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "driver/config.h"
+#include "driver/port_io.h"
+#include "driver/usb_link.h"
+
+namespace korvport {
+
+inline constexpr char kStatusLogName[] = "KorvPortDll-status.log";
+
+// LoadLibrary without the system's "missing file" dialogs.
+HMODULE LoadQuietly(const char* name);
+
+// One time-stamped line added to the bounded status log; a failure loses the line only.
+void AppendStatus(const std::string& path, const std::string& text);
+
+// ftd2xx.dll from the program's directory, else wherever Windows finds it.
+std::unique_ptr<UsbBoard> MakeFtdiBoard(const Config& config, const std::string& programDir);
+// hid.dll and setupapi.dll as Windows finds them.
+std::unique_ptr<UsbBoard> MakeHidRelayBoard(const Config& config);
+
+// Never null: the board is looked for on the first write, not here, so a board
+// plugged in later is found without reloading the library.
+std::unique_ptr<PortIo> OpenUsb(const Config& config, const std::string& programDir, const std::string& statusPath);
+
+}  // namespace korvport
