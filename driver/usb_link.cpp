@@ -31,7 +31,7 @@ bool UsbLink::Write(std::uint8_t value, std::uint32_t nowMs) {
     board_->Close();
     open_ = false;
     lastTry_ = nowMs;
-    status_("lost: " + serial_ + " (write failed)");
+    status_("lost: " + serial_ + ", write failed");
     return false;
 }
 

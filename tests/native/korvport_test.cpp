@@ -185,8 +185,8 @@ TEST(UsbLink, AbsentBoardsAreLookedForAtMostOnceASecondAndFoundAgain) {
         EXPECT_TRUE(link.Write(12, 0x00001400u));
     }
     EXPECT_EQ(board.closes, 3);  // the link closes an open board when it goes
-    EXPECT_EQ(log, (std::vector<std::string>{"not found: unplugged", "found: S1", "lost: S1 (write failed)", "back: S1",
-                                             "lost: S1 (write failed)", "not found: unplugged", "back: S1"}));
+    EXPECT_EQ(log, (std::vector<std::string>{"not found: unplugged", "found: S1", "lost: S1, write failed", "back: S1",
+                                             "lost: S1, write failed", "not found: unplugged", "back: S1"}));
 }
 
 TEST(StatusLog, NeverGrowsPastItsLimitAndKeepsTheNewestWholeLines) {
