@@ -31,9 +31,6 @@ public:
           index_(config.index < 0 ? 0 : config.index),
           invert_(config.invert),
           programDir_(std::move(programDir)) {}
-    ~FtdiBoard() override {
-        if (module_) FreeLibrary(module_);
-    }
 
     bool Open(std::string& serial, std::string& why) override {
         if (!Bind()) {
@@ -78,21 +75,18 @@ private:
         if (module_) return true;
         std::string dir = programDir_;
         if (!dir.empty() && dir.back() != '\\' && dir.back() != '/') dir += '\\';
-        HMODULE module = dir.empty() ? nullptr : LoadQuietly((dir + "ftd2xx.dll").c_str());
-        if (!module) module = LoadQuietly("ftd2xx.dll");
+        kelvane::Library module(dir.empty() ? nullptr : kelvane::LoadLibraryQuietly(dir + "ftd2xx.dll"));
+        if (!module) module.Reset(kelvane::LoadLibraryQuietly("ftd2xx.dll"));
         if (!module) return false;
-        open_ = ProcAs<FtOpenFn>(module, "FT_Open");
-        openEx_ = ProcAs<FtOpenExFn>(module, "FT_OpenEx");
-        setBitMode_ = ProcAs<FtSetBitModeFn>(module, "FT_SetBitMode");
-        setTimeouts_ = ProcAs<FtSetTimeoutsFn>(module, "FT_SetTimeouts");
-        write_ = ProcAs<FtWriteFn>(module, "FT_Write");
-        close_ = ProcAs<FtCloseFn>(module, "FT_Close");
-        getDeviceInfo_ = ProcAs<FtGetDeviceInfoFn>(module, "FT_GetDeviceInfo");
-        if (!open_ || !openEx_ || !setBitMode_ || !setTimeouts_ || !write_ || !close_) {
-            FreeLibrary(module);
-            return false;
-        }
-        module_ = module;
+        open_ = module.Proc<FtOpenFn>("FT_Open");
+        openEx_ = module.Proc<FtOpenExFn>("FT_OpenEx");
+        setBitMode_ = module.Proc<FtSetBitModeFn>("FT_SetBitMode");
+        setTimeouts_ = module.Proc<FtSetTimeoutsFn>("FT_SetTimeouts");
+        write_ = module.Proc<FtWriteFn>("FT_Write");
+        close_ = module.Proc<FtCloseFn>("FT_Close");
+        getDeviceInfo_ = module.Proc<FtGetDeviceInfoFn>("FT_GetDeviceInfo");
+        if (!open_ || !openEx_ || !setBitMode_ || !setTimeouts_ || !write_ || !close_) return false;
+        module_ = std::move(module);
         return true;
     }
 
@@ -112,7 +106,7 @@ private:
     int index_;
     bool invert_;
     std::string programDir_;
-    HMODULE module_ = nullptr;
+    kelvane::Library module_;
     FtHandle handle_ = nullptr;
     FtOpenFn open_ = nullptr;
     FtOpenExFn openEx_ = nullptr;

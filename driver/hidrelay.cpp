@@ -39,10 +39,6 @@ using DestroyListFn = BOOL(WINAPI*)(HDEVINFO);
 class HidRelayBoard final : public UsbBoard {
 public:
     explicit HidRelayBoard(const Config& config) : serial_(config.serial), invert_(config.invert), plan_(8, invert_) {}
-    ~HidRelayBoard() override {
-        if (hid_) FreeLibrary(hid_);
-        if (setupApi_) FreeLibrary(setupApi_);
-    }
 
     bool Open(std::string& serial, std::string& why) override {
         if (!Bind()) {
@@ -89,18 +85,19 @@ public:
 private:
     bool Bind() {
         if (hid_ && setupApi_) return true;
-        if (!hid_) hid_ = LoadQuietly("hid.dll");
-        if (!setupApi_) setupApi_ = LoadQuietly("setupapi.dll");
+        if (!hid_) hid_.Reset(kelvane::LoadLibraryQuietly("hid.dll"));
+        if (!setupApi_) setupApi_.Reset(kelvane::LoadLibraryQuietly("setupapi.dll"));
         if (!hid_ || !setupApi_) return false;
-        getHidGuid_ = ProcAs<GetHidGuidFn>(hid_, "HidD_GetHidGuid");
-        getAttributes_ = ProcAs<GetAttributesFn>(hid_, "HidD_GetAttributes");
-        getProduct_ = ProcAs<FeatureFn>(hid_, "HidD_GetProductString");
-        getFeature_ = ProcAs<FeatureFn>(hid_, "HidD_GetFeature");
-        setFeature_ = ProcAs<FeatureFn>(hid_, "HidD_SetFeature");
-        getClassDevs_ = ProcAs<GetClassDevsFn>(setupApi_, "SetupDiGetClassDevsA");
-        enumInterfaces_ = ProcAs<EnumInterfacesFn>(setupApi_, "SetupDiEnumDeviceInterfaces");
-        getInterfaceDetail_ = ProcAs<GetInterfaceDetailFn>(setupApi_, "SetupDiGetDeviceInterfaceDetailA");
-        destroyList_ = ProcAs<DestroyListFn>(setupApi_, "SetupDiDestroyDeviceInfoList");
+        getHidGuid_ = kelvane::ProcAs<GetHidGuidFn>(hid_.Get(), "HidD_GetHidGuid");
+        getAttributes_ = kelvane::ProcAs<GetAttributesFn>(hid_.Get(), "HidD_GetAttributes");
+        getProduct_ = kelvane::ProcAs<FeatureFn>(hid_.Get(), "HidD_GetProductString");
+        getFeature_ = kelvane::ProcAs<FeatureFn>(hid_.Get(), "HidD_GetFeature");
+        setFeature_ = kelvane::ProcAs<FeatureFn>(hid_.Get(), "HidD_SetFeature");
+        getClassDevs_ = kelvane::ProcAs<GetClassDevsFn>(setupApi_.Get(), "SetupDiGetClassDevsA");
+        enumInterfaces_ = kelvane::ProcAs<EnumInterfacesFn>(setupApi_.Get(), "SetupDiEnumDeviceInterfaces");
+        getInterfaceDetail_ =
+            kelvane::ProcAs<GetInterfaceDetailFn>(setupApi_.Get(), "SetupDiGetDeviceInterfaceDetailA");
+        destroyList_ = kelvane::ProcAs<DestroyListFn>(setupApi_.Get(), "SetupDiDestroyDeviceInfoList");
         return getHidGuid_ && getAttributes_ && getProduct_ && getFeature_ && setFeature_ && getClassDevs_ &&
                enumInterfaces_ && getInterfaceDetail_ && destroyList_;
     }
@@ -153,8 +150,8 @@ private:
     bool invert_;
     HidRelayPlan plan_;
     HANDLE handle_ = nullptr;
-    HMODULE hid_ = nullptr;
-    HMODULE setupApi_ = nullptr;
+    kelvane::Library hid_;
+    kelvane::Library setupApi_;
     GetHidGuidFn getHidGuid_ = nullptr;
     GetAttributesFn getAttributes_ = nullptr;
     FeatureFn getProduct_ = nullptr;

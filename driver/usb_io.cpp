@@ -27,13 +27,6 @@ private:
 
 }  // namespace
 
-HMODULE LoadQuietly(const char* name) {
-    const UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    const HMODULE module = LoadLibraryA(name);
-    SetErrorMode(oldMode);
-    return module;
-}
-
 std::unique_ptr<PortIo> OpenUsb(const Config& config, const std::string& programDir, const std::string& statusPath) {
     std::string board = config.serial.empty() ? "first board found" : "serial " + config.serial;
     if (config.backend == Backend::Ftdi && config.serial.empty() && config.index >= 0)

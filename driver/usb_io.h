@@ -10,13 +10,11 @@
 #include "driver/config.h"
 #include "driver/port_io.h"
 #include "driver/usb_link.h"
+#include "win32/module.h"
 
 namespace korvport {
 
 inline constexpr char kStatusLogName[] = "KorvPortDll-status.log";
-
-// LoadLibrary without the system's "missing file" dialogs.
-HMODULE LoadQuietly(const char* name);
 
 // One time-stamped line added to the bounded status log; a failure loses the line only.
 void AppendStatus(const std::string& path, const std::string& text);

@@ -3,7 +3,7 @@
 set -euo pipefail
 source "$(dirname "$0")/lib/common.sh"
 
-packages=(cmake g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
+packages=(cmake g++ clang clang-format libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
           g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth xdotool
           imagemagick locales procps)
 

@@ -12,8 +12,11 @@
 #include <vector>
 
 #include "support.h"
+#include "win32/module.h"
+#include "win32/port_driver_abi.h"
 
 using namespace porttest;
+using kelvane::ProcAs;
 
 namespace {
 
@@ -31,9 +34,9 @@ struct UsbDriver {
         WriteText(dir / "KorvPortDll.cfg", config);
         module = LoadLibraryA((dir / "KorvPortDll.dll").c_str());
         if (!module) return;
-        load = ProcAs<int(__stdcall*)(const char*)>(module, "LoadPortDriver");
-        unload = ProcAs<void(__stdcall*)()>(module, "UnloadPortDriver");
-        out = ProcAs<void(__stdcall*)(unsigned short, unsigned char)>(module, "DriverOutPB");
+        load = ProcAs<kelvane::LoadPortDriverFn>(module, "LoadPortDriver");
+        unload = ProcAs<kelvane::UnloadPortDriverFn>(module, "UnloadPortDriver");
+        out = ProcAs<kelvane::DriverOutPBFn>(module, "DriverOutPB");
     }
     ~UsbDriver() {
         if (module) FreeLibrary(module);
@@ -53,9 +56,9 @@ struct UsbDriver {
 
     ScratchDir dir;
     HMODULE module = nullptr;
-    int(__stdcall* load)(const char*) = nullptr;
-    void(__stdcall* unload)() = nullptr;
-    void(__stdcall* out)(unsigned short, unsigned char) = nullptr;
+    kelvane::LoadPortDriverFn load = nullptr;
+    kelvane::UnloadPortDriverFn unload = nullptr;
+    kelvane::DriverOutPBFn out = nullptr;
 };
 
 std::vector<std::string> Tail(const std::vector<std::string>& lines, std::size_t from) {
