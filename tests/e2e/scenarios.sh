@@ -140,6 +140,31 @@ host-lost-ends-the-run)
     wait_exit                                   # the host's exit ends the switcher by itself
     [ "$(stat -c %s Kelvaneer12.ini)" -eq 275 ] || fail "settings not saved when the host was lost"
     ;;
+ftdi-board-follows-the-host)
+    # The ftdi backend on the fixture ftd2xx.dll (absent at first), which records
+    # every call in ftdi.log: the bytes reach the board's D0-D7 as bands change.
+    cp "$bin/tests/win32/port/fixtures/fake_ftd2xx.dll" ftd2xx.dll
+    printf '%s\n' backend=ftdi serial=FT0AAA01 > KorvPortDll.cfg
+    echo absent > ftdi.state
+    write_demo_station Kelvaneer12.ini
+    start_host --steps 14200000:3000,7100000:3000,21200000:3000
+    start_switcher
+    wait_file() {
+        local file=$1 pattern=$2 n=0
+        until grep -q -- "$pattern" "$file" 2>/dev/null; do
+            n=$((n + 1)); [ $n -lt 300 ] || { cat "$file" ftdi.log; fail "no '$pattern' in $file within 30 s"; }; sleep 0.1
+        done
+    }
+    wait_file KorvPortDll-status.log 'not found: no FTDI device with serial FT0AAA01'
+    : > ftdi.state                              # plugged in while the program runs
+    wait_file ftdi.log 'FT_Write 0 05 -> 0'     # 20m
+    wait_file ftdi.log 'FT_Write 0 03 -> 0'     # 40m
+    wait_file ftdi.log 'FT_Write 0 07 -> 0'     # 15m
+    grep -q 'FT_SetBitMode 0 FF 01' ftdi.log || fail "the board was not put in bit-bang mode"
+    grep -q 'found: FT0AAA01' KorvPortDll-status.log || fail "the status log does not tell the board was found"
+    wait_exit
+    tail -1 ftdi.log | grep -q 'FT_Close 0' || fail "the board was not closed at the end"
+    ;;
 *)
     echo "unknown scenario $scenario" >&2; exit 2 ;;
 esac
