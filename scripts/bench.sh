@@ -5,6 +5,8 @@
 # nothing, and is no part of the test suite. See docs/benchmarks.md.
 #
 #   scripts/bench.sh [--changes N] [--ticks N] [--runs N] [--seed N] [--out FILE]
+#   scripts/bench.sh --driver-writes N   (only: one write through each backend of
+#                                         KorvPortDll.dll on the fixture devices)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 # A prefix of its own: wine-session.sh ends its Wine server when done, which
@@ -28,6 +30,7 @@ while [ $# -gt 0 ]; do
         --seed) SEED=$2; shift 2 ;;
         --out) OUT=$2; shift 2 ;;
         --inner) INNER=1; shift ;;
+        --driver-writes) DRIVER_WRITES=$2; shift 2 ;;
         *) echo "usage: scripts/bench.sh [--changes N] [--ticks N] [--runs N] [--seed N] [--out FILE]" >&2; exit 2 ;;
     esac
 done
@@ -240,6 +243,41 @@ inner() {
 }
 
 if [ -n "${INNER:-}" ]; then inner; exit 0; fi
+
+# ---- the cost of one write per backend: the journal, and the USB backends on
+# the fixture ftd2xx.dll / hid.dll / setupapi.dll (tests/win32/fixtures) ----------
+
+driver_writes() {
+    local fixtures=$BUILD/tests/win32/port/fixtures backend dir
+    cmake --build "$BUILD" -j2 --target KorvPortDll driver_write_bench port_fixtures
+    for backend in journal ftdi hidrelay; do
+        dir=$WORK/writes-$backend
+        rm -rf "$dir"; mkdir -p "$dir"
+        cp "$BUILD/KorvPortDll.dll" "$BUILD/bench/driver_write_bench.exe" "$dir/"
+        case $backend in
+            journal) printf 'backend=journal\n' > "$dir/KorvPortDll.cfg" ;;
+            ftdi) printf 'backend=ftdi\n' > "$dir/KorvPortDll.cfg"
+                  cp "$fixtures/fake_ftd2xx.dll" "$dir/ftd2xx.dll" ;;
+            hidrelay) printf 'backend=hidrelay\n' > "$dir/KorvPortDll.cfg"
+                      cp "$fixtures/fake_hid.dll" "$dir/hid.dll"
+                      cp "$fixtures/fake_setupapi.dll" "$dir/setupapi.dll"
+                      printf '16C0 05DF USBRelay8 BENCH' > "$dir/hiddev-0.dev" ;;
+        esac
+    done
+    # The fixture system libraries replace Wine's only for this program.
+    xvfb-run -a "$ROOT/scripts/lib/wine-session.sh" bash -c '
+        wine reg add "HKCU\\Software\\Wine\\AppDefaults\\driver_write_bench.exe\\DllOverrides" /v hid /d native /f >/dev/null 2>&1
+        wine reg add "HKCU\\Software\\Wine\\AppDefaults\\driver_write_bench.exe\\DllOverrides" /v setupapi /d native /f >/dev/null 2>&1
+        for b in journal ftdi hidrelay; do
+            (cd "$1/writes-$b" && printf "%-9s %s\n" "$b" "$(wine driver_write_bench.exe "$2" | tr -d "\r")")
+        done' _ "$WORK" "$DRIVER_WRITES"
+}
+if [ -n "${DRIVER_WRITES:-}" ]; then
+    "$ROOT/scripts/setup.sh" >/dev/null
+    cmake --preset win32 -B "$BUILD" -DKELVANE_WIN32_BENCH=ON >/dev/null
+    driver_writes
+    exit 0
+fi
 
 # ---- outside the Wine session: build, lay out, run, report --------------------
 
