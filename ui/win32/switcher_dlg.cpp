@@ -6,6 +6,7 @@
 #include "ui/win32/about_dlg.h"
 #include "ui/win32/config_dlg.h"
 #include "ui/win32/resource.h"
+#include "ui/win32/save_report.h"
 
 namespace kelvane {
 namespace {
@@ -39,7 +40,8 @@ CSwitcherDlg::CSwitcherDlg(BandTable& bands, const PortPlatform& platform, HWND 
 
 CSwitcherDlg::~CSwitcherDlg() {
     if (m_port.m_bNT) m_platform.unbindDriver(*m_platform.binding);
-    SaveSettings(kSettingsFileName, m_core, m_bands);
+    std::string reason;
+    if (!SaveSettings(kSettingsFileName, m_core, m_bands, &reason)) ReportSaveFailure(kSettingsFileName, reason);
 }
 
 void CSwitcherDlg::DoDataExchange(CDataExchange& dx) {
