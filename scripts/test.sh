@@ -25,6 +25,13 @@ say "Windows tests under Wine"
 xvfb-run -a -s '-screen 0 1024x768x24' "$ROOT/scripts/lib/wine-session.sh" ctest --preset win32 2>&1 \
     | tee "$ROOT/build/ctest-win32.log" || status=1
 
+# --- release: the zip as a user gets it (scripts/release.sh), its binaries against Windows XP SP3
+say "release zip and its tests under Wine"
+"$ROOT/scripts/release.sh" || status=1
+xvfb-run -a -s '-screen 0 1024x768x24' "$ROOT/scripts/lib/wine-session.sh" ctest --preset release 2>&1 \
+    | tee "$ROOT/build/ctest-release.log" || status=1
+# --- end release
+
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 for target in settings ctext; do
@@ -43,9 +50,10 @@ for target in settings ctext; do
     fi
 done
 
-# One closing line over both ctest runs.
+# One closing line over the ctest runs.
 passed=0 failed=0
-for log in "$ROOT"/build/ctest-native.log "$ROOT"/build/ctest-win32.log; do
+for log in "$ROOT"/build/ctest-native.log "$ROOT"/build/ctest-win32.log \
+           "$ROOT"/build/ctest-release.log; do
     line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1 || true)
     if [ -z "$line" ]; then status=1; continue; fi
     f=$(sed -E 's/.*passed, ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")
