@@ -22,7 +22,7 @@ cmake --preset release >/dev/null
 cmake --build --preset release --target package
 
 say "imports against Windows XP SP3's system libraries"
-"$ROOT/tests/release/import_check.sh" build/release/Kelvane.exe build/release/KorvPortDll.dll
+"$ROOT/scripts/check-imports.sh" build/release/Kelvane.exe build/release/KorvPortDll.dll
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release/CMakeCache.txt)
 say "made build/release/Kelvane-$version-win32.zip"

@@ -9,7 +9,7 @@ trap 'rm -rf "$lists"' EXIT
 cp "$here"/../data/winapi/nt51/*.txt "$lists/"
 grep -vx 'CloseHandle' "$here/../data/winapi/nt51/kernel32.txt" > "$lists/kernel32.txt"
 rm "$lists/oleaut32.txt"
-if out=$("$here/import_check.sh" --lists "$lists" "$1"); then
+if out=$("$here/../../scripts/check-imports.sh" --lists "$lists" "$1"); then
     echo "$out"; echo "FAIL: the check passed without CloseHandle and oleaut32 in the lists"; exit 1
 fi
 echo "$out"

@@ -12,7 +12,7 @@ source "$here/../../scripts/lib/station.sh"
 
 work=$(mktemp -d /tmp/kelvane-zip.XXXXXX)
 switcher= host=
-trap 'kill $host $switcher 2>/dev/null; rm -rf "$work"' EXIT
+trap 'kill $host $switcher 2>/dev/null || true; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; [ ! -f "${dir:-/nonexistent}/ports.log" ] || tail -20 "$dir/ports.log"; exit 1; }
 wait_for() {  # FILE PATTERN WHAT: every wait here is for a real event
     local n=0
@@ -66,5 +66,5 @@ grep -q 'UnloadPortDriver' ports.log || fail "the library was not unloaded at th
 echo "journal of the dry run:"
 sed 's/^/  /' ports.log
 
-"$here/import_check.sh" "$dir/Kelvane.exe" "$dir/KorvPortDll.dll"
+"$here/../../scripts/check-imports.sh" "$dir/Kelvane.exe" "$dir/KorvPortDll.dll"
 echo "PASS: the zip unpacks, runs a dry run and loads on Windows XP SP3"

@@ -3,11 +3,16 @@
 # system libraries do not export. Wine exports them all, so no run under Wine
 # would notice; Windows XP refuses to start such a program.
 #
-#   import_check.sh [--lists DIR] BINARY...
-# DIR holds one file per system library (kernel32.txt ...), one exported name a line.
+#   scripts/check-imports.sh [--lists DIR] BINARY...
+# DIR holds one file per system library (kernel32.txt ...), one exported name a
+# line; by default tests/data/winapi/nt51. scripts/release.sh runs it on what
+# it ships.
 set -euo pipefail
-lists=$(cd "$(dirname "$0")/../data/winapi/nt51" && pwd)
-if [ "${1:-}" = --lists ]; then lists=$2; shift 2; fi
+lists=$(cd "$(dirname "$0")/../tests/data/winapi/nt51" && pwd)
+case "${1:-}" in
+    -h|--help) sed -n '2,9s/^# \{0,1\}//p' "$0"; exit 0 ;;
+    --lists) lists=$2; shift 2 ;;
+esac
 [ $# -gt 0 ] || { echo "usage: $0 [--lists DIR] BINARY..." >&2; exit 2; }
 objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
 
