@@ -10,7 +10,7 @@ FUZZ_SECONDS=${KELVANE_FUZZ_SECONDS:-40}  # per target
 "$ROOT/scripts/setup.sh"
 
 say "format (.clang-format)"
-find core settings port win32 host ui driver tools tests \( -name '*.h' -o -name '*.cpp' \) -print0 \
+git ls-files -z '*.h' '*.cpp' \
     | xargs -0 clang-format --dry-run -Werror
 
 say "native build (g++, AddressSanitizer + UBSan)"
@@ -28,6 +28,13 @@ ctest --preset native 2>&1 | tee "$ROOT/build/ctest-native.log" || status=1
 say "Windows tests under Wine"
 xvfb-run -a -s '-screen 0 1024x768x24' "$ROOT/scripts/lib/wine-session.sh" ctest --preset win32 2>&1 \
     | tee "$ROOT/build/ctest-win32.log" || status=1
+
+# --- release: the zip as a user gets it (scripts/release.sh), its binaries against Windows XP SP3
+say "release zip and its tests under Wine"
+"$ROOT/scripts/release.sh" || status=1
+xvfb-run -a -s '-screen 0 1024x768x24' "$ROOT/scripts/lib/wine-session.sh" ctest --preset release 2>&1 \
+    | tee "$ROOT/build/ctest-release.log" || status=1
+# --- end release
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
@@ -47,9 +54,10 @@ for target in settings ctext; do
     fi
 done
 
-# One closing line over both ctest runs.
+# One closing line over the ctest runs.
 passed=0 failed=0
-for log in "$ROOT"/build/ctest-native.log "$ROOT"/build/ctest-win32.log; do
+for log in "$ROOT"/build/ctest-native.log "$ROOT"/build/ctest-win32.log \
+           "$ROOT"/build/ctest-release.log; do
     line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1 || true)
     if [ -z "$line" ]; then status=1; continue; fi
     f=$(sed -E 's/.*passed, ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")

@@ -11,5 +11,9 @@ std::FILE* OpenExclusive(const std::string& path, const char* mode);
 bool FlushToDisk(std::FILE* file);
 // Atomically replaces `to` with `from` (same directory).
 bool ReplaceWith(const std::string& from, const std::string& to);
+// Deletes `path` if it is there, read-only or not; failures are left to the next step.
+void RemoveStale(const std::string& path);
+// The system's own words for the error of the last failed call above.
+std::string LastErrorText();
 
 }  // namespace kelvane::fileio

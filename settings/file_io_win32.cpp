@@ -1,9 +1,9 @@
+#include <windows.h>
+
 #include <io.h>
 #include <share.h>
 
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
 
 #include "settings/file_io.h"
 
@@ -15,11 +15,34 @@ std::FILE* OpenExclusive(const std::string& path, const char* mode) {
 
 bool FlushToDisk(std::FILE* file) { return std::fflush(file) == 0 && ::_commit(::_fileno(file)) == 0; }
 
-// The C runtime's rename refuses an existing target; the library's replaces it.
+// The C runtime's rename refuses an existing target. Write-through: the rename
+// is on disk when this returns. A target marked read-only is refused, as
+// Windows does; Wine would replace it.
 bool ReplaceWith(const std::string& from, const std::string& to) {
-    std::error_code ec;
-    std::filesystem::rename(from, to, ec);
-    return !ec;
+    const DWORD attributes = GetFileAttributesA(to.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+void RemoveStale(const std::string& path) {
+    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(path.c_str());
+}
+
+std::string LastErrorText() {
+    const DWORD code = GetLastError();
+    char* text = nullptr;
+    const DWORD n =
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string out = n ? std::string(text, n) : "error " + std::to_string(code);
+    if (text) LocalFree(text);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ')) out.pop_back();
+    return out;
 }
 
 }  // namespace kelvane::fileio

@@ -54,12 +54,13 @@ void ReadBlock(Reader& reader, Int* values, std::size_t count) {
     }
 }
 
-// Up to the zero byte or the end of the file; a name cut off by the end keeps
-// the bytes that were there.
+// Up to the zero byte or the end of the file, so the next name starts where
+// it should; a name cut off by the end keeps the bytes that were there.
 template <typename Reader>
 void ReadName(Reader& reader, std::string& name) {
     name.clear();
-    for (int c = reader.Get(); c != EOF && c != 0; c = reader.Get()) name.push_back(static_cast<char>(c));
+    for (int c = reader.Get(); c != EOF && c != 0; c = reader.Get())
+        if (name.size() < kMaxNameBytes) name.push_back(static_cast<char>(c));
 }
 
 template <typename Reader>
@@ -114,15 +115,23 @@ std::string SerializeSettings(const SwitcherTables& t, const BandTable& b) {
     return out;
 }
 
-bool SaveSettings(const std::string& path, const SwitcherTables& tables, const BandTable& bands) {
+bool SaveSettings(const std::string& path, const SwitcherTables& tables, const BandTable& bands, std::string* reason) {
     const std::string bytes = SerializeSettings(tables, bands);
     const std::string temp = path + ".tmp";
+    // Taken at the failing step, before the clean-up can overwrite it.
+    const auto fail = [&] {
+        if (reason) *reason = fileio::LastErrorText();
+        return false;
+    };
+    // An earlier save cut short may have left one, even marked read-only.
+    fileio::RemoveStale(temp);
     std::FILE* raw = fileio::OpenExclusive(temp, "wb");
-    if (!raw) return false;
+    if (!raw) return fail();
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), raw) == bytes.size();
     ok = fileio::FlushToDisk(raw) && ok;
-    ok = std::fclose(raw) == 0 && ok;
-    ok = ok && fileio::ReplaceWith(temp, path);
+    if (!ok) fail();
+    if (std::fclose(raw) != 0 && ok) ok = fail();
+    if (ok && !fileio::ReplaceWith(temp, path)) ok = fail();
     if (!ok) std::remove(temp.c_str());
     return ok;
 }

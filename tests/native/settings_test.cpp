@@ -170,10 +170,25 @@ TEST_F(SettingsFile, FailedSaveLeavesThePreviousFileAndNoTemporary) {
     // The replacement cannot happen while the target is a non-empty directory.
     const std::string blocked = (dir / "blocked").string();
     fs::create_directories(fs::path(blocked) / "inside");
-    EXPECT_FALSE(SaveSettings(blocked, tables, bands));
+    std::string reason;
+    EXPECT_FALSE(SaveSettings(blocked, tables, bands, &reason));
+    EXPECT_NE(reason, "") << "the system's reason is passed on";
     EXPECT_TRUE(fs::is_directory(blocked));
     EXPECT_FALSE(fs::exists(blocked + ".tmp"));
     EXPECT_EQ(Read(), "previous");
+}
+
+// An earlier save cut short left its temporary, marked read-only.
+TEST_F(SettingsFile, StaleReadOnlyTemporaryDoesNotBlockTheSave) {
+    std::ofstream(path + ".tmp", std::ios::binary) << "stale";
+    fs::permissions(path + ".tmp", fs::perms::owner_read);
+    std::string reason;
+    EXPECT_TRUE(SaveSettings(path, tables, bands, &reason)) << reason;
+    EXPECT_EQ(Read(), DefaultFile());
+    EXPECT_FALSE(fs::exists(path + ".tmp"));
+    // Where the stale file's read-only mark can be written through (root, Wine),
+    // it must not pass to the settings file and refuse the next save.
+    EXPECT_TRUE(SaveSettings(path, tables, bands, &reason)) << reason;
 }
 
 TEST_F(SettingsFile, SaveReplacesAnExistingFileWhole) {
@@ -182,12 +197,25 @@ TEST_F(SettingsFile, SaveReplacesAnExistingFileWhole) {
     EXPECT_EQ(Read(), DefaultFile());
 }
 
-TEST(SettingsParse, LongNameWithoutTerminatorIsReadToTheEnd) {
-    std::string bytes = DefaultFile().substr(0, 164) + std::string(100000, 'A');
-    SwitcherTables t;
-    BandTable b;
-    ParseSettings(bytes, t, b);
-    EXPECT_EQ(t.m_antName[0].size(), 100000u);
-    EXPECT_EQ(t.m_antName[1], "");
-    EXPECT_EQ(b.name[0], "");
+TEST(SettingsParse, NamesKeepTheirFirstBytesAndTheLayoutStaysAligned) {
+    const std::string fixed = DefaultFile().substr(0, 164);
+    const struct {
+        const char* what;
+        std::string names;
+        std::size_t first;   // the first name's length after loading
+        const char* second;  // the second name after loading
+    } cases[] = {
+        {"longest kept whole", std::string(kMaxNameBytes, 'A') + '\0' + "next" + '\0', kMaxNameBytes, "next"},
+        {"longer, cut", std::string(kMaxNameBytes + 1000, 'A') + '\0' + "next" + '\0', kMaxNameBytes, "next"},
+        {"no terminator", std::string(100000, 'A'), kMaxNameBytes, ""},
+    };
+    for (const auto& c : cases) {
+        SwitcherTables t;
+        BandTable b;
+        ParseSettings(fixed + c.names, t, b);
+        EXPECT_EQ(t.m_antName[0].size(), c.first) << c.what;
+        EXPECT_EQ(t.m_antName[0].find_first_not_of('A'), std::string::npos) << c.what;
+        EXPECT_EQ(t.m_antName[1], c.second) << c.what;
+        EXPECT_EQ(b.name[0], "") << c.what;
+    }
 }

@@ -5,6 +5,7 @@
 #include <clocale>
 
 #include "settings/settings_file.h"
+#include "ui/win32/save_report.h"
 
 namespace kelvane {
 
@@ -18,8 +19,11 @@ void CSwitcherApp::StartUp(CSwitcherDlg& dlg) const {
 
 void CSwitcherApp::ShutDown(CSwitcherDlg& dlg) const {
     if (dlg.m_port.m_bNT) m_platform.unbindDriver();
-    SaveSettings(kSettingsFileName, dlg.m_core, m_bands);
+    std::string reason;
+    const bool saved = SaveSettings(kSettingsFileName, dlg.m_core, m_bands, &reason);
     dlg.m_host.ReleaseHost();
+    // Told only now, with the window gone and nothing left to release.
+    if (!saved) ReportSaveFailure(kSettingsFileName, reason);
 }
 
 bool CSwitcherApp::InitInstance() {

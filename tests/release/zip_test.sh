@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# The release zip as a user meets it: unpacked into a fresh folder, the journal
+# example put in place, Kelvane.exe started from there beside the simulated
+# host; the journal must show the band switches. Then the floor of the
+# binaries that came out of the zip.
+#
+#   zip_test.sh ZIP SIM_HOST_DIR     (inside one Wine session on a display)
+set -euo pipefail
+zip=$1 tools=$2
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../../scripts/lib/station.sh"
+
+work=$(mktemp -d /tmp/kelvane-zip.XXXXXX)
+switcher= host=
+trap 'kill $host $switcher 2>/dev/null || true; rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*"; [ ! -f "${dir:-/nonexistent}/ports.log" ] || tail -20 "$dir/ports.log"; exit 1; }
+wait_for() {  # FILE PATTERN WHAT: every wait here is for a real event
+    local n=0
+    until grep -q -- "$2" "$1" 2>/dev/null; do
+        n=$((n + 1)); [ $n -lt 300 ] || fail "$3 within 30 s"; sleep 0.1
+    done
+}
+
+[ -f "$zip" ] || fail "no $zip: make it with scripts/release.sh"
+name=$(basename "$zip" .zip)
+version=${name#Kelvane-}; version=${version%-win32}
+(cd "$work" && cmake -E tar xf "$zip")
+dir=$work/$name
+[ "$(ls "$work")" = "$name" ] || fail "the zip must hold one folder $name, not: $(ls "$work")"
+for f in Kelvane.exe KorvPortDll.dll README.txt LICENSE.txt guide/index.html \
+         examples/journal/KorvPortDll.cfg examples/hardware/KorvPortDll.cfg; do
+    [ -s "$dir/$f" ] || fail "the zip lacks $f"
+done
+grep -q $'MIT License\r$' "$dir/LICENSE.txt" || fail "LICENSE.txt is not the MIT licence with CRLF line ends"
+# The version resource of both binaries carries the version in the zip's name.
+for b in Kelvane.exe KorvPortDll.dll; do
+    rc=$(i686-w64-mingw32-windres -i "$dir/$b" -O rc 2>/dev/null) || fail "no resources in $b"
+    grep -q "VALUE \"ProductVersion\", \"$version\"" <<<"$rc" || fail "$b: no ProductVersion $version"
+    grep -q 'VALUE "LegalCopyright", ".*MIT License' <<<"$rc" || fail "$b: no licence in the copyright"
+done
+
+# The dry run of the guide: the journal example beside the program.
+cp "$dir/examples/journal/KorvPortDll.cfg" "$dir/"
+write_demo_station "$dir/Kelvaneer12.ini"
+cd "$dir"
+wine "$tools/KorvSimHost.exe" --steps 14200000:2500,7100000:2500 > "$work/host.out" &
+host=$!
+wait_for "$work/host.out" '^ready' "the simulated host did not get ready"
+wine Kelvane.exe &
+switcher=$!
+wait_for ports.log 'DriverOutPB 0x0278 0x05' "no 20m byte (0x05) in the journal"
+wait_for ports.log 'DriverOutPB 0x0278 0x03' "no switch to the 40m byte (0x03) in the journal"
+grep -q "LoadPortDriver - - backend=journal dir=Z:${dir//\//\\\\}\\\\" ports.log ||
+    fail "the library did not load its journal backend from the unpacked folder"
+# The host's end ends the switcher, which saves beside itself.
+n=0
+while kill -0 "$switcher" 2>/dev/null; do
+    n=$((n + 1)); [ $n -lt 300 ] || fail "the switcher did not end with the host"; sleep 0.1
+done
+wait "$switcher" || true
+switcher=
+wait "$host" || true
+host=
+grep -q 'UnloadPortDriver' ports.log || fail "the library was not unloaded at the end"
+[ "$(od -An -t d4 -j 120 -N 4 Kelvaneer12.ini | tr -d ' ')" -eq 632 ] || fail "the settings were not saved"
+echo "journal of the dry run:"
+sed 's/^/  /' ports.log
+
+"$here/../../scripts/check-imports.sh" "$dir/Kelvane.exe" "$dir/KorvPortDll.dll"
+echo "PASS: the zip unpacks, runs a dry run and loads on Windows XP SP3"
