@@ -30,6 +30,19 @@ BOOL CALLBACK MatchCaption(HWND hwnd, LPARAM lParam) {
     return TRUE;
 }
 
+// EndDialog re-enables the owner before the box's loop has returned, and a
+// tick in that loop would act before the owner's code after the box has run
+// (putting the focus back, say): an owned box that is hidden but not yet
+// destroyed means the owner is not ready.
+BOOL CALLBACK FindClosingBox(HWND hwnd, LPARAM lParam) {
+    auto* owner = reinterpret_cast<HWND*>(lParam);
+    if (!IsWindowVisible(hwnd) && GetWindow(hwnd, GW_OWNER) == *owner) {
+        *owner = nullptr;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 BOOL CALLBACK EndModal(HWND hwnd, LPARAM) {
     if (IsWindowVisible(hwnd)) EndDialog(hwnd, IDABORT);
     return TRUE;
@@ -40,6 +53,7 @@ BOOL CALLBACK EndModal(HWND hwnd, LPARAM) {
 HWND FindActiveWindow(const std::string& caption) {
     Search search{&caption, nullptr};
     EnumThreadWindows(GetCurrentThreadId(), MatchCaption, reinterpret_cast<LPARAM>(&search));
+    if (search.found) EnumThreadWindows(GetCurrentThreadId(), FindClosingBox, reinterpret_cast<LPARAM>(&search.found));
     return search.found;
 }
 
