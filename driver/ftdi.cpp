@@ -27,10 +27,10 @@ using FtGetDeviceInfoFn = FtStatus(WINAPI*)(FtHandle, ULONG* type, DWORD* id, ch
 class FtdiBoard final : public UsbBoard {
 public:
     FtdiBoard(const Config& config, std::string programDir)
-        : serial_(config.serial),
-          index_(config.index < 0 ? 0 : config.index),
-          invert_(config.invert),
-          programDir_(std::move(programDir)) {}
+        : m_serial(config.serial),
+          m_index(config.index < 0 ? 0 : config.index),
+          m_invert(config.invert),
+          m_programDir(std::move(programDir)) {}
 
     bool Open(std::string& serial, std::string& why) override {
         if (!Bind()) {
@@ -38,55 +38,55 @@ public:
             return false;
         }
         FtHandle handle = nullptr;
-        const FtStatus status = serial_.empty()
-                                    ? open_(index_, &handle)
-                                    : openEx_(const_cast<char*>(serial_.c_str()), kOpenBySerialNumber, &handle);
+        const FtStatus status = m_serial.empty()
+                                    ? m_open(m_index, &handle)
+                                    : m_openEx(const_cast<char*>(m_serial.c_str()), kOpenBySerialNumber, &handle);
         if (status != kFtOk || !handle) {
-            why = (serial_.empty() ? "no FTDI device number " + std::to_string(index_)
-                                   : "no FTDI device with serial " + serial_) +
+            why = (m_serial.empty() ? "no FTDI device number " + std::to_string(m_index)
+                                    : "no FTDI device with serial " + m_serial) +
                   " (status " + std::to_string(status) + ")";
             return false;
         }
-        if (setBitMode_(handle, kAllOutputs, kAsyncBitBang) != kFtOk ||
-            setTimeouts_(handle, kTimeoutMs, kTimeoutMs) != kFtOk) {
-            close_(handle);
+        if (m_setBitMode(handle, kAllOutputs, kAsyncBitBang) != kFtOk ||
+            m_setTimeouts(handle, kTimeoutMs, kTimeoutMs) != kFtOk) {
+            m_close(handle);
             why = "the FTDI device would not enter bit-bang mode";
             return false;
         }
-        handle_ = handle;
-        serial = serial_.empty() ? SerialOf(handle) : serial_;
+        m_handle = handle;
+        serial = m_serial.empty() ? SerialOf(handle) : m_serial;
         return true;
     }
 
     bool Send(std::uint8_t value) override {
-        UCHAR byte = kelvane::outputs::WireByte(value, invert_);
+        UCHAR byte = kelvane::outputs::WireByte(value, m_invert);
         DWORD written = 0;
-        return write_(handle_, &byte, 1, &written) == kFtOk && written == 1;
+        return m_write(m_handle, &byte, 1, &written) == kFtOk && written == 1;
     }
 
     void Close() override {
-        close_(handle_);
-        handle_ = nullptr;
+        m_close(m_handle);
+        m_handle = nullptr;
     }
 
 private:
     // Looked for again on every try, so a driver installed while the program runs is found too.
     bool Bind() {
-        if (module_) return true;
-        std::string dir = programDir_;
+        if (m_module) return true;
+        std::string dir = m_programDir;
         if (!dir.empty() && dir.back() != '\\' && dir.back() != '/') dir += '\\';
         kelvane::Library module(dir.empty() ? nullptr : kelvane::LoadLibraryQuietly(dir + "ftd2xx.dll"));
         if (!module) module.Reset(kelvane::LoadLibraryQuietly("ftd2xx.dll"));
         if (!module) return false;
-        open_ = module.Proc<FtOpenFn>("FT_Open");
-        openEx_ = module.Proc<FtOpenExFn>("FT_OpenEx");
-        setBitMode_ = module.Proc<FtSetBitModeFn>("FT_SetBitMode");
-        setTimeouts_ = module.Proc<FtSetTimeoutsFn>("FT_SetTimeouts");
-        write_ = module.Proc<FtWriteFn>("FT_Write");
-        close_ = module.Proc<FtCloseFn>("FT_Close");
-        getDeviceInfo_ = module.Proc<FtGetDeviceInfoFn>("FT_GetDeviceInfo");
-        if (!open_ || !openEx_ || !setBitMode_ || !setTimeouts_ || !write_ || !close_) return false;
-        module_ = std::move(module);
+        m_open = module.Proc<FtOpenFn>("FT_Open");
+        m_openEx = module.Proc<FtOpenExFn>("FT_OpenEx");
+        m_setBitMode = module.Proc<FtSetBitModeFn>("FT_SetBitMode");
+        m_setTimeouts = module.Proc<FtSetTimeoutsFn>("FT_SetTimeouts");
+        m_write = module.Proc<FtWriteFn>("FT_Write");
+        m_close = module.Proc<FtCloseFn>("FT_Close");
+        m_getDeviceInfo = module.Proc<FtGetDeviceInfoFn>("FT_GetDeviceInfo");
+        if (!m_open || !m_openEx || !m_setBitMode || !m_setTimeouts || !m_write || !m_close) return false;
+        m_module = std::move(module);
         return true;
     }
 
@@ -95,26 +95,26 @@ private:
         char serial[64] = "", description[128] = "";
         ULONG type = 0;
         DWORD id = 0;
-        if (getDeviceInfo_ && getDeviceInfo_(handle, &type, &id, serial, description, nullptr) == kFtOk) {
+        if (m_getDeviceInfo && m_getDeviceInfo(handle, &type, &id, serial, description, nullptr) == kFtOk) {
             serial[sizeof serial - 1] = '\0';
             if (serial[0]) return serial;
         }
-        return "device " + std::to_string(index_);
+        return "device " + std::to_string(m_index);
     }
 
-    std::string serial_;
-    int index_;
-    bool invert_;
-    std::string programDir_;
-    kelvane::Library module_;
-    FtHandle handle_ = nullptr;
-    FtOpenFn open_ = nullptr;
-    FtOpenExFn openEx_ = nullptr;
-    FtSetBitModeFn setBitMode_ = nullptr;
-    FtSetTimeoutsFn setTimeouts_ = nullptr;
-    FtWriteFn write_ = nullptr;
-    FtCloseFn close_ = nullptr;
-    FtGetDeviceInfoFn getDeviceInfo_ = nullptr;
+    std::string m_serial;
+    int m_index;
+    bool m_invert;
+    std::string m_programDir;
+    kelvane::Library m_module;
+    FtHandle m_handle = nullptr;
+    FtOpenFn m_open = nullptr;
+    FtOpenExFn m_openEx = nullptr;
+    FtSetBitModeFn m_setBitMode = nullptr;
+    FtSetTimeoutsFn m_setTimeouts = nullptr;
+    FtWriteFn m_write = nullptr;
+    FtCloseFn m_close = nullptr;
+    FtGetDeviceInfoFn m_getDeviceInfo = nullptr;
 };
 
 }  // namespace

@@ -38,7 +38,8 @@ using DestroyListFn = BOOL(WINAPI*)(HDEVINFO);
 
 class HidRelayBoard final : public UsbBoard {
 public:
-    explicit HidRelayBoard(const Config& config) : serial_(config.serial), invert_(config.invert), plan_(8, invert_) {}
+    explicit HidRelayBoard(const Config& config)
+        : m_serial(config.serial), m_invert(config.invert), m_plan(8, m_invert) {}
 
     bool Open(std::string& serial, std::string& why) override {
         if (!Bind()) {
@@ -46,8 +47,8 @@ public:
             return false;
         }
         GUID hidGuid;
-        getHidGuid_(&hidGuid);
-        const HDEVINFO list = getClassDevs_(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+        m_getHidGuid(&hidGuid);
+        const HDEVINFO list = m_getClassDevs(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
         if (list == INVALID_HANDLE_VALUE) {
             why = "the HID devices could not be listed";
             return false;
@@ -55,22 +56,22 @@ public:
         int boards = 0;
         SP_DEVICE_INTERFACE_DATA item{};
         item.cbSize = sizeof item;
-        for (DWORD i = 0; !handle_ && enumInterfaces_(list, nullptr, &hidGuid, i, &item); ++i) {
+        for (DWORD i = 0; !m_handle && m_enumInterfaces(list, nullptr, &hidGuid, i, &item); ++i) {
             const std::string path = PathOf(list, item);
             if (!path.empty()) TryBoard(path, serial, boards);
         }
-        destroyList_(list);
-        if (handle_) return true;
-        why = serial_.empty() ? "no USBRelay board"
-                              : "no USBRelay board with serial " + serial_ + " (" + std::to_string(boards) +
-                                    " other board" + (boards == 1 ? "" : "s") + " present)";
+        m_destroyList(list);
+        if (m_handle) return true;
+        why = m_serial.empty() ? "no USBRelay board"
+                               : "no USBRelay board with serial " + m_serial + " (" + std::to_string(boards) +
+                                     " other board" + (boards == 1 ? "" : "s") + " present)";
         return false;
     }
 
     bool Send(std::uint8_t value) override {
-        for (auto report : plan_.ReportsFor(value)) {
-            if (!setFeature_(handle_, report.data(), static_cast<ULONG>(report.size()))) {
-                plan_.Forget();
+        for (auto report : m_plan.ReportsFor(value)) {
+            if (!m_setFeature(m_handle, report.data(), static_cast<ULONG>(report.size()))) {
+                m_plan.Forget();
                 return false;
             }
         }
@@ -78,39 +79,39 @@ public:
     }
 
     void Close() override {
-        CloseHandle(handle_);
-        handle_ = nullptr;
+        CloseHandle(m_handle);
+        m_handle = nullptr;
     }
 
 private:
     bool Bind() {
-        if (hid_ && setupApi_) return true;
-        if (!hid_) hid_.Reset(kelvane::LoadLibraryQuietly("hid.dll"));
-        if (!setupApi_) setupApi_.Reset(kelvane::LoadLibraryQuietly("setupapi.dll"));
-        if (!hid_ || !setupApi_) return false;
-        getHidGuid_ = kelvane::ProcAs<GetHidGuidFn>(hid_.Get(), "HidD_GetHidGuid");
-        getAttributes_ = kelvane::ProcAs<GetAttributesFn>(hid_.Get(), "HidD_GetAttributes");
-        getProduct_ = kelvane::ProcAs<FeatureFn>(hid_.Get(), "HidD_GetProductString");
-        getFeature_ = kelvane::ProcAs<FeatureFn>(hid_.Get(), "HidD_GetFeature");
-        setFeature_ = kelvane::ProcAs<FeatureFn>(hid_.Get(), "HidD_SetFeature");
-        getClassDevs_ = kelvane::ProcAs<GetClassDevsFn>(setupApi_.Get(), "SetupDiGetClassDevsA");
-        enumInterfaces_ = kelvane::ProcAs<EnumInterfacesFn>(setupApi_.Get(), "SetupDiEnumDeviceInterfaces");
-        getInterfaceDetail_ =
-            kelvane::ProcAs<GetInterfaceDetailFn>(setupApi_.Get(), "SetupDiGetDeviceInterfaceDetailA");
-        destroyList_ = kelvane::ProcAs<DestroyListFn>(setupApi_.Get(), "SetupDiDestroyDeviceInfoList");
-        return getHidGuid_ && getAttributes_ && getProduct_ && getFeature_ && setFeature_ && getClassDevs_ &&
-               enumInterfaces_ && getInterfaceDetail_ && destroyList_;
+        if (m_hid && m_setupApi) return true;
+        if (!m_hid) m_hid.Reset(kelvane::LoadLibraryQuietly("hid.dll"));
+        if (!m_setupApi) m_setupApi.Reset(kelvane::LoadLibraryQuietly("setupapi.dll"));
+        if (!m_hid || !m_setupApi) return false;
+        m_getHidGuid = kelvane::ProcAs<GetHidGuidFn>(m_hid.Get(), "HidD_GetHidGuid");
+        m_getAttributes = kelvane::ProcAs<GetAttributesFn>(m_hid.Get(), "HidD_GetAttributes");
+        m_getProduct = kelvane::ProcAs<FeatureFn>(m_hid.Get(), "HidD_GetProductString");
+        m_getFeature = kelvane::ProcAs<FeatureFn>(m_hid.Get(), "HidD_GetFeature");
+        m_setFeature = kelvane::ProcAs<FeatureFn>(m_hid.Get(), "HidD_SetFeature");
+        m_getClassDevs = kelvane::ProcAs<GetClassDevsFn>(m_setupApi.Get(), "SetupDiGetClassDevsA");
+        m_enumInterfaces = kelvane::ProcAs<EnumInterfacesFn>(m_setupApi.Get(), "SetupDiEnumDeviceInterfaces");
+        m_getInterfaceDetail =
+            kelvane::ProcAs<GetInterfaceDetailFn>(m_setupApi.Get(), "SetupDiGetDeviceInterfaceDetailA");
+        m_destroyList = kelvane::ProcAs<DestroyListFn>(m_setupApi.Get(), "SetupDiDestroyDeviceInfoList");
+        return m_getHidGuid && m_getAttributes && m_getProduct && m_getFeature && m_setFeature && m_getClassDevs &&
+               m_enumInterfaces && m_getInterfaceDetail && m_destroyList;
     }
 
     std::string PathOf(HDEVINFO list, SP_DEVICE_INTERFACE_DATA& item) {
         DWORD needed = 0;
-        getInterfaceDetail_(list, &item, nullptr, 0, &needed, nullptr);
+        m_getInterfaceDetail(list, &item, nullptr, 0, &needed, nullptr);
         if (needed < sizeof(DWORD) + 2 || needed > 4096) return {};
         std::vector<DWORD> buffer(needed / sizeof(DWORD) + 1);
         auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(buffer.data());
         // The 32-bit structure's size: a DWORD and one character, unpadded.
         detail->cbSize = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + sizeof(CHAR);
-        if (!getInterfaceDetail_(list, &item, detail, needed, nullptr, nullptr)) return {};
+        if (!m_getInterfaceDetail(list, &item, detail, needed, nullptr, nullptr)) return {};
         return std::string(detail->DevicePath, strnlen(detail->DevicePath, needed - sizeof(DWORD)));
     }
 
@@ -123,44 +124,44 @@ private:
         attributes.Size = sizeof attributes;
         WCHAR product[64] = {};
         int count = 0;
-        if (getAttributes_(h, &attributes) && attributes.VendorID == kVendor && attributes.ProductID == kProduct &&
-            getProduct_(h, product, sizeof product - sizeof(WCHAR))) {
+        if (m_getAttributes(h, &attributes) && attributes.VendorID == kVendor && attributes.ProductID == kProduct &&
+            m_getProduct(h, product, sizeof product - sizeof(WCHAR))) {
             std::string name;
             for (const WCHAR* c = product; *c && name.size() < 16; ++c) name += *c < 0x80 ? static_cast<char>(*c) : '?';
             count = HidRelayCount(name);
         }
         std::uint8_t status[kHidRelayReportSize] = {kStatusReport};
-        if (count == 0 || !getFeature_(h, status, sizeof status)) {
+        if (count == 0 || !m_getFeature(h, status, sizeof status)) {
             CloseHandle(h);
             return;
         }
         // The board answers in place of the report id: serial in bytes 0-4, relays in byte 7.
         const HidRelayStatus found = ParseHidRelayStatus(status, sizeof status);
-        if (!serial_.empty() && found.serial != serial_) {
+        if (!m_serial.empty() && found.serial != m_serial) {
             ++boards;
             CloseHandle(h);
             return;
         }
-        handle_ = h;
+        m_handle = h;
         serial = found.serial + " (" + std::to_string(count) + " relays)";
-        plan_ = HidRelayPlan(count, invert_);
+        m_plan = HidRelayPlan(count, m_invert);
     }
 
-    std::string serial_;
-    bool invert_;
-    HidRelayPlan plan_;
-    HANDLE handle_ = nullptr;
-    kelvane::Library hid_;
-    kelvane::Library setupApi_;
-    GetHidGuidFn getHidGuid_ = nullptr;
-    GetAttributesFn getAttributes_ = nullptr;
-    FeatureFn getProduct_ = nullptr;
-    FeatureFn getFeature_ = nullptr;
-    FeatureFn setFeature_ = nullptr;
-    GetClassDevsFn getClassDevs_ = nullptr;
-    EnumInterfacesFn enumInterfaces_ = nullptr;
-    GetInterfaceDetailFn getInterfaceDetail_ = nullptr;
-    DestroyListFn destroyList_ = nullptr;
+    std::string m_serial;
+    bool m_invert;
+    HidRelayPlan m_plan;
+    HANDLE m_handle = nullptr;
+    kelvane::Library m_hid;
+    kelvane::Library m_setupApi;
+    GetHidGuidFn m_getHidGuid = nullptr;
+    GetAttributesFn m_getAttributes = nullptr;
+    FeatureFn m_getProduct = nullptr;
+    FeatureFn m_getFeature = nullptr;
+    FeatureFn m_setFeature = nullptr;
+    GetClassDevsFn m_getClassDevs = nullptr;
+    EnumInterfacesFn m_enumInterfaces = nullptr;
+    GetInterfaceDetailFn m_getInterfaceDetail = nullptr;
+    DestroyListFn m_destroyList = nullptr;
 };
 
 }  // namespace

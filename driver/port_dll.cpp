@@ -102,7 +102,7 @@ int __stdcall LoadPortDriver(const char* dir) {
         // Valid is enough: the board is looked for on each write, at most once a second.
         if (!config.problems.empty()) break;
         g_io = korvport::OpenUsb(config, programDir, own + korvport::kStatusLogName).release();
-        return 1;
+        return g_io ? 1 : 0;
     case korvport::Backend::Unknown:
         break;
     }

@@ -1,18 +1,178 @@
 // The port calls as the USB backends take them: the port address means nothing
 // to a relay board, and only the low byte of a write is switched.
+//
+// The board is reached from a worker thread of its own: a write only leaves the
+// latest byte for it, so a board that is slow to enumerate, absent or stuck in
+// a call never holds the program's timer.
 
 #include "driver/usb_io.h"
+
+#include <utility>
 
 namespace korvport {
 namespace {
 
+// A device call still running after this is a board "not answering".
+constexpr DWORD kAnswerMs = 250;
+// How long unloading waits for the worker before leaving it to finish alone.
+constexpr DWORD kUnloadWaitMs = 1000;
+
+class Locked {
+public:
+    explicit Locked(CRITICAL_SECTION& lock) : m_lock(lock) { EnterCriticalSection(&m_lock); }
+    ~Locked() { LeaveCriticalSection(&m_lock); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+
+private:
+    CRITICAL_SECTION& m_lock;
+};
+
+// What the program's side and the worker share; the last of the two to let go
+// deletes it, so a worker that outlives the unload still has it.
+class Shared {
+public:
+    explicit Shared(std::string statusPath) : m_statusPath(std::move(statusPath)) {
+        InitializeCriticalSection(&lock);
+        InitializeCriticalSection(&m_statusLock);
+    }
+    ~Shared() {
+        if (wake) CloseHandle(wake);
+        DeleteCriticalSection(&m_statusLock);
+        DeleteCriticalSection(&lock);
+    }
+    Shared(const Shared&) = delete;
+    Shared& operator=(const Shared&) = delete;
+
+    void Release() {
+        if (InterlockedDecrement(&m_refs) == 0) delete this;
+    }
+    // The worker and the overdue timer both write the log; one line at a time.
+    void Status(const std::string& text) {
+        Locked hold(m_statusLock);
+        AppendStatus(m_statusPath, text);
+    }
+
+    HANDLE wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    CRITICAL_SECTION lock;
+    // Under `lock`:
+    bool stop = false;
+    bool pending = false;  // `latest` has not reached the board yet
+    std::uint8_t latest = 0;
+    bool inCall = false;
+    bool late = false;     // the call in progress has been reported overdue
+    std::string callWhat;  // what the status line says if it is
+
+private:
+    LONG m_refs = 2;
+    std::string m_statusPath;
+    CRITICAL_SECTION m_statusLock;
+};
+
+struct Worker {
+    Worker(Shared* s, std::unique_ptr<UsbBoard> board)
+        : shared(s), link(std::move(board), [s](const std::string& text) { s->Status(text); }) {}
+    Shared* shared;
+    UsbLink link;
+    HMODULE self = nullptr;  // the worker's own hold on this library
+};
+
+VOID CALLBACK Overdue(PVOID param, BOOLEAN) {
+    auto* s = static_cast<Shared*>(param);
+    std::string what;
+    {
+        Locked hold(s->lock);
+        if (!s->inCall || s->late) return;
+        s->late = true;
+        what = s->callWhat;
+    }
+    s->Status("not answering: " + what);
+}
+
+// One call to the board, with the overdue timer armed over it. True when the call ran late.
+bool TimedWrite(Worker& w, std::uint8_t value, bool& sent) {
+    Shared& s = *w.shared;
+    HANDLE timer = nullptr;
+    if (!CreateTimerQueueTimer(&timer, nullptr, Overdue, &s, kAnswerMs, 0, WT_EXECUTEONLYONCE)) timer = nullptr;
+    sent = w.link.Write(value, GetTickCount());
+    // Waits for a running Overdue, which must not outlive the call it reports.
+    if (timer) DeleteTimerQueueTimer(nullptr, timer, INVALID_HANDLE_VALUE);
+    Locked hold(s.lock);
+    s.inCall = false;
+    return s.late;
+}
+
+DWORD WINAPI Run(void* param) {
+    auto* w = static_cast<Worker*>(param);
+    Shared& s = *w->shared;
+    const HMODULE self = w->self;
+    for (;;) {
+        DWORD wait = 0;
+        std::uint8_t value = 0;
+        {
+            Locked hold(s.lock);
+            // On the way out, a byte still pending goes to a board that is open.
+            if (s.stop && !(s.pending && w->link.IsOpen())) break;
+            wait = s.pending ? w->link.MsUntilRetry(GetTickCount()) : INFINITE;
+            if (wait == 0) {
+                value = s.latest;
+                s.pending = false;
+                s.inCall = true;
+                s.late = false;
+                s.callWhat = w->link.IsOpen()
+                                 ? w->link.Serial() + ", a write took over " + std::to_string(kAnswerMs) + " ms"
+                                 : "the search for the board took over " + std::to_string(kAnswerMs) + " ms";
+            }
+        }
+        if (wait != 0) {
+            WaitForSingleObject(s.wake, wait);
+            continue;
+        }
+        bool sent = false;
+        const bool late = TimedWrite(*w, value, sent);
+        {
+            Locked hold(s.lock);
+            // Unsent, or sent to a board that hung: it goes again unless a newer byte came.
+            if ((!sent || late) && !s.pending) {
+                s.pending = true;
+                s.latest = value;
+            }
+        }
+        // A board that hung is not trusted with the next byte: closed, and looked for anew.
+        if (late) w->link.Drop(GetTickCount());
+    }
+    delete w;  // closes the board and frees its library
+    s.Release();
+    FreeLibraryAndExitThread(self, 0);
+    return 0;
+}
+
 class UsbIo final : public PortIo {
 public:
-    UsbIo(std::unique_ptr<UsbBoard> board, const std::string& statusPath)
-        : link_(std::move(board), [statusPath](const std::string& text) { AppendStatus(statusPath, text); }) {}
+    UsbIo(Shared* shared, HANDLE thread) : m_shared(shared), m_thread(thread) {}
+    ~UsbIo() override {
+        {
+            Locked hold(m_shared->lock);
+            m_shared->stop = true;
+        }
+        SetEvent(m_shared->wake);
+        // A worker stuck in the board's library is left to finish alone; it holds
+        // this library until then.
+        WaitForSingleObject(m_thread, kUnloadWaitMs);
+        CloseHandle(m_thread);
+        m_shared->Release();
+    }
+    UsbIo(const UsbIo&) = delete;
+    UsbIo& operator=(const UsbIo&) = delete;
 
+    // The latest byte wins: one the worker has not taken yet is replaced.
     void Write(const char*, std::uint16_t, std::uint32_t value, int) override {
-        link_.Write(static_cast<std::uint8_t>(value & 0xFF), GetTickCount());
+        {
+            Locked hold(m_shared->lock);
+            m_shared->latest = static_cast<std::uint8_t>(value & 0xFF);
+            m_shared->pending = true;
+        }
+        SetEvent(m_shared->wake);
     }
     // Nothing to read back from a relay board: an empty port's all ones.
     std::uint32_t Read(const char*, std::uint16_t, int bytes) override {
@@ -22,7 +182,8 @@ public:
     void Note(const char*, const std::string&) override {}
 
 private:
-    UsbLink link_;
+    Shared* m_shared;
+    HANDLE m_thread;
 };
 
 }  // namespace
@@ -34,7 +195,20 @@ std::unique_ptr<PortIo> OpenUsb(const Config& config, const std::string& program
     AppendStatus(statusPath, std::string("configured: backend=") + BackendName(config.backend) + ", " + board +
                                  ", invert " + (config.invert ? "on" : "off"));
     auto device = config.backend == Backend::Ftdi ? MakeFtdiBoard(config, programDir) : MakeHidRelayBoard(config);
-    return std::make_unique<UsbIo>(std::move(device), statusPath);
+    auto* shared = new Shared(statusPath);
+    auto* worker = new Worker(shared, std::move(device));
+    HANDLE thread = nullptr;
+    if (shared->wake &&
+        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&Run), &worker->self))
+        thread = CreateThread(nullptr, 0, Run, worker, 0, nullptr);
+    if (!thread) {
+        if (worker->self) FreeLibrary(worker->self);
+        delete worker;
+        shared->Release();
+        shared->Release();
+        return nullptr;
+    }
+    return std::make_unique<UsbIo>(shared, thread);
 }
 
 }  // namespace korvport

@@ -24,8 +24,9 @@ std::unique_ptr<UsbBoard> MakeFtdiBoard(const Config& config, const std::string&
 // hid.dll and setupapi.dll as Windows finds them.
 std::unique_ptr<UsbBoard> MakeHidRelayBoard(const Config& config);
 
-// Never null: the board is looked for on the first write, not here, so a board
-// plugged in later is found without reloading the library.
+// The board is looked for on the first write, not here, so a board plugged in
+// later is found without reloading the library. Null only when no worker
+// thread could be started for it.
 std::unique_ptr<PortIo> OpenUsb(const Config& config, const std::string& programDir, const std::string& statusPath);
 
 }  // namespace korvport

@@ -3,36 +3,48 @@
 namespace korvport {
 
 UsbLink::UsbLink(std::unique_ptr<UsbBoard> board, std::function<void(const std::string&)> status)
-    : board_(std::move(board)), status_(std::move(status)) {}
+    : m_board(std::move(board)), m_status(std::move(status)) {}
 
 UsbLink::~UsbLink() {
-    if (open_) board_->Close();
+    if (m_open) m_board->Close();
 }
 
 bool UsbLink::Write(std::uint8_t value, std::uint32_t nowMs) {
-    if (!open_) {
-        if (tried_ && nowMs - lastTry_ < kRetryMs) return false;
-        tried_ = true;
-        lastTry_ = nowMs;
+    if (!m_open) {
+        if (m_tried && nowMs - m_lastTry < kRetryMs) return false;
+        m_tried = true;
+        m_lastTry = nowMs;
         std::string serial, why;
-        if (!board_->Open(serial, why)) {
+        if (!m_board->Open(serial, why)) {
             // Said once, not every second while the board stays away.
-            if (why != lastWhy_) status_("not found: " + why);
-            lastWhy_ = why;
+            if (why != m_lastWhy) m_status("not found: " + why);
+            m_lastWhy = why;
             return false;
         }
-        open_ = true;
-        lastWhy_.clear();
-        serial_ = serial;
-        status_((found_ ? "back: " : "found: ") + serial);
-        found_ = true;
+        m_open = true;
+        m_lastWhy.clear();
+        m_serial = serial;
+        m_status((m_found ? "back: " : "found: ") + serial);
+        m_found = true;
     }
-    if (board_->Send(value)) return true;
-    board_->Close();
-    open_ = false;
-    lastTry_ = nowMs;
-    status_("lost: " + serial_ + ", write failed");
+    if (m_board->Send(value)) return true;
+    m_board->Close();
+    m_open = false;
+    m_lastTry = nowMs;
+    m_status("lost: " + m_serial + ", write failed");
     return false;
+}
+
+std::uint32_t UsbLink::MsUntilRetry(std::uint32_t nowMs) const {
+    if (m_open || !m_tried || nowMs - m_lastTry >= kRetryMs) return 0;
+    return kRetryMs - (nowMs - m_lastTry);
+}
+
+void UsbLink::Drop(std::uint32_t nowMs) {
+    if (m_open) m_board->Close();
+    m_open = false;
+    m_tried = true;
+    m_lastTry = nowMs;
 }
 
 std::string WithStatusLine(std::string text, const std::string& line, std::size_t limit) {

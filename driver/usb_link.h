@@ -33,17 +33,22 @@ public:
     // Sends `value` if the board is open, or can be opened because the last try
     // is kRetryMs old (by `nowMs`, a wrapping millisecond clock). True when sent.
     bool Write(std::uint8_t value, std::uint32_t nowMs);
-    bool IsOpen() const { return open_; }
+    // How long until Write may look for the board again; 0 when it is open or may.
+    std::uint32_t MsUntilRetry(std::uint32_t nowMs) const;
+    // Closes the board without a word (the caller has said why) until the next try.
+    void Drop(std::uint32_t nowMs);
+    bool IsOpen() const { return m_open; }
+    const std::string& Serial() const { return m_serial; }
 
 private:
-    std::unique_ptr<UsbBoard> board_;
-    std::function<void(const std::string&)> status_;
-    bool open_ = false;
-    bool tried_ = false;
-    bool found_ = false;
-    std::uint32_t lastTry_ = 0;
-    std::string serial_;
-    std::string lastWhy_;
+    std::unique_ptr<UsbBoard> m_board;
+    std::function<void(const std::string&)> m_status;
+    bool m_open = false;
+    bool m_tried = false;
+    bool m_found = false;
+    std::uint32_t m_lastTry = 0;
+    std::string m_serial;
+    std::string m_lastWhy;
 };
 
 // The status log's limit, and what it holds once `line` is added to `text`:

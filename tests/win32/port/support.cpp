@@ -33,13 +33,13 @@ ScratchDir::ScratchDir() {
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
     for (;;) {
-        path_ = std::string(temp) + "kvport-" + std::to_string(GetCurrentProcessId()) + "-" +
-                std::to_string(++counter) + "\\";
-        if (CreateDirectoryA(path_.c_str(), nullptr)) break;
+        m_path = std::string(temp) + "kvport-" + std::to_string(GetCurrentProcessId()) + "-" +
+                 std::to_string(++counter) + "\\";
+        if (CreateDirectoryA(m_path.c_str(), nullptr)) break;
     }
 }
 
-ScratchDir::~ScratchDir() { RemoveTree(path_); }
+ScratchDir::~ScratchDir() { RemoveTree(m_path); }
 
 std::string FixtureDir() {
     // Found without GetProgramDir, which is under test.

@@ -19,11 +19,11 @@ public:
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
 
-    const std::string& path() const { return path_; }  // ends with '\'
-    std::string operator/(const std::string& name) const { return path_ + name; }
+    const std::string& path() const { return m_path; }  // ends with '\'
+    std::string operator/(const std::string& name) const { return m_path + name; }
 
 private:
-    std::string path_;
+    std::string m_path;
 };
 
 // Where CMake put the fixture libraries, the probe and a copy of KorvPortDll.dll.
