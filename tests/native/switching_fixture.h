@@ -32,14 +32,14 @@ struct FakeDriver : DriverByteOutput {
 // Controls as the user sees them; Read/WriteControls move them like data exchange.
 class FakeView : public SwitcherView {
 public:
-    explicit FakeView(SwitcherCore& core) : core_(core) { bandSelector = core.m_bandAntenna; }
+    explicit FakeView(SwitcherCore& core) : m_core(core) { bandSelector = core.m_bandAntenna; }
     void ReadControls() override {
-        core_.m_bAuto = autoBox;
-        core_.m_bandAntenna = bandSelector;
+        m_core.m_bAuto = autoBox;
+        m_core.m_bandAntenna = bandSelector;
     }
     void WriteControls() override {
-        autoBox = core_.m_bAuto;
-        bandSelector = core_.m_bandAntenna;
+        autoBox = m_core.m_bAuto;
+        bandSelector = m_core.m_bandAntenna;
     }
     std::string GetFrequencyText() override { return freqText; }
     void ShowCurrentAntenna(int a) override { nowSelection = a; }
@@ -48,7 +48,7 @@ public:
     void SetFrequencyText(const std::string& text) override {
         ++fieldSets;
         freqText = text;
-        core_.MatchFrequency();
+        m_core.MatchFrequency();
     }
 
     bool autoBox = true;
@@ -58,7 +58,7 @@ public:
     int fieldSets = 0;
 
 private:
-    SwitcherCore& core_;
+    SwitcherCore& m_core;
 };
 
 struct Station {

@@ -35,14 +35,14 @@ SimHostProcess::SimHostProcess(const std::string& args, Kind kind) {
     command.append(SimHostPath()).append("\" ").append(args);
     if (kind == kServes) {
         const std::string name = UniqueEventName();
-        quit_ = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
+        m_quit = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
         command += " --quit-event " + name;
     }
 
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE write = nullptr;
-    if (!CreatePipe(&output_, &write, &inherit, 0)) return;
-    SetHandleInformation(output_, HANDLE_FLAG_INHERIT, 0);
+    if (!CreatePipe(&m_output, &write, &inherit, 0)) return;
+    SetHandleInformation(m_output, HANDLE_FLAG_INHERIT, 0);
     HANDLE nul =
         CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
 
@@ -54,80 +54,80 @@ SimHostProcess::SimHostProcess(const std::string& args, Kind kind) {
     si.hStdError = write;
     PROCESS_INFORMATION pi = {};
     if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-        process_ = pi.hProcess;
+        m_process = pi.hProcess;
         CloseHandle(pi.hThread);
     }
     // Only the child may hold the write end, or the reader never sees the end.
     CloseHandle(write);
     if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
-    if (process_ != nullptr) reader_ = std::thread([this] { ReadOutput(); });
+    if (m_process != nullptr) m_reader = std::thread([this] { ReadOutput(); });
 }
 
 SimHostProcess::~SimHostProcess() {
-    if (process_ != nullptr && !Quit()) {
-        TerminateProcess(process_, 3);
-        WaitForSingleObject(process_, kPatienceMs);
+    if (m_process != nullptr && !Quit()) {
+        TerminateProcess(m_process, 3);
+        WaitForSingleObject(m_process, kPatienceMs);
     }
-    if (reader_.joinable()) reader_.join();
-    if (process_ != nullptr) CloseHandle(process_);
-    if (quit_ != nullptr) CloseHandle(quit_);
-    if (output_ != nullptr) CloseHandle(output_);
+    if (m_reader.joinable()) m_reader.join();
+    if (m_process != nullptr) CloseHandle(m_process);
+    if (m_quit != nullptr) CloseHandle(m_quit);
+    if (m_output != nullptr) CloseHandle(m_output);
 }
 
 void SimHostProcess::ReadOutput() {
     std::string pending;
     char buf[512];
     DWORD got = 0;
-    while (ReadFile(output_, buf, sizeof buf, &got, nullptr) && got > 0) {
+    while (ReadFile(m_output, buf, sizeof buf, &got, nullptr) && got > 0) {
         pending.append(buf, got);
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<std::mutex> lock(m_mutex);
         for (std::size_t eol; (eol = pending.find('\n')) != std::string::npos; pending.erase(0, eol + 1)) {
             std::string line = pending.substr(0, eol);
             if (!line.empty() && line.back() == '\r') line.pop_back();
-            lines_.push_back(line);
+            m_lines.push_back(line);
         }
-        changed_.notify_all();
+        m_changed.notify_all();
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!pending.empty()) lines_.push_back(pending);
-    ended_ = true;
-    changed_.notify_all();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!pending.empty()) m_lines.push_back(pending);
+    m_ended = true;
+    m_changed.notify_all();
 }
 
 bool SimHostProcess::WaitForLine(const std::string& word, std::string* line) {
-    std::unique_lock<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(m_mutex);
     bool found = false;
-    changed_.wait_for(lock, kPatience, [&] {
-        for (; next_ < lines_.size() && !found; ++next_) {
-            found = StartsWithWord(lines_[next_], word);
-            if (found && line != nullptr) *line = lines_[next_];
+    m_changed.wait_for(lock, kPatience, [&] {
+        for (; m_next < m_lines.size() && !found; ++m_next) {
+            found = StartsWithWord(m_lines[m_next], word);
+            if (found && line != nullptr) *line = m_lines[m_next];
         }
-        return found || ended_;
+        return found || m_ended;
     });
     return found;
 }
 
 bool SimHostProcess::Quit() {
-    if (quit_ != nullptr) SetEvent(quit_);
+    if (m_quit != nullptr) SetEvent(m_quit);
     return WaitForExit();
 }
 
 bool SimHostProcess::WaitForExit() {
-    if (process_ == nullptr || WaitForSingleObject(process_, kPatienceMs) != WAIT_OBJECT_0) return false;
+    if (m_process == nullptr || WaitForSingleObject(m_process, kPatienceMs) != WAIT_OBJECT_0) return false;
     // The pipe closes with the process; once the reader sees that, it has everything.
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, kPatience, [this] { return ended_; });
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_changed.wait_for(lock, kPatience, [this] { return m_ended; });
 }
 
 DWORD SimHostProcess::ExitCode() const {
     DWORD code = 0xFFFFFFFF;
-    if (process_ != nullptr) GetExitCodeProcess(process_, &code);
+    if (m_process != nullptr) GetExitCodeProcess(m_process, &code);
     return code;
 }
 
 std::vector<std::string> SimHostProcess::Lines() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lines_;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_lines;
 }
 
 std::string SimHostProcess::Transcript() const {

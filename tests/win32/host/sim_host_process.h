@@ -23,7 +23,7 @@ public:
     SimHostProcess(const SimHostProcess&) = delete;
     SimHostProcess& operator=(const SimHostProcess&) = delete;
 
-    bool Started() const { return process_ != nullptr; }
+    bool Started() const { return m_process != nullptr; }
     // The next line led by `word` after those already waited for.
     bool WaitForLine(const std::string& word, std::string* line = nullptr);
     bool Quit();
@@ -35,15 +35,15 @@ public:
 private:
     void ReadOutput();
 
-    HANDLE process_ = nullptr;
-    HANDLE quit_ = nullptr;
-    HANDLE output_ = nullptr;
-    std::thread reader_;
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::string> lines_;
-    bool ended_ = false;
-    std::size_t next_ = 0;
+    HANDLE m_process = nullptr;
+    HANDLE m_quit = nullptr;
+    HANDLE m_output = nullptr;
+    std::thread m_reader;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<std::string> m_lines;
+    bool m_ended = false;
+    std::size_t m_next = 0;
 };
 
 // Runs a one-shot command (--register, a bad option, ...) to its end.

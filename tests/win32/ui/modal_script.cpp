@@ -62,15 +62,15 @@ std::string MessageBoxText(HWND box) {
     return GetWindowTextString(GetDlgItem(box, 0xFFFF));
 }
 
-ModalScript::ModalScript() : outer_(t_script) {
+ModalScript::ModalScript() : m_outer(t_script) {
     t_script = this;
-    timer_ = SetTimer(nullptr, 0, kTickMs, Tick);
+    m_timer = SetTimer(nullptr, 0, kTickMs, Tick);
 }
 
 ModalScript::~ModalScript() {
-    KillTimer(nullptr, timer_);
-    t_script = outer_;
-    EXPECT_TRUE(steps_.empty()) << "step never ran: " << (steps_.empty() ? "" : steps_.front().what);
+    KillTimer(nullptr, m_timer);
+    t_script = m_outer;
+    EXPECT_TRUE(m_steps.empty()) << "step never ran: " << (m_steps.empty() ? "" : m_steps.front().what);
 }
 
 ModalScript& ModalScript::On(const std::string& caption, Action action) {
@@ -79,7 +79,7 @@ ModalScript& ModalScript::On(const std::string& caption, Action action) {
 }
 
 ModalScript& ModalScript::When(std::string what, Finder find, Action action) {
-    steps_.push_back({std::move(what), std::move(find), std::move(action)});
+    m_steps.push_back({std::move(what), std::move(find), std::move(action)});
     return *this;
 }
 
@@ -88,31 +88,31 @@ void CALLBACK ModalScript::Tick(HWND, UINT, UINT_PTR, DWORD) {
 }
 
 void ModalScript::RunDue() {
-    if (steps_.empty()) {
+    if (m_steps.empty()) {
         // Ticks come only from a modal loop: one still running long after the
         // last step is a window the test expected to close.
-        if (++idleTicks_ > kGiveUpTicks) GiveUp();
+        if (++m_idleTicks > kGiveUpTicks) GiveUp();
         return;
     }
-    const HWND hwnd = steps_.front().find();
+    const HWND hwnd = m_steps.front().find();
     if (!hwnd) {
-        if (++idleTicks_ > kGiveUpTicks) GiveUp();
+        if (++m_idleTicks > kGiveUpTicks) GiveUp();
         return;
     }
-    idleTicks_ = 0;
+    m_idleTicks = 0;
     // Taken off first: an action may open a modal window whose loop ticks
     // here again and must see the next step.
-    Step step = std::move(steps_.front());
-    steps_.pop_front();
+    Step step = std::move(m_steps.front());
+    m_steps.pop_front();
     step.action(hwnd);
 }
 
 void ModalScript::GiveUp() {
     ADD_FAILURE() << "gave up waiting for "
-                  << (steps_.empty() ? std::string("the windows to close") : steps_.front().what);
-    idleTicks_ = 0;
-    failed_ = true;
-    steps_.clear();
+                  << (m_steps.empty() ? std::string("the windows to close") : m_steps.front().what);
+    m_idleTicks = 0;
+    m_failed = true;
+    m_steps.clear();
     EnumThreadWindows(GetCurrentThreadId(), EndModal, 0);
 }
 

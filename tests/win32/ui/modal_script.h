@@ -28,7 +28,7 @@ public:
     ModalScript& When(std::string what, Finder find, Action action);
 
     // True when every step has run.
-    bool Done() const { return steps_.empty() && !failed_; }
+    bool Done() const { return m_steps.empty() && !m_failed; }
 
 private:
     struct Step {
@@ -40,11 +40,11 @@ private:
     void RunDue();
     void GiveUp();
 
-    ModalScript* outer_ = nullptr;  // a script may be made while another runs
-    std::deque<Step> steps_;
-    UINT_PTR timer_ = 0;
-    int idleTicks_ = 0;
-    bool failed_ = false;
+    ModalScript* m_outer = nullptr;  // a script may be made while another runs
+    std::deque<Step> m_steps;
+    UINT_PTR m_timer = 0;
+    int m_idleTicks = 0;
+    bool m_failed = false;
 };
 
 // The front window of this thread with this caption, or null.

@@ -91,21 +91,21 @@ PortPlatform PortRecorder::Platform() {
 
 void ScratchDirTest::SetUp() {
     namespace fs = std::filesystem;
-    previous_ = fs::current_path().string();
+    m_previous = fs::current_path().string();
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     const fs::path dir =
         fs::temp_directory_path() / "kelvane-ui-tests" / (std::string(info->test_suite_name()) + "." + info->name());
     fs::remove_all(dir);
     fs::create_directories(dir);
     fs::current_path(dir);
-    dir_ = dir.string();
+    m_dir = dir.string();
     PortRecorder::Reset();
 }
 
 void ScratchDirTest::TearDown() {
-    std::filesystem::current_path(previous_);
+    std::filesystem::current_path(m_previous);
     std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
+    std::filesystem::remove_all(m_dir, ignored);
 }
 
 bool ScratchDirTest::SettingsFileExists() const { return std::filesystem::exists(kSettingsFileName); }

@@ -56,10 +56,10 @@ protected:
     void SetUp() override;
     void TearDown() override;
     bool SettingsFileExists() const;
-    std::string dir_;
+    std::string m_dir;
 
 private:
-    std::string previous_;
+    std::string m_previous;
 };
 
 // A main window object in the scratch directory, started up and shut down
@@ -72,21 +72,21 @@ protected:
         ScratchDirTest::TearDown();
     }
     CSwitcherDlg& Open(BandTable& table) {
-        table_ = &table;
+        m_table = &table;
         dlg.emplace(table, PortRecorder::Platform());
         CSwitcherApp(table, PortRecorder::Platform()).StartUp(*dlg);
         return *dlg;
     }
     CSwitcherDlg& Open() { return Open(bands); }
     void Close() {
-        if (dlg) CSwitcherApp(*table_, PortRecorder::Platform()).ShutDown(*dlg);
+        if (dlg) CSwitcherApp(*m_table, PortRecorder::Platform()).ShutDown(*dlg);
         dlg.reset();
     }
     BandTable bands;
     std::optional<CSwitcherDlg> dlg;
 
 private:
-    BandTable* table_ = nullptr;
+    BandTable* m_table = nullptr;
 };
 
 }  // namespace kelvane::testing
