@@ -1,0 +1,53 @@
+#pragma once
+// HID relay boards (8-channel "USBRelayN"): relays are set by 9-byte feature
+// reports and the board's serial and relay states come back in feature report 0x01.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelvane::outputs {
+
+inline constexpr std::size_t kHidRelayReportSize = 9;
+using HidRelayReport = std::array<std::uint8_t, kHidRelayReportSize>;
+// [0] report id 0x00, [1] command, [2] relay 1-8 (0 for the all-relay commands), rest 0.
+inline constexpr std::uint8_t kHidRelayOn = 0xFF, kHidRelayOff = 0xFD, kHidAllOn = 0xFE, kHidAllOff = 0xFC;
+inline constexpr int kHidRelayMaxCount = 8;
+inline constexpr std::size_t kHidRelaySerialSize = 5;
+
+// Relay count from the product string "USBRelay1".."USBRelay8"; 0 for anything else.
+int HidRelayCount(std::string_view product);
+
+// Serial (5 chars, bytes 0-4) and relay mask (byte 7) from feature report 0x01's
+// data (without the report id). A short report yields an empty serial and mask 0.
+struct HidRelayStatus {
+    std::string serial;
+    std::uint8_t relays = 0;
+};
+HidRelayStatus ParseHidRelayStatus(const std::uint8_t* data, std::size_t size);
+
+// The report switching one relay (1..8) on or off.
+HidRelayReport HidRelayCommand(int relay, bool on);
+
+class HidRelayPlan {
+public:
+    HidRelayPlan(int relayCount, bool invert);  // relayCount 1..8 (clamped)
+    // Reports taking the board to `value` (bit n drives relay n+1; bits beyond the
+    // count ignored): every relay on the first call and after Forget(), then only
+    // the relays whose bit changed. The plan assumes the reports are delivered.
+    std::vector<HidRelayReport> ReportsFor(std::uint8_t value);
+    // After a failed write or a reopen the board's state is unknown.
+    void Forget();
+    int RelayCount() const;
+
+private:
+    int m_count;
+    bool m_invert;
+    bool m_known = false;
+    std::uint8_t m_state = 0;  // relay n+1 energised in bit n, within the count
+};
+
+}  // namespace kelvane::outputs
