@@ -41,7 +41,7 @@ int Select(const char* what, const std::string& text, const std::array<std::stri
         throw Refusal{std::string(what) + " \"" + text + "\" refused: " + std::to_string(count) + " " + what +
                       "s have that name; give its number"};
     throw Refusal{std::string(what) + " \"" + text + "\" refused: not a number from 1 to " + std::to_string(N) +
-                  " nor the name of a " + what};
+                  " nor the name of any " + what};
 }
 
 std::string CheckName(const std::string& field, const std::string& text) {
