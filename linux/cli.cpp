@@ -61,14 +61,13 @@ cannot save), 2 on a usage error or refused settings input.
 )";
 
 std::string DefaultSettingsPath() {
-    std::string base;
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
-        base = xdg;
-    else if (const char* home = std::getenv("HOME"); home && *home)
-        base = std::string(home) + "/.config";
-    else
-        base = ".";
-    return base + "/kelvane/" + kSettingsFileName;
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    std::string path(xdg && *xdg ? xdg : home && *home ? home : ".");
+    if (!(xdg && *xdg) && home && *home) path.append("/.config");
+    path.append("/kelvane/");
+    path.append(kSettingsFileName);
+    return path;
 }
 
 namespace {
