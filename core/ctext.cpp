@@ -183,4 +183,11 @@ std::string FormatHex03(std::int32_t value) {
     return digits;
 }
 
+std::string_view Trim(std::string_view text) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
 }  // namespace kelvane

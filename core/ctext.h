@@ -28,6 +28,9 @@ bool CScanHex(std::string_view text, std::int32_t& value);
 bool ParseSignedField(std::string_view text, std::int32_t& value);
 bool ParseUnsignedField(std::string_view text, std::uint32_t& value);
 
+// Without the blanks (space, tab, CR, LF) at either end.
+std::string_view Trim(std::string_view text);
+
 std::string FormatKHz(double kHz);                // "%.3f"
 std::string FormatInt(std::int32_t value);        // "%i"
 std::string FormatUnsigned(std::uint32_t value);  // "%u"

@@ -1,20 +1,21 @@
 #include "core/switcher_core.h"
 
 #include "core/ctext.h"
+#include "core/frequency.h"
 
 namespace kelvane {
 
 void SwitcherCore::MatchFrequency() {
-    m_freqKHz = CAtof(view_->GetFrequencyText());
+    m_freqKHz = CAtof(m_view->GetFrequencyText());
     // No early exit: overlapping bands each switch in turn, the highest one last.
     for (int i = 0; i < kBandCount; ++i) {
-        if (static_cast<double>(bands_.low[i]) <= m_freqKHz && m_freqKHz <= static_cast<double>(bands_.high[i]))
+        if (static_cast<double>(m_bands.low[i]) <= m_freqKHz && m_freqKHz <= static_cast<double>(m_bands.high[i]))
             SelectBand(i);
     }
 }
 
 void SwitcherCore::SelectBand(int i) {
-    view_->ReadControls();
+    m_view->ReadControls();
     SetAntenna(m_bandAntenna[static_cast<std::size_t>(i)]);
 }
 
@@ -23,21 +24,25 @@ void SwitcherCore::SetAntenna(int a) {
     // than reading past the antenna table.
     if (!IsAntennaIndex(a)) return;
     WritePortByte(a);
-    view_->ShowCurrentAntenna(a);
+    m_view->ShowCurrentAntenna(a);
 }
 
 void SwitcherCore::SelectAntennaManually() {
-    view_->ReadControls();
-    m_bAuto = 0;
-    view_->WriteControls();
-    SetAntenna(view_->GetCurrentAntennaSelection());
+    m_view->ReadControls();
+    m_bAuto = false;
+    m_view->WriteControls();
+    SetAntenna(m_view->GetCurrentAntennaSelection());
 }
 
 void SwitcherCore::OnBandAntennaChanged() {
-    view_->ReadControls();
+    m_view->ReadControls();
     MatchFrequency();
 }
 
-void SwitcherCore::OnAutoClicked() { view_->ReadControls(); }
+void SwitcherCore::OnAutoClicked() { m_view->ReadControls(); }
+
+void SwitcherCore::OnHostFrequency(double hertz) {
+    if (const auto text = HostFrequencyText(hertz, m_bAuto)) m_view->SetFrequencyText(*text);
+}
 
 }  // namespace kelvane

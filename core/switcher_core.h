@@ -1,11 +1,11 @@
 #pragma once
 // Frequency-to-antenna switching. It sees the window only through SwitcherView
-// and the port only through PortWriter, so it runs and is tested without either.
+// and the port only through PortOutput, so it runs and is tested without either.
 
 #include <string>
 
+#include "core/port_output.h"
 #include "core/tables.h"
-#include "port/port_write.h"
 
 namespace kelvane {
 
@@ -18,6 +18,8 @@ public:
     virtual std::string GetFrequencyText() = 0;
     virtual void ShowCurrentAntenna(int a) = 0;    // raises no selection event
     virtual int GetCurrentAntennaSelection() = 0;  // -1 when nothing is selected
+    // Sets the frequency field; its change notification runs MatchFrequency.
+    virtual void SetFrequencyText(const std::string& text) = 0;
 
 protected:
     ~SwitcherView() = default;
@@ -25,12 +27,12 @@ protected:
 
 class SwitcherCore : public SwitcherTables {
 public:
-    SwitcherCore(const BandTable& bands, PortWriter& port) : bands_(bands), port_(port) {}
+    SwitcherCore(const BandTable& bands, PortOutput& port) : m_bands(bands), m_port(port) {}
 
     // The view comes later than the core: the window exists only once it runs.
-    void AttachView(SwitcherView* view) { view_ = view; }
+    void AttachView(SwitcherView* view) { m_view = view; }
 
-    int m_bAuto = 1;
+    bool m_bAuto = true;
     double m_freqKHz = 0.0;
 
     void MatchFrequency();
@@ -39,13 +41,16 @@ public:
     void SelectAntennaManually();
     void OnBandAntennaChanged();
     void OnAutoClicked();
+    // One reading of the host radio, in hertz; set on every reading, changed
+    // or not, so the port is rewritten while the host stays inside a band.
+    void OnHostFrequency(double hertz);
 
-    void WritePortByte(int a) { port_.WritePortByte(m_portAddr, m_antValue[static_cast<std::size_t>(a)]); }
+    void WritePortByte(int a) { m_port.WritePortByte(m_portAddr, m_antValue[static_cast<std::size_t>(a)]); }
 
 private:
-    const BandTable& bands_;
-    PortWriter& port_;
-    SwitcherView* view_ = nullptr;
+    const BandTable& m_bands;
+    PortOutput& m_port;
+    SwitcherView* m_view = nullptr;
 };
 
 }  // namespace kelvane

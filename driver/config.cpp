@@ -2,15 +2,12 @@
 
 #include <cctype>
 
-namespace korvport {
-namespace {
+#include "core/ctext.h"
 
-std::string_view Trim(std::string_view s) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-    while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && blank(s.back())) s.remove_suffix(1);
-    return s;
-}
+namespace korvport {
+
+using kelvane::Trim;
+namespace {
 
 bool SameWord(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;

@@ -1,7 +1,10 @@
 // The hardware backend: inpout32.dll from the program's directory does the
 // privileged port access; it only moves bytes, so wider accesses are split.
 
+#include <utility>
+
 #include "driver/port_io.h"
+#include "win32/module.h"
 
 namespace korvport {
 namespace {
@@ -16,8 +19,7 @@ constexpr std::uint32_t kTimerHz = 1193182;
 
 class HardwareIo final : public PortIo {
 public:
-    HardwareIo(HMODULE module, Out32Fn out, Inp32Fn in) : module_(module), out_(out), in_(in) {}
-    ~HardwareIo() override { FreeLibrary(module_); }
+    HardwareIo(kelvane::Library module, Out32Fn out, Inp32Fn in) : m_module(std::move(module)), m_out(out), m_in(in) {}
 
     // Bytes go to consecutive ports, lowest first: the x86 order of a wide access.
     void Write(const char*, std::uint16_t port, std::uint32_t value, int bytes) override {
@@ -44,13 +46,13 @@ public:
 
 private:
     void OutByte(std::uint16_t port, std::uint32_t value) {
-        out_(static_cast<short>(port), static_cast<short>(value & 0xFF));
+        m_out(static_cast<short>(port), static_cast<short>(value & 0xFF));
     }
-    std::uint8_t InByte(std::uint16_t port) { return static_cast<std::uint8_t>(in_(static_cast<short>(port)) & 0xFF); }
+    std::uint8_t InByte(std::uint16_t port) { return static_cast<std::uint8_t>(m_in(static_cast<short>(port)) & 0xFF); }
 
-    HMODULE module_;
-    Out32Fn out_;
-    Inp32Fn in_;
+    kelvane::Library m_module;
+    Out32Fn m_out;
+    Inp32Fn m_in;
 };
 
 }  // namespace
@@ -60,17 +62,12 @@ std::unique_ptr<PortIo> OpenHardware(const std::string& dir) {
     std::string path = dir;
     if (path.back() != '\\' && path.back() != '/') path += '\\';
     path += "inpout32.dll";
-    const UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    const HMODULE module = LoadLibraryA(path.c_str());
-    SetErrorMode(oldMode);
+    kelvane::Library module(kelvane::LoadLibraryQuietly(path));
     if (!module) return nullptr;
-    const auto out = ProcAs<Out32Fn>(module, "Out32");
-    const auto in = ProcAs<Inp32Fn>(module, "Inp32");
-    if (!out || !in) {
-        FreeLibrary(module);
-        return nullptr;
-    }
-    return std::make_unique<HardwareIo>(module, out, in);
+    const auto out = module.Proc<Out32Fn>("Out32");
+    const auto in = module.Proc<Inp32Fn>("Inp32");
+    if (!out || !in) return nullptr;
+    return std::make_unique<HardwareIo>(std::move(module), out, in);
 }
 
 }  // namespace korvport

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "driver/port_io.h"
-#include "tools/qpc_clock.h"
+#include "win32/qpc_clock.h"
 
 namespace korvport {
 namespace {
@@ -17,8 +17,8 @@ std::string Hex(std::uint32_t value, int digits) {
 
 class JournalIo final : public PortIo {
 public:
-    JournalIo(HANDLE file, bool qpc) : file_(file), qpc_(qpc) {}
-    ~JournalIo() override { CloseHandle(file_); }
+    JournalIo(HANDLE file, bool qpc) : m_file(file), m_qpc(qpc) {}
+    ~JournalIo() override { CloseHandle(m_file); }
 
     void Write(const char* call, std::uint16_t port, std::uint32_t value, int bytes) override {
         Append(call, Hex(port, 4), Hex(value, 2 * bytes), {});
@@ -38,18 +38,18 @@ private:
     void Append(const char* call, const std::string& port, const std::string& value, const std::string& note) {
         SYSTEMTIME now;
         GetLocalTime(&now);
-        const unsigned long long counter = qpc_ ? kelvane::QpcMicroseconds() : 0;
+        const unsigned long long counter = m_qpc ? kelvane::QpcMicroseconds() : 0;
         std::string line = JournalLine(now, call, port.c_str(), value.c_str(), note);
-        if (qpc_) line += " qpc=" + std::to_string(counter);
+        if (m_qpc) line += " qpc=" + std::to_string(counter);
         line += '\n';
         // One unbuffered write per line: a reader tailing the file sees it at once.
         // A failed write (full disk, file gone) loses the line and nothing else.
         DWORD written = 0;
-        WriteFile(file_, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+        WriteFile(m_file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     }
 
-    HANDLE file_;
-    bool qpc_;
+    HANDLE m_file;
+    bool m_qpc;
 };
 
 }  // namespace

@@ -9,7 +9,8 @@
 
 #include "driver/config.h"
 #include "driver/port_io.h"
-#include "port/port_write.h"
+#include "win32/module.h"
+#include "win32/port_driver_abi.h"
 
 namespace {
 
@@ -26,15 +27,6 @@ public:
     Locked(const Locked&) = delete;
     Locked& operator=(const Locked&) = delete;
 };
-
-std::string OwnDirectory() {
-    char path[MAX_PATH + 1];
-    const DWORD n = GetModuleFileNameA(g_self, path, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return {};
-    std::string dir(path, n);
-    const auto sep = dir.find_last_of("\\/");
-    return sep == std::string::npos ? std::string() : dir.substr(0, sep + 1);
-}
 
 bool IsAbsolute(const std::string& path) {
     return (!path.empty() && (path[0] == '\\' || path[0] == '/')) || (path.size() >= 2 && path[1] == ':');
@@ -84,7 +76,7 @@ extern "C" {
 int __stdcall LoadPortDriver(const char* dir) {
     Locked lock;
     Drop();
-    const std::string own = OwnDirectory();
+    const std::string own = kelvane::ModuleDirectory(g_self);
     korvport::Config config;
     if (!ReadConfig(own + korvport::kConfigFileName, config)) return 0;
     const std::string programDir = dir ? dir : "";

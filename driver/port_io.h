@@ -21,7 +21,7 @@ public:
 };
 
 // Null when the journal file cannot be opened as an ordinary file. With `qpc`
-// every line ends in " qpc=<microseconds>" (tools/qpc_clock.h).
+// every line ends in " qpc=<microseconds>" (win32/qpc_clock.h).
 std::unique_ptr<PortIo> OpenJournal(const std::string& path, bool qpc);
 // Null unless `dir` holds an inpout32.dll with Out32 and Inp32.
 std::unique_ptr<PortIo> OpenHardware(const std::string& dir);
@@ -29,11 +29,5 @@ std::unique_ptr<PortIo> OpenHardware(const std::string& dir);
 // One journal line, without its newline.
 std::string JournalLine(const SYSTEMTIME& t, const char* call, const char* port, const char* value,
                         const std::string& note);
-
-// GetProcAddress's result as the signature the caller relies on.
-template <typename Fn>
-Fn ProcAs(HMODULE module, const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
 
 }  // namespace korvport

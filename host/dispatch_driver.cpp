@@ -7,17 +7,17 @@ namespace kelvane {
 
 void DispatchDriver::AttachDispatch(IDispatch* dispatch) {
     ReleaseDispatch();
-    dispatch_ = dispatch;
+    m_dispatch = dispatch;
 }
 
 IDispatch* DispatchDriver::DetachDispatch() {
-    IDispatch* held = dispatch_;
-    dispatch_ = nullptr;
+    IDispatch* held = m_dispatch;
+    m_dispatch = nullptr;
     return held;
 }
 
 void DispatchDriver::ReleaseDispatch() {
-    if (dispatch_ != nullptr) {
+    if (m_dispatch != nullptr) {
         // Cleared first: Release may call back into a caller that looks at us.
         IDispatch* held = DetachDispatch();
         held->Release();
@@ -25,14 +25,14 @@ void DispatchDriver::ReleaseDispatch() {
 }
 
 double DispatchDriver::GetPropertyR8(long dispid) const {
-    if (dispatch_ == nullptr) throw DispatchError(E_POINTER);
+    if (m_dispatch == nullptr) throw DispatchError(E_POINTER);
 
     DISPPARAMS noArgs = {nullptr, nullptr, 0, 0};
     VARIANT result;
     VariantInit(&result);
     EXCEPINFO info = {};
     UINT badArg = 0;
-    HRESULT hr = dispatch_->Invoke(dispid, IID_NULL, 0, DISPATCH_PROPERTYGET, &noArgs, &result, &info, &badArg);
+    HRESULT hr = m_dispatch->Invoke(dispid, IID_NULL, 0, DISPATCH_PROPERTYGET, &noArgs, &result, &info, &badArg);
     if (FAILED(hr)) {
         if (hr == DISP_E_EXCEPTION) {
             // The server's strings are ours to free, whether or not anyone reads them.

@@ -8,11 +8,11 @@ namespace kelvane {
 
 class DispatchError {
 public:
-    explicit DispatchError(long hr) : hr_(hr) {}
-    long Result() const { return hr_; }
+    explicit DispatchError(long hr) : m_hr(hr) {}
+    long Result() const { return m_hr; }
 
 private:
-    long hr_;
+    long m_hr;
 };
 
 class DispatchDriver {
@@ -27,14 +27,14 @@ public:
     // Lets go of the object without releasing it.
     IDispatch* DetachDispatch();
     void ReleaseDispatch();
-    IDispatch* Object() const { return dispatch_; }
+    IDispatch* Object() const { return m_dispatch; }
 
     // Property get of `dispid`, converted to VT_R8; a value that does not
     // convert is a failure like any other.
     double GetPropertyR8(long dispid) const;
 
 private:
-    IDispatch* dispatch_ = nullptr;
+    IDispatch* m_dispatch = nullptr;
 };
 
 }  // namespace kelvane

@@ -1,7 +1,8 @@
 #pragma once
 // The one place the Linux edition meets the switching core: a rig frequency in
-// hertz becomes the antenna the Windows program would pick for it, by the same
-// steps (kHz, its "%.3f" text, read back, SwitcherCore's band match).
+// hertz becomes the antenna the Windows program would pick for it, through the
+// same core entry as a host reading (the frequency rules, the "%.3f" kHz text,
+// read back, the band match).
 
 #include <optional>
 
@@ -27,28 +28,38 @@ public:
     // Where bands overlap, the highest matching band wins, as on Windows.
     std::optional<int> AntennaFor(double hertz);
 
-    const Station& station() const { return station_; }
+    const Station& station() const { return m_station; }
 
 private:
-    // The core's window: controls and members are one and the same here.
+    // The core's window: controls and members are one and the same here, and
+    // setting the frequency text runs the match, as the field's notification does.
     class View : public SwitcherView {
     public:
+        explicit View(SwitcherCore& core) : m_core(core) {}
         void ReadControls() override {}
         void WriteControls() override {}
-        std::string GetFrequencyText() override { return text; }
-        void ShowCurrentAntenna(int a) override { shown = a; }
-        int GetCurrentAntennaSelection() override { return shown; }
-        std::string text;
-        int shown = -1;
+        std::string GetFrequencyText() override { return m_text; }
+        void ShowCurrentAntenna(int a) override { m_shown = a; }
+        int GetCurrentAntennaSelection() override { return m_shown; }
+        void SetFrequencyText(const std::string& text) override {
+            m_text = text;
+            m_core.MatchFrequency();
+        }
+        SwitcherCore& m_core;
+        std::string m_text;
+        int m_shown = -1;
+    };
+    // The antenna the core shows is what the Linux outputs write; its own port
+    // write has nowhere to go.
+    class NoPort : public PortOutput {
+    public:
+        void WritePortByte(std::int32_t, std::uint32_t) override {}
     };
 
-    Station station_;
-    // Bound to nothing: the core's own port write goes nowhere; the antenna it
-    // shows is what the Linux outputs write.
-    PortDriverBinding binding_;
-    PortWriter writer_;
-    SwitcherCore core_;
-    View view_;
+    Station m_station;
+    NoPort m_port;
+    SwitcherCore m_core;
+    View m_view;
 };
 
 }  // namespace kelvane::svc

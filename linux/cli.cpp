@@ -73,10 +73,14 @@ std::string DefaultSettingsPath() {
 namespace {
 
 bool ParseInterlock(std::string_view text, Interlock& mode) {
-    if (text == "auto") mode = Interlock::kAuto;
-    else if (text == "off") mode = Interlock::kOff;
-    else if (text == "required") mode = Interlock::kRequired;
-    else return false;
+    if (text == "auto")
+        mode = Interlock::kAuto;
+    else if (text == "off")
+        mode = Interlock::kOff;
+    else if (text == "required")
+        mode = Interlock::kRequired;
+    else
+        return false;
     return true;
 }
 

@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
         std::puts("kelvane " KELVANE_VERSION);
         return 0;
     }
-    if (options.settingsCommand) return RunSettingsCommand(options.settingsPath, options.settingsArgs, std::cout, std::cerr);
+    if (options.settingsCommand)
+        return RunSettingsCommand(options.settingsPath, options.settingsArgs, std::cout, std::cerr);
     return RunService(options, RealApis());
 }

@@ -15,58 +15,59 @@ constexpr int kUsbTimeoutMs = 200;
 
 class Ftdi final : public OutputDevice {
 public:
-    Ftdi(std::string selector, bool invert, FtdiApi& api) : selector_(std::move(selector)), invert_(invert), api_(api) {}
+    Ftdi(std::string selector, bool invert, FtdiApi& api)
+        : m_selector(std::move(selector)), m_invert(invert), m_api(api) {}
 
     bool Open(std::string& error) override {
-        ctx_ = api_.New();
-        if (ctx_ == nullptr) {
+        m_ctx = m_api.New();
+        if (m_ctx == nullptr) {
             error = "libftdi could not start";
             return false;
         }
-        ctx_->usb_write_timeout = kUsbTimeoutMs;
-        ctx_->usb_read_timeout = kUsbTimeoutMs;
+        m_ctx->usb_write_timeout = kUsbTimeoutMs;
+        m_ctx->usb_read_timeout = kUsbTimeoutMs;
         int rc;
-        if (selector_[0] == '#') {
+        if (m_selector[0] == '#') {
             unsigned index = 0;
-            std::from_chars(selector_.data() + 1, selector_.data() + selector_.size(), index);
-            rc = api_.UsbOpenDescIndex(ctx_, kVendor, kProduct, index);
+            std::from_chars(m_selector.data() + 1, m_selector.data() + m_selector.size(), index);
+            rc = m_api.UsbOpenDescIndex(m_ctx, kVendor, kProduct, index);
         } else {
-            rc = api_.UsbOpenDesc(ctx_, kVendor, kProduct, selector_.c_str());
+            rc = m_api.UsbOpenDesc(m_ctx, kVendor, kProduct, m_selector.c_str());
         }
         if (rc < 0) {
-            error = "FTDI " + selector_ + ": " + api_.ErrorString(ctx_);
-            api_.Free(ctx_);
-            ctx_ = nullptr;
+            error = "FTDI " + m_selector + ": " + m_api.ErrorString(m_ctx);
+            m_api.Free(m_ctx);
+            m_ctx = nullptr;
             return false;
         }
-        bitbang_ = false;
+        m_bitbang = false;
         return true;
     }
     bool Write(const OutputEvent& e, std::string& error) override {
-        if (!bitbang_ && api_.SetBitmode(ctx_, 0xFF, BITMODE_BITBANG) < 0) {
-            error = "FTDI " + selector_ + " bit-bang: " + api_.ErrorString(ctx_);
+        if (!m_bitbang && m_api.SetBitmode(m_ctx, 0xFF, BITMODE_BITBANG) < 0) {
+            error = "FTDI " + m_selector + " bit-bang: " + m_api.ErrorString(m_ctx);
             return false;
         }
-        bitbang_ = true;
-        const unsigned char wire = outputs::WireByte(e.byte, invert_);
-        if (api_.WriteData(ctx_, &wire, 1) == 1) return true;
-        error = "FTDI " + selector_ + " write: " + api_.ErrorString(ctx_);
+        m_bitbang = true;
+        const unsigned char wire = outputs::WireByte(e.byte, m_invert);
+        if (m_api.WriteData(m_ctx, &wire, 1) == 1) return true;
+        error = "FTDI " + m_selector + " write: " + m_api.ErrorString(m_ctx);
         return false;
     }
     void Close() override {
-        if (ctx_ == nullptr) return;
+        if (m_ctx == nullptr) return;
         // No bit-mode reset: it would drop the relays.
-        api_.UsbClose(ctx_);
-        api_.Free(ctx_);
-        ctx_ = nullptr;
+        m_api.UsbClose(m_ctx);
+        m_api.Free(m_ctx);
+        m_ctx = nullptr;
     }
 
 private:
-    std::string selector_;
-    bool invert_;
-    FtdiApi& api_;
-    ftdi_context* ctx_ = nullptr;
-    bool bitbang_ = false;
+    std::string m_selector;
+    bool m_invert;
+    FtdiApi& m_api;
+    ftdi_context* m_ctx = nullptr;
+    bool m_bitbang = false;
 };
 
 }  // namespace

@@ -13,54 +13,54 @@ namespace {
 class Gpio final : public OutputDevice {
 public:
     Gpio(std::string chip, std::vector<unsigned> lines, bool invert, GpiodApi& api)
-        : chipName_(std::move(chip)), lines_(std::move(lines)), invert_(invert), api_(api) {}
+        : m_chipName(std::move(chip)), m_lines(std::move(lines)), m_invert(invert), m_api(api) {}
 
     bool Open(std::string& error) override {
-        chip_ = api_.ChipOpenLookup(chipName_.c_str());
-        if (chip_ == nullptr) {
-            error = "GPIO chip " + chipName_ + ": " + std::strerror(errno);
+        m_chip = m_api.ChipOpenLookup(m_chipName.c_str());
+        if (m_chip == nullptr) {
+            error = "GPIO chip " + m_chipName + ": " + std::strerror(errno);
             return false;
         }
-        bulk_ = gpiod_line_bulk{};
-        if (api_.ChipGetLines(chip_, lines_.data(), static_cast<unsigned>(lines_.size()), &bulk_) != 0) {
-            error = "lines of GPIO chip " + chipName_ + ": " + std::strerror(errno);
-            api_.ChipClose(chip_);
-            chip_ = nullptr;
+        m_bulk = gpiod_line_bulk{};
+        if (m_api.ChipGetLines(m_chip, m_lines.data(), static_cast<unsigned>(m_lines.size()), &m_bulk) != 0) {
+            error = "lines of GPIO chip " + m_chipName + ": " + std::strerror(errno);
+            m_api.ChipClose(m_chip);
+            m_chip = nullptr;
             return false;
         }
-        requested_ = false;
+        m_requested = false;
         return true;
     }
     bool Write(const OutputEvent& e, std::string& error) override {
-        const std::uint8_t wire = outputs::WireByte(e.byte, invert_);
+        const std::uint8_t wire = outputs::WireByte(e.byte, m_invert);
         int values[8] = {};
-        for (std::size_t i = 0; i < lines_.size(); ++i) values[i] = (wire >> i) & 1;
-        const int rc = requested_ ? api_.LineSetValueBulk(&bulk_, values)
-                                  : api_.LineRequestBulkOutput(&bulk_, "kelvane", values);
+        for (std::size_t i = 0; i < m_lines.size(); ++i) values[i] = (wire >> i) & 1;
+        const int rc = m_requested ? m_api.LineSetValueBulk(&m_bulk, values)
+                                   : m_api.LineRequestBulkOutput(&m_bulk, "kelvane", values);
         if (rc != 0) {
-            error = std::string(requested_ ? "setting" : "requesting") + " lines of GPIO chip " + chipName_ + ": " +
+            error = std::string(m_requested ? "setting" : "requesting") + " lines of GPIO chip " + m_chipName + ": " +
                     std::strerror(errno);
             return false;
         }
-        requested_ = true;
+        m_requested = true;
         return true;
     }
     void Close() override {
-        if (chip_ == nullptr) return;
-        if (requested_) api_.LineReleaseBulk(&bulk_);
-        api_.ChipClose(chip_);
-        chip_ = nullptr;
-        requested_ = false;
+        if (m_chip == nullptr) return;
+        if (m_requested) m_api.LineReleaseBulk(&m_bulk);
+        m_api.ChipClose(m_chip);
+        m_chip = nullptr;
+        m_requested = false;
     }
 
 private:
-    std::string chipName_;
-    std::vector<unsigned> lines_;
-    bool invert_;
-    GpiodApi& api_;
-    gpiod_chip* chip_ = nullptr;
-    gpiod_line_bulk bulk_{};
-    bool requested_ = false;
+    std::string m_chipName;
+    std::vector<unsigned> m_lines;
+    bool m_invert;
+    GpiodApi& m_api;
+    gpiod_chip* m_chip = nullptr;
+    gpiod_line_bulk m_bulk{};
+    bool m_requested = false;
 };
 
 }  // namespace

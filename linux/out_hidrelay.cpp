@@ -13,55 +13,55 @@ constexpr unsigned short kVendor = 0x16c0, kProduct = 0x05df;
 class HidRelay final : public OutputDevice {
 public:
     HidRelay(std::string selector, bool invert, HidApi& api)
-        : selector_(std::move(selector)), invert_(invert), api_(api) {}
+        : m_selector(std::move(selector)), m_invert(invert), m_api(api) {}
 
     bool Open(std::string& error) override {
         std::string seen;
-        for (const auto& info : api_.Enumerate(kVendor, kProduct)) {
+        for (const auto& info : m_api.Enumerate(kVendor, kProduct)) {
             const int count = outputs::HidRelayCount(info.product);
             if (count == 0) continue;
-            hid_device* dev = api_.OpenPath(info.path.c_str());
+            hid_device* dev = m_api.OpenPath(info.path.c_str());
             if (dev == nullptr) {
                 seen += " " + info.path + " (cannot open)";
                 continue;
             }
             unsigned char buf[outputs::kHidRelayReportSize] = {0x01};
-            const int got = api_.GetFeatureReport(dev, buf, sizeof buf);
+            const int got = m_api.GetFeatureReport(dev, buf, sizeof buf);
             const auto status = outputs::ParseHidRelayStatus(buf, got > 0 ? static_cast<std::size_t>(got) : 0);
-            if (got > 0 && (selector_ == "first" || status.serial == selector_)) {
-                dev_ = dev;
-                plan_.emplace(count, invert_);
+            if (got > 0 && (m_selector == "first" || status.serial == m_selector)) {
+                m_dev = dev;
+                m_plan.emplace(count, m_invert);
                 return true;
             }
             seen += " " + (got > 0 ? status.serial : info.path + " (no status)");
-            api_.Close(dev);
+            m_api.Close(dev);
         }
-        error = "no relay board " + selector_ + (seen.empty() ? " found" : "; found:" + seen);
+        error = "no relay board " + m_selector + (seen.empty() ? " found" : "; found:" + seen);
         return false;
     }
     bool Write(const OutputEvent& e, std::string& error) override {
-        for (const auto& report : plan_->ReportsFor(e.byte)) {
-            if (api_.SendFeatureReport(dev_, report.data(), report.size()) < 0) {
-                plan_->Forget();
-                error = "relay board " + selector_ + ": a feature report was not delivered";
+        for (const auto& report : m_plan->ReportsFor(e.byte)) {
+            if (m_api.SendFeatureReport(m_dev, report.data(), report.size()) < 0) {
+                m_plan->Forget();
+                error = "relay board " + m_selector + ": a feature report was not delivered";
                 return false;
             }
         }
         return true;
     }
     void Close() override {
-        if (dev_ == nullptr) return;
-        api_.Close(dev_);
-        dev_ = nullptr;
-        plan_.reset();
+        if (m_dev == nullptr) return;
+        m_api.Close(m_dev);
+        m_dev = nullptr;
+        m_plan.reset();
     }
 
 private:
-    std::string selector_;
-    bool invert_;
-    HidApi& api_;
-    hid_device* dev_ = nullptr;
-    std::optional<outputs::HidRelayPlan> plan_;
+    std::string m_selector;
+    bool m_invert;
+    HidApi& m_api;
+    hid_device* m_dev = nullptr;
+    std::optional<outputs::HidRelayPlan> m_plan;
 };
 
 }  // namespace

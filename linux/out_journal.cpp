@@ -19,31 +19,31 @@ std::int64_t UnixMicros() {
 
 class Journal final : public OutputDevice {
 public:
-    Journal(std::string path, bool invert) : path_(std::move(path)), invert_(invert) {}
+    Journal(std::string path, bool invert) : m_path(std::move(path)), m_invert(invert) {}
 
     bool Open(std::string& error) override {
-        file_ = path_.empty() ? stdout : std::fopen(path_.c_str(), "a");
-        if (file_ == nullptr) error = std::strerror(errno);
-        return file_ != nullptr;
+        m_file = m_path.empty() ? stdout : std::fopen(m_path.c_str(), "a");
+        if (m_file == nullptr) error = std::strerror(errno);
+        return m_file != nullptr;
     }
     bool Write(const OutputEvent& e, std::string& error) override {
-        const int n = std::fprintf(file_, "%" PRId64 " byte=0x%02X antenna=%d %s\n", UnixMicros(),
-                                   outputs::WireByte(e.byte, invert_), e.antenna + 1, e.name.c_str());
-        if (n < 0 || std::fflush(file_) != 0) {
+        const int n = std::fprintf(m_file, "%" PRId64 " byte=0x%02X antenna=%d %s\n", UnixMicros(),
+                                   outputs::WireByte(e.byte, m_invert), e.antenna + 1, e.name.c_str());
+        if (n < 0 || std::fflush(m_file) != 0) {
             error = std::strerror(errno);
             return false;
         }
         return true;
     }
     void Close() override {
-        if (file_ != nullptr && file_ != stdout) std::fclose(file_);
-        file_ = nullptr;
+        if (m_file != nullptr && m_file != stdout) std::fclose(m_file);
+        m_file = nullptr;
     }
 
 private:
-    std::string path_;
-    bool invert_;
-    std::FILE* file_ = nullptr;
+    std::string m_path;
+    bool m_invert;
+    std::FILE* m_file = nullptr;
 };
 
 }  // namespace

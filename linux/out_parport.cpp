@@ -15,40 +15,40 @@ namespace {
 
 class Parport final : public OutputDevice {
 public:
-    Parport(std::string path, bool invert, PpdevApi& api) : path_(std::move(path)), invert_(invert), api_(api) {}
+    Parport(std::string path, bool invert, PpdevApi& api) : m_path(std::move(path)), m_invert(invert), m_api(api) {}
 
     bool Open(std::string& error) override {
-        fd_ = api_.Open(path_.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
-        if (fd_ < 0) {
-            error = path_ + ": " + std::strerror(errno);
+        m_fd = m_api.Open(m_path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+        if (m_fd < 0) {
+            error = m_path + ": " + std::strerror(errno);
             return false;
         }
-        if (api_.Ioctl(fd_, PPCLAIM, nullptr) != 0) {
-            error = "PPCLAIM on " + path_ + ": " + std::strerror(errno);
-            api_.Close(fd_);
-            fd_ = -1;
+        if (m_api.Ioctl(m_fd, PPCLAIM, nullptr) != 0) {
+            error = "PPCLAIM on " + m_path + ": " + std::strerror(errno);
+            m_api.Close(m_fd);
+            m_fd = -1;
             return false;
         }
         return true;
     }
     bool Write(const OutputEvent& e, std::string& error) override {
-        unsigned char wire = outputs::WireByte(e.byte, invert_);
-        if (api_.Ioctl(fd_, PPWDATA, &wire) == 0) return true;
-        error = "PPWDATA on " + path_ + ": " + std::strerror(errno);
+        unsigned char wire = outputs::WireByte(e.byte, m_invert);
+        if (m_api.Ioctl(m_fd, PPWDATA, &wire) == 0) return true;
+        error = "PPWDATA on " + m_path + ": " + std::strerror(errno);
         return false;
     }
     void Close() override {
-        if (fd_ < 0) return;
-        api_.Ioctl(fd_, PPRELEASE, nullptr);
-        api_.Close(fd_);
-        fd_ = -1;
+        if (m_fd < 0) return;
+        m_api.Ioctl(m_fd, PPRELEASE, nullptr);
+        m_api.Close(m_fd);
+        m_fd = -1;
     }
 
 private:
-    std::string path_;
-    bool invert_;
-    PpdevApi& api_;
-    int fd_ = -1;
+    std::string m_path;
+    bool m_invert;
+    PpdevApi& m_api;
+    int m_fd = -1;
 };
 
 }  // namespace

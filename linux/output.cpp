@@ -64,12 +64,12 @@ bool ParseOutputSpec(std::string_view text, OutputSpec& spec, std::string& error
         return true;
     }
     if (rest.empty()) {
-        error = kind == "parport"    ? "parport needs a device, as in parport:/dev/parport0"
-                : kind == "gpio"     ? "gpio needs a chip and lines, as in gpio:gpiochip0:4,5,6,7,8,9,10,11"
-                : kind == "ftdi"     ? "ftdi needs a serial number or #index, as in ftdi:#0"
-                : kind == "hidrelay" ? "hidrelay needs a serial number or \"first\", as in hidrelay:first"
-                                     : "unknown output \"" + std::string(kind) +
-                                           "\" (journal, parport, gpio, ftdi or hidrelay)";
+        error = kind == "parport" ? "parport needs a device, as in parport:/dev/parport0"
+                : kind == "gpio"  ? "gpio needs a chip and lines, as in gpio:gpiochip0:4,5,6,7,8,9,10,11"
+                : kind == "ftdi"  ? "ftdi needs a serial number or #index, as in ftdi:#0"
+                : kind == "hidrelay"
+                    ? "hidrelay needs a serial number or \"first\", as in hidrelay:first"
+                    : "unknown output \"" + std::string(kind) + "\" (journal, parport, gpio, ftdi or hidrelay)";
         return false;
     }
     if (kind == "parport") {
@@ -106,61 +106,66 @@ OutputApis RealApis() { return {&RealPpdev(), &RealGpiod(), &RealFtdi(), &RealHi
 
 std::unique_ptr<OutputDevice> MakeOutputDevice(const OutputSpec& spec, const OutputApis& apis) {
     switch (spec.kind) {
-        case OutputSpec::kJournal: return MakeJournal(spec.target, spec.invert);
-        case OutputSpec::kParport: return MakeParport(spec.target, spec.invert, *apis.ppdev);
-        case OutputSpec::kGpio: return MakeGpio(spec.target, spec.lines, spec.invert, *apis.gpiod);
-        case OutputSpec::kFtdi: return MakeFtdi(spec.target, spec.invert, *apis.ftdi);
-        case OutputSpec::kHidRelay: return MakeHidRelay(spec.target, spec.invert, *apis.hid);
+    case OutputSpec::kJournal:
+        return MakeJournal(spec.target, spec.invert);
+    case OutputSpec::kParport:
+        return MakeParport(spec.target, spec.invert, *apis.ppdev);
+    case OutputSpec::kGpio:
+        return MakeGpio(spec.target, spec.lines, spec.invert, *apis.gpiod);
+    case OutputSpec::kFtdi:
+        return MakeFtdi(spec.target, spec.invert, *apis.ftdi);
+    case OutputSpec::kHidRelay:
+        return MakeHidRelay(spec.target, spec.invert, *apis.hid);
     }
     return nullptr;
 }
 
 OutputChannel::OutputChannel(std::unique_ptr<OutputDevice> device, std::string label, Log& log,
                              std::chrono::milliseconds retry)
-    : device_(std::move(device)), label_(std::move(label)), log_(log), retry_(retry) {
+    : m_device(std::move(device)), m_label(std::move(label)), m_log(log), m_retry(retry) {
     TryOpen();
 }
 
 OutputChannel::~OutputChannel() {
-    if (open_) device_->Close();
+    if (m_open) m_device->Close();
 }
 
 void OutputChannel::TryOpen() {
     const auto now = std::chrono::steady_clock::now();
-    if (open_ || now < nextOpen_) return;
+    if (m_open || now < m_nextOpen) return;
     std::string error;
-    if (device_->Open(error)) {
-        open_ = true;
-        written_ = false;
-        if (log_.Clear("output-down")) log_.Info("output " + label_ + " is back");
+    if (m_device->Open(error)) {
+        m_open = true;
+        m_written = false;
+        if (m_log.Clear("output-down")) m_log.Info("output " + m_label + " is back");
         return;
     }
-    nextOpen_ = now + retry_;
-    log_.Once("output-down", Log::kWarning,
-              "output " + label_ + " is not available (" + error + "); trying again every " +
-                  std::to_string(retry_.count()) + " ms");
+    m_nextOpen = now + m_retry;
+    m_log.Once("output-down", Log::kWarning,
+               "output " + m_label + " is not available (" + error + "); trying again every " +
+                   std::to_string(m_retry.count()) + " ms");
 }
 
 void OutputChannel::WriteWanted() {
-    if (!open_ || written_ || !wanted_) return;
+    if (!m_open || m_written || !m_wanted) return;
     std::string error;
-    if (device_->Write(*wanted_, error)) {
-        written_ = true;
-        log_.Verbose("wrote byte=" + Hex(wanted_->byte) + " antenna=" + std::to_string(wanted_->antenna + 1) + " " +
-                     wanted_->name + " to " + label_);
+    if (m_device->Write(*m_wanted, error)) {
+        m_written = true;
+        m_log.Verbose("wrote byte=" + Hex(m_wanted->byte) + " antenna=" + std::to_string(m_wanted->antenna + 1) + " " +
+                      m_wanted->name + " to " + m_label);
         return;
     }
-    device_->Close();
-    open_ = false;
-    nextOpen_ = std::chrono::steady_clock::now() + retry_;
-    log_.Once("output-down", Log::kWarning,
-              "output " + label_ + " lost (" + error + "); trying again every " + std::to_string(retry_.count()) +
-                  " ms");
+    m_device->Close();
+    m_open = false;
+    m_nextOpen = std::chrono::steady_clock::now() + m_retry;
+    m_log.Once(
+        "output-down", Log::kWarning,
+        "output " + m_label + " lost (" + error + "); trying again every " + std::to_string(m_retry.count()) + " ms");
 }
 
 void OutputChannel::Set(const OutputEvent& event) {
-    wanted_ = event;
-    written_ = false;
+    m_wanted = event;
+    m_written = false;
     Service();
 }
 

@@ -68,21 +68,21 @@ public:
     // Once a poll: reopens an absent or lost device when due and brings it to the wanted state.
     void Service();
     // The last wanted state; nothing before the first switch.
-    const std::optional<OutputEvent>& Wanted() const { return wanted_; }
-    bool DeviceOpen() const { return open_; }
+    const std::optional<OutputEvent>& Wanted() const { return m_wanted; }
+    bool DeviceOpen() const { return m_open; }
 
 private:
     void TryOpen();
     void WriteWanted();
 
-    std::unique_ptr<OutputDevice> device_;
-    std::string label_;
-    Log& log_;
-    std::chrono::milliseconds retry_;
-    std::chrono::steady_clock::time_point nextOpen_{};
-    bool open_ = false;
-    bool written_ = false;
-    std::optional<OutputEvent> wanted_;
+    std::unique_ptr<OutputDevice> m_device;
+    std::string m_label;
+    Log& m_log;
+    std::chrono::milliseconds m_retry;
+    std::chrono::steady_clock::time_point m_nextOpen{};
+    bool m_open = false;
+    bool m_written = false;
+    std::optional<OutputEvent> m_wanted;
 };
 
 }  // namespace kelvane::svc

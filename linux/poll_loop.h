@@ -25,8 +25,10 @@ public:
     void Reload(const Station& station);
 
     // Whether this connection's rig has a transmit state; nothing until its first answer to 't'.
-    std::optional<bool> HasTransmitState() const { return hasTx_; }
-    bool Transmitting() const { return transmitting_; }
+    std::optional<bool> HasTransmitState() const { return m_hasTx; }
+    bool Transmitting() const { return m_transmitting; }
+    // Polls that got every answer they asked for.
+    std::uint64_t AnsweredPolls() const { return m_answered; }
 
 private:
     enum class Step { kGo, kStop };
@@ -35,15 +37,16 @@ private:
     void BadReply(const char* command, const Reply& reply);
     void Apply();
 
-    RigLink& link_;
-    OutputChannel& output_;
-    Log& log_;
-    Interlock mode_;
-    std::unique_ptr<BandRules> rules_;
-    std::uint64_t decidedFor_ = 0;  // the connection hasTx_ belongs to
-    std::optional<bool> hasTx_;
-    bool transmitting_ = false;
-    std::optional<int> wanted_;  // the antenna of the last frequency inside a band
+    RigLink& m_link;
+    OutputChannel& m_output;
+    Log& m_log;
+    Interlock m_mode;
+    std::unique_ptr<BandRules> m_rules;
+    std::uint64_t m_decidedFor = 0;  // the connection m_hasTx belongs to
+    std::optional<bool> m_hasTx;
+    bool m_transmitting = false;
+    std::optional<int> m_wanted;
+    std::uint64_t m_answered = 0;  // the antenna of the last frequency inside a band
 };
 
 }  // namespace kelvane::svc

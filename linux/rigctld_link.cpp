@@ -26,7 +26,8 @@ bool Digits(std::string_view s, std::size_t& i) {
 }
 
 int MillisLeft(std::chrono::steady_clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     return static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, left.count()));
 }
 
@@ -123,16 +124,16 @@ Reply ParseReply(std::string_view line) {
 }
 
 bool RigLink::EnsureConnected() {
-    if (fd_ >= 0) return true;
+    if (m_fd >= 0) return true;
     const auto now = Clock::now();
-    if (now < nextAttempt_) return false;
+    if (now < m_nextAttempt) return false;
     std::string error;
-    fd_ = ConnectOnce(error);
-    if (fd_ < 0) {
+    m_fd = ConnectOnce(error);
+    if (m_fd < 0) {
         Drop("cannot connect (" + error + ")");
         return false;
     }
-    if (++connections_ == 1) log_.Info("connected to rigctld at " + Where());
+    if (++m_connections == 1) m_log.Info("connected to rigctld at " + Where());
     return true;
 }
 
@@ -141,7 +142,7 @@ int RigLink::ConnectOnce(std::string& error) {
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    const int gai = ::getaddrinfo(options_.endpoint.host.c_str(), options_.endpoint.port.c_str(), &hints, &found);
+    const int gai = ::getaddrinfo(m_options.endpoint.host.c_str(), m_options.endpoint.port.c_str(), &hints, &found);
     if (gai != 0) {
         error = ::gai_strerror(gai);
         return -1;
@@ -159,7 +160,7 @@ int RigLink::ConnectOnce(std::string& error) {
             err = errno;
             if (err == EINPROGRESS) {
                 socklen_t len = sizeof err;
-                if (!WaitFor(fd, POLLOUT, Clock::now() + options_.replyTimeout))
+                if (!WaitFor(fd, POLLOUT, Clock::now() + m_options.replyTimeout))
                     err = ETIMEDOUT;
                 else if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
                     err = errno;
@@ -180,22 +181,22 @@ int RigLink::ConnectOnce(std::string& error) {
 }
 
 void RigLink::Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
 }
 
 void RigLink::Drop(const std::string& why) {
     Close();
-    log_.Once("link-down", Log::kWarning, "rigctld at " + Where() + ": " + why + "; the output keeps its state");
-    backoff_ = backoff_.count() == 0 ? options_.firstBackoff : std::min(backoff_ * 2, options_.maxBackoff);
-    nextAttempt_ = Clock::now() + backoff_;
+    m_log.Once("link-down", Log::kWarning, "rigctld at " + Where() + ": " + why + "; the output keeps its state");
+    m_backoff = m_backoff.count() == 0 ? m_options.firstBackoff : std::min(m_backoff * 2, m_options.maxBackoff);
+    m_nextAttempt = Clock::now() + m_backoff;
 }
 
 // Bytes waiting before a command was sent belong to no question asked now.
 bool RigLink::DrainStale() {
     char buf[512];
     for (;;) {
-        const ssize_t n = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
+        const ssize_t n = ::recv(m_fd, buf, sizeof buf, MSG_DONTWAIT);
         if (n > 0) continue;
         if (n == 0) {
             Drop("connection closed");
@@ -209,16 +210,16 @@ bool RigLink::DrainStale() {
 }
 
 bool RigLink::ReadLine(std::string& line, bool& tooLong, std::string& error) {
-    const auto deadline = Clock::now() + options_.replyTimeout;
+    const auto deadline = Clock::now() + m_options.replyTimeout;
     line.clear();
     tooLong = false;
     char buf[512];
     for (;;) {
-        if (!WaitFor(fd_, POLLIN, deadline)) {
-            error = "no reply within " + std::to_string(options_.replyTimeout.count()) + " ms";
+        if (!WaitFor(m_fd, POLLIN, deadline)) {
+            error = "no reply within " + std::to_string(m_options.replyTimeout.count()) + " ms";
             return false;
         }
-        const ssize_t n = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
+        const ssize_t n = ::recv(m_fd, buf, sizeof buf, MSG_DONTWAIT);
         if (n == 0) {
             error = line.empty() ? "connection closed" : "connection closed in the middle of a reply";
             return false;
@@ -231,9 +232,9 @@ bool RigLink::ReadLine(std::string& line, bool& tooLong, std::string& error) {
         const std::string_view got(buf, static_cast<std::size_t>(n));
         const std::size_t newline = got.find('\n');
         line.append(got.substr(0, newline));
-        if (line.size() > options_.maxLine) {
+        if (line.size() > m_options.maxLine) {
             tooLong = true;
-            line.resize(options_.maxLine);
+            line.resize(m_options.maxLine);
             return true;
         }
         if (newline != std::string_view::npos) return true;
@@ -241,17 +242,17 @@ bool RigLink::ReadLine(std::string& line, bool& tooLong, std::string& error) {
 }
 
 bool RigLink::Ask(std::string_view command, Reply& reply) {
-    if (fd_ < 0 || !DrainStale()) return false;
+    if (m_fd < 0 || !DrainStale()) return false;
     std::string out(command);
     out.push_back('\n');
-    const auto deadline = Clock::now() + options_.replyTimeout;
+    const auto deadline = Clock::now() + m_options.replyTimeout;
     for (std::size_t sent = 0; sent < out.size();) {
-        const ssize_t n = ::send(fd_, out.data() + sent, out.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t n = ::send(m_fd, out.data() + sent, out.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-            if (!WaitFor(fd_, POLLOUT, deadline)) {
-                Drop("cannot send within " + std::to_string(options_.replyTimeout.count()) + " ms");
+            if (!WaitFor(m_fd, POLLOUT, deadline)) {
+                Drop("cannot send within " + std::to_string(m_options.replyTimeout.count()) + " ms");
                 return false;
             }
         } else {
@@ -270,14 +271,14 @@ bool RigLink::Ask(std::string_view command, Reply& reply) {
         reply.bad = "line too long";
         reply.excerpt = Printable(line);
         // The rest of that line would be read as later replies.
-        Drop("reply longer than " + std::to_string(options_.maxLine) + " bytes");
+        Drop("reply longer than " + std::to_string(m_options.maxLine) + " bytes");
         return true;
     }
     reply = ParseReply(line);
     if (reply.kind == Reply::kBad) reply.excerpt = Printable(line);
     if (reply.kind != Reply::kBad) {
-        backoff_ = std::chrono::milliseconds{0};
-        if (log_.Clear("link-down")) log_.Info("rigctld at " + Where() + " answers again");
+        m_backoff = std::chrono::milliseconds{0};
+        if (m_log.Clear("link-down")) m_log.Info("rigctld at " + Where() + " answers again");
     }
     return true;
 }

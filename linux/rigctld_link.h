@@ -47,7 +47,7 @@ struct LinkOptions {
 
 class RigLink {
 public:
-    RigLink(LinkOptions options, Log& log) : options_(std::move(options)), log_(log) {}
+    RigLink(LinkOptions options, Log& log) : m_options(std::move(options)), m_log(log) {}
     ~RigLink() { Close(); }
     RigLink(const RigLink&) = delete;
     RigLink& operator=(const RigLink&) = delete;
@@ -60,10 +60,10 @@ public:
     // Gives up the connection (its stream can no longer be trusted) and backs off.
     void Drop(const std::string& why);
 
-    bool Connected() const { return fd_ >= 0; }
+    bool Connected() const { return m_fd >= 0; }
     // Counts connections, so that what is decided once per connection can tell them apart.
-    std::uint64_t ConnectionNumber() const { return connections_; }
-    const LinkOptions& options() const { return options_; }
+    std::uint64_t ConnectionNumber() const { return m_connections; }
+    const LinkOptions& options() const { return m_options; }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -71,14 +71,14 @@ private:
     bool DrainStale();
     bool ReadLine(std::string& line, bool& tooLong, std::string& error);
     void Close();
-    std::string Where() const { return options_.endpoint.host + ":" + options_.endpoint.port; }
+    std::string Where() const { return m_options.endpoint.host + ":" + m_options.endpoint.port; }
 
-    LinkOptions options_;
-    Log& log_;
-    int fd_ = -1;
-    std::uint64_t connections_ = 0;
-    Clock::time_point nextAttempt_{};
-    std::chrono::milliseconds backoff_{0};
+    LinkOptions m_options;
+    Log& m_log;
+    int m_fd = -1;
+    std::uint64_t m_connections = 0;
+    Clock::time_point m_nextAttempt{};
+    std::chrono::milliseconds m_backoff{0};
 };
 
 }  // namespace kelvane::svc

@@ -18,7 +18,7 @@ namespace {
 // Missing means the first-start defaults; a file that is there but cannot be
 // read is an error, never silently replaced by defaults.
 bool ReadStation(const std::string& path, Station& station, Log& log) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) {
         station = Station{};
         log.Info("no settings file at " + path + ": using the first-start defaults");

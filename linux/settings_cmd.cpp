@@ -27,8 +27,7 @@ int Select(const char* what, const std::string& text, const std::array<std::stri
     std::uint32_t number = 0;
     if (ParseUnsignedField(text, number)) {
         if (number >= 1 && number <= N) return static_cast<int>(number - 1);
-        throw Refusal{std::string(what) + " " + text + " refused: " + what + "s count from 1 to " +
-                      std::to_string(N)};
+        throw Refusal{std::string(what) + " " + text + " refused: " + what + "s count from 1 to " + std::to_string(N)};
     }
     int found = -1, count = 0;
     for (std::size_t i = 0; i < N; ++i)
@@ -87,9 +86,9 @@ void Show(const std::string& path, bool exists, const Station& s, std::ostream& 
     for (int b = 0; b < kBandCount; ++b) {
         const auto i = static_cast<std::size_t>(b);
         const std::int32_t a = s.tables.m_bandAntenna[i];
-        const std::string antenna = IsAntennaIndex(a) ? std::to_string(a + 1) + " " +
-                                                            s.tables.m_antName[static_cast<std::size_t>(a)]
-                                                      : "(none: index " + std::to_string(a) + " in the file)";
+        const std::string antenna = IsAntennaIndex(a)
+                                        ? std::to_string(a + 1) + " " + s.tables.m_antName[static_cast<std::size_t>(a)]
+                                        : "(none: index " + std::to_string(a) + " in the file)";
         std::snprintf(line, sizeof line, "  %2d  %-16s %11d %11d  %s%s\n", b + 1, s.bands.name[i].c_str(),
                       s.bands.low[i], s.bands.high[i], antenna.c_str(),
                       s.bands.low[i] > s.bands.high[i] ? "  (low above high: never matches)" : "");
@@ -179,7 +178,7 @@ int RunSettingsCommand(const std::string& path, const std::vector<std::string>& 
         return kRefused;
     }
     Station station;
-    struct stat st{};
+    struct stat st {};
     const bool exists = ::stat(path.c_str(), &st) == 0;
     if (exists && (!S_ISREG(st.st_mode) || !LoadSettings(path, station.tables, station.bands))) {
         err << "kelvane: cannot read the settings file " << path << ": "

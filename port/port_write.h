@@ -1,69 +1,51 @@
 #pragma once
-// The port-write route shared by every build: which byte goes to which port,
-// and whether it goes through the port-driver library or straight out.
+// The port-write route of the Windows program, kept free of Windows: which
+// byte goes to which port, and whether it goes through the port-driver library
+// or straight out.
 
-#include <array>
 #include <cstdint>
 
-#if defined(_WIN32)
-#define KV_STDCALL __stdcall
-#else
-#define KV_STDCALL
-#endif
+#include "core/port_output.h"
 
 namespace kelvane {
 
-// The library's entry points, in slot order; the names are its export names.
-enum PortDriverSlot {
-    kLoadPortDriver,
-    kIsPortDriverLoaded,
-    kUnloadPortDriver,
-    kDriverOutPB,
-    kDriverOutPW,
-    kDriverOutPD,
-    kDriverInPB,
-    kDriverInPW,
-    kDriverInPD,
-    kDriverBeep,
-    kPortDriverSlotCount
-};
-inline constexpr std::array<const char*, kPortDriverSlotCount> kPortDriverExportNames = {
-    "LoadPortDriver", "IsPortDriverLoaded", "UnloadPortDriver", "DriverOutPB", "DriverOutPW",
-    "DriverOutPD",    "DriverInPB",         "DriverInPW",       "DriverInPD",  "DriverBeep"};
+// The byte output of the port-driver library; does nothing while no library
+// (or no such export) is bound.
+class DriverByteOutput {
+public:
+    virtual void DriverOutPB(std::uint16_t port, std::uint8_t value) const = 0;
 
-using LoadPortDriverFn = int(KV_STDCALL*)(const char* dir);
-using UnloadPortDriverFn = void(KV_STDCALL*)();
-using DriverOutPBFn = void(KV_STDCALL*)(std::uint16_t port, std::uint8_t value);
-// Slots are stored untyped; each caller casts to the signature it relies on.
-using AnyProc = void (*)();
-
-// Null everywhere at start and after unbinding; any slot may stay null.
-struct PortDriverBinding {
-    void* handle = nullptr;
-    std::array<AnyProc, kPortDriverSlotCount> slots{};
-
-    template <typename Fn>
-    Fn Slot(PortDriverSlot s) const {
-        return reinterpret_cast<Fn>(slots[s]);
-    }
+protected:
+    ~DriverByteOutput() = default;
 };
 
 // The byte-output instruction of the 9x family; tests and non-x86 builds replace it.
 using PortOutByteFn = void (*)(std::uint16_t port, std::uint8_t value);
 
-class PortWriter {
+class PortWriter final : public PortOutput {
 public:
-    PortWriter(PortDriverBinding& binding, PortOutByteFn outByte) : binding_(binding), outByte_(outByte) {}
+    PortWriter(const DriverByteOutput& driver, PortOutByteFn outByte) : m_driver(driver), m_outByte(outByte) {}
 
-    int m_bNT = 0;  // set once at start from the platform
+    bool m_bNT = false;  // set once at start from the platform
 
     // Low byte of the antenna value to the low 16 bits of the port address. On
-    // the NT family the write goes to DriverOutPB when bound, else nowhere.
-    void WritePortByte(std::int32_t portAddr, std::uint32_t antValue) const;
+    // the NT family the write goes to the library, else through `outByte`.
+    void WritePortByte(std::int32_t portAddr, std::uint32_t antValue) override;
 
 private:
-    PortDriverBinding& binding_;
-    PortOutByteFn outByte_;
+    const DriverByteOutput& m_driver;
+    PortOutByteFn m_outByte;
+};
+
+// The port side as the program's start-up and shutdown use it. The program
+// passes the system's process-wide library and functions; tests pass recorders.
+struct PortPlatform {
+    const DriverByteOutput* driver;
+    PortOutByteFn outByte;     // the 9x route
+    bool (*detectPlatform)();  // true on the NT family
+    bool (*bindDriver)();      // true when the library is usable
+    void (*unbindDriver)();
+    void (*showDriverFailure)();
 };
 
 }  // namespace kelvane

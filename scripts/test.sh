@@ -9,6 +9,10 @@ FUZZ_SECONDS=${KELVANE_FUZZ_SECONDS:-40}  # per target
 
 "$ROOT/scripts/setup.sh"
 
+say "format (.clang-format)"
+find core settings port win32 host ui driver tools outputs linux tests \( -name '*.h' -o -name '*.cpp' \) -print0 \
+    | xargs -0 clang-format --dry-run -Werror
+
 say "native build (g++, AddressSanitizer + UBSan)"
 cmake --preset native >/dev/null
 cmake --build --preset native

@@ -17,28 +17,28 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 class MemoryReader {
 public:
-    explicit MemoryReader(std::string_view bytes) : bytes_(bytes) {}
+    explicit MemoryReader(std::string_view bytes) : m_bytes(bytes) {}
     std::size_t Read(unsigned char* out, std::size_t n) {
-        const std::size_t got = std::min(n, bytes_.size() - pos_);
-        for (std::size_t k = 0; k < got; ++k) out[k] = static_cast<unsigned char>(bytes_[pos_ + k]);
-        pos_ += got;
+        const std::size_t got = std::min(n, m_bytes.size() - m_pos);
+        for (std::size_t k = 0; k < got; ++k) out[k] = static_cast<unsigned char>(m_bytes[m_pos + k]);
+        m_pos += got;
         return got;
     }
-    int Get() { return pos_ < bytes_.size() ? static_cast<unsigned char>(bytes_[pos_++]) : EOF; }
+    int Get() { return m_pos < m_bytes.size() ? static_cast<unsigned char>(m_bytes[m_pos++]) : EOF; }
 
 private:
-    std::string_view bytes_;
-    std::size_t pos_ = 0;
+    std::string_view m_bytes;
+    std::size_t m_pos = 0;
 };
 
 class FileReader {
 public:
-    explicit FileReader(std::FILE* f) : f_(f) {}
-    std::size_t Read(unsigned char* out, std::size_t n) { return std::fread(out, 1, n, f_); }
-    int Get() { return std::getc(f_); }
+    explicit FileReader(std::FILE* f) : m_file(f) {}
+    std::size_t Read(unsigned char* out, std::size_t n) { return std::fread(out, 1, n, m_file); }
+    int Get() { return std::getc(m_file); }
 
 private:
-    std::FILE* f_;
+    std::FILE* m_file;
 };
 
 // A short block keeps the values of its unread tail; a partial last integer

@@ -1,6 +1,6 @@
 #include "tools/sim_host_object.h"
 
-#include "tools/qpc_clock.h"
+#include "win32/qpc_clock.h"
 
 #include <cstdio>
 #include <string>
@@ -31,7 +31,7 @@ void Announce(const char* word, const std::string& rest) {
 }
 
 void SimHostObject::Serve(const Value& value) {
-    value_ = value;
+    m_value = value;
     Announce("change", Describe(value));
 }
 
@@ -46,10 +46,10 @@ HRESULT SimHostObject::QueryInterface(REFIID iid, void** out) {
     return E_NOINTERFACE;
 }
 
-ULONG SimHostObject::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+ULONG SimHostObject::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&m_refs)); }
 
 ULONG SimHostObject::Release() {
-    const LONG left = InterlockedDecrement(&refs_);
+    const LONG left = InterlockedDecrement(&m_refs);
     if (left == 0) delete this;
     return static_cast<ULONG>(left);
 }
@@ -91,18 +91,18 @@ HRESULT SimHostObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* p
 
     if (id == kReadCountDispId) {
         result->vt = VT_I4;
-        result->lVal = reads_;
+        result->lVal = m_reads;
         return S_OK;
     }
-    ++reads_;
-    switch (value_.kind) {
+    ++m_reads;
+    switch (m_value.kind) {
     case Value::Hertz:
         result->vt = VT_R8;
-        result->dblVal = value_.hertz;
+        result->dblVal = m_value.hertz;
         return S_OK;
     case Value::Text:
         result->vt = VT_BSTR;
-        result->bstrVal = ToBstr(value_.text);
+        result->bstrVal = ToBstr(m_value.text);
         return result->bstrVal != nullptr ? S_OK : E_OUTOFMEMORY;
     case Value::Empty:
         return S_OK;  // VariantInit left it VT_EMPTY
@@ -113,7 +113,7 @@ HRESULT SimHostObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* p
     if (info != nullptr) {
         *info = EXCEPINFO{};
         info->scode = E_FAIL;
-        info->bstrSource = SysAllocString(L"Korvel2.Application");
+        info->bstrSource = SysAllocString(kHostProgId);
         info->bstrDescription = SysAllocString(L"The radio does not answer.");
         return DISP_E_EXCEPTION;
     }

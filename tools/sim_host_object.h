@@ -7,12 +7,13 @@
 
 #include <string>
 
+#include "host/host_contract.h"
 #include "tools/sim_host_options.h"
 
 namespace kelvane::simhost {
 
-inline constexpr DISPID kFrequencyDispId = 2;
-inline constexpr DISPID kReadCountDispId = 3;
+using kelvane::kFrequencyDispId;
+inline constexpr DISPID kReadCountDispId = 3;  // the simulator's own, for tests and demos
 
 class SimHostObject final : public IDispatch {
 public:
@@ -35,9 +36,9 @@ public:
 private:
     ~SimHostObject() = default;
 
-    LONG refs_ = 1;
-    Value value_;
-    LONG reads_ = 0;
+    LONG m_refs = 1;
+    Value m_value;
+    LONG m_reads = 0;
 };
 
 std::wstring Widen(const std::string& text);  // from the ANSI code page

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "core/ctext.h"
 #include "core/tables.h"
 
 namespace kelvane::simhost {
@@ -17,13 +18,6 @@ const char kUsage[] =
     "See tools/README.md.\n";
 
 namespace {
-
-std::string_view Trim(std::string_view s) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && blank(s.back())) s.remove_suffix(1);
-    return s;
-}
 
 bool ParseCount(std::string_view text, std::uint32_t& value) {
     const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);

@@ -2,14 +2,16 @@
 
 #include <objbase.h>
 
-namespace kelvane::simhost {
+#include <string>
 
-const wchar_t kProgId[] = L"Korvel2.Application";
+#include "host/host_contract.h"
+
+namespace kelvane::simhost {
 
 namespace {
 
 const wchar_t kClsidText[] = L"{5E0C9A34-7B21-4F6D-9C58-2A9D13E4B870}";
-const wchar_t kProgIdClsidKey[] = L"Korvel2.Application\\CLSID";
+const std::wstring kProgIdClsidKey = std::wstring(kHostProgId) + L"\\CLSID";
 const wchar_t kClassKey[] = L"CLSID\\{5E0C9A34-7B21-4F6D-9C58-2A9D13E4B870}";
 const wchar_t kClassProgIdKey[] = L"CLSID\\{5E0C9A34-7B21-4F6D-9C58-2A9D13E4B870}\\ProgID";
 const wchar_t kDescription[] = L"Simulated host radio";
@@ -28,7 +30,7 @@ bool SetDefault(const wchar_t* key, const wchar_t* value) {
 std::wstring RegisteredClass() {
     wchar_t text[64] = {};
     LONG size = sizeof text - sizeof(wchar_t);
-    if (RegQueryValueW(HKEY_CLASSES_ROOT, kProgIdClsidKey, text, &size) != ERROR_SUCCESS) return {};
+    if (RegQueryValueW(HKEY_CLASSES_ROOT, kProgIdClsidKey.c_str(), text, &size) != ERROR_SUCCESS) return {};
     return text;
 }
 
@@ -50,11 +52,11 @@ bool DeleteKey(const wchar_t* key) {
 bool RegisterHost(std::string& message) {
     const std::wstring current = RegisteredClass();
     if (!current.empty() && !IsOurs(current)) {
-        message = "Korvel2.Application is registered for " + Narrow(current) + "; left alone";
+        message = std::string(kHostProgIdText) + " is registered for " + Narrow(current) + "; left alone";
         return true;
     }
-    if (SetDefault(L"Korvel2.Application", kDescription) && SetDefault(kProgIdClsidKey, kClsidText) &&
-        SetDefault(kClassKey, kDescription) && SetDefault(kClassProgIdKey, kProgId))
+    if (SetDefault(kHostProgId, kDescription) && SetDefault(kProgIdClsidKey.c_str(), kClsidText) &&
+        SetDefault(kClassKey, kDescription) && SetDefault(kClassProgIdKey, kHostProgId))
         return true;
     message = "cannot write HKEY_CLASSES_ROOT (administrator rights may be needed)";
     return false;
@@ -64,9 +66,9 @@ bool UnregisterHost(std::string& message) {
     const std::wstring current = RegisteredClass();
     bool ok = true;
     if (IsOurs(current))
-        ok = DeleteKey(kProgIdClsidKey) && DeleteKey(L"Korvel2.Application");
+        ok = DeleteKey(kProgIdClsidKey.c_str()) && DeleteKey(kHostProgId);
     else if (!current.empty())
-        message = "Korvel2.Application is registered for " + Narrow(current) + "; left alone";
+        message = std::string(kHostProgIdText) + " is registered for " + Narrow(current) + "; left alone";
     ok = DeleteKey(kClassProgIdKey) && DeleteKey(kClassKey) && ok;
     if (!ok) message = "cannot remove the registration from HKEY_CLASSES_ROOT";
     return ok;
@@ -79,7 +81,7 @@ bool ClassToServe(CLSID& clsid, std::string& message) {
         text = kClsidText;
     }
     if (FAILED(CLSIDFromString(const_cast<wchar_t*>(text.c_str()), &clsid))) {
-        message = "Korvel2.Application names a malformed class \"" + Narrow(text) + "\"";
+        message = std::string(kHostProgIdText) + " names a malformed class \"" + Narrow(text) + "\"";
         return false;
     }
     return true;

@@ -8,8 +8,6 @@
 
 namespace kelvane::simhost {
 
-extern const wchar_t kProgId[];
-
 // Each returns false with a reason in `message`; on success `message` may
 // carry a note for the user.
 bool RegisterHost(std::string& message);

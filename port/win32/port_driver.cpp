@@ -1,8 +1,7 @@
 #include "port/win32/port_driver.h"
 
-#include <windows.h>
-
 #include "port/win32/port_driver_detail.h"
+#include "win32/module.h"
 
 namespace kelvane {
 
@@ -17,17 +16,22 @@ const char kPortDriverFailureMessage[] =
 
 PortDriverBinding g_portDriver;
 
+void PortDriverBinding::DriverOutPB(std::uint16_t port, std::uint8_t value) const {
+    const auto out = Slot<DriverOutPBFn>(kDriverOutPB);
+    if (handle && out) out(port, value);
+}
+
 namespace detail {
 
-int DetectPlatform(GetVersionExAFn getVersion) {
+bool DetectPlatform(GetVersionExAFn getVersion) {
     OSVERSIONINFOA info{};
     info.dwOSVersionInfoSize = sizeof info;
-    return getVersion(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_NT ? 1 : 0;
+    return getVersion(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
 }  // namespace detail
 
-int DetectPlatform() { return detail::DetectPlatform(&GetVersionExA); }
+bool DetectPlatform() { return detail::DetectPlatform(&GetVersionExA); }
 
 void OutPortByte(std::uint16_t port, std::uint8_t value) {
     // Faults with a privileged-instruction exception on the NT family; the
@@ -35,53 +39,39 @@ void OutPortByte(std::uint16_t port, std::uint8_t value) {
     __asm__ __volatile__("outb %0, %1" : : "a"(value), "Nd"(port));
 }
 
-std::string DirectoryOf(std::string_view path) {
-    const auto sep = path.find_last_of("\\/");
-    return sep == std::string_view::npos ? std::string() : std::string(path.substr(0, sep + 1));
-}
-
-std::string GetProgramDir() {
-    // The module's own path, not argv[0] or the current directory: started by
-    // its bare name elsewhere, the program must still find what lies beside it.
-    std::string path(MAX_PATH, '\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) return {};
-        if (n < path.size()) {
-            path.resize(n);
-            return DirectoryOf(path);
-        }
-        if (path.size() >= 32768) return {};  // longer than any Windows path
-        path.resize(path.size() * 2);
-    }
-}
-
-int BindPortDriver(PortDriverBinding& binding, const std::string& dir) {
-    if (dir.empty()) return 0;
-    const std::string file = dir + kPortDriverLibraryName;
+bool BindPortDriver(PortDriverBinding& binding, const std::string& dir) {
+    if (dir.empty()) return false;
     // A broken library must not add a system error box to our own message.
-    const UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    const HMODULE module = LoadLibraryA(file.c_str());
-    SetErrorMode(oldMode);
+    const HMODULE module = LoadLibraryQuietly(dir + kPortDriverLibraryName);
     binding.handle = module;
-    if (!module) return 0;
+    if (!module) return false;
     for (int s = 0; s < kPortDriverSlotCount; ++s)
-        binding.slots[s] = reinterpret_cast<AnyProc>(GetProcAddress(module, kPortDriverExportNames[s]));
+        binding.slots[s] = ProcAs<AnyProc>(module, kPortDriverExportNames[s]);
     const auto load = binding.Slot<LoadPortDriverFn>(kLoadPortDriver);
     // On failure the binding stays: DriverOutPB may still work, and the unbind still runs.
-    return load ? load(dir.c_str()) : 0;
+    return load && load(dir.c_str()) != 0;
 }
 
-int BindPortDriver(PortDriverBinding& binding) { return BindPortDriver(binding, GetProgramDir()); }
+bool BindPortDriver(PortDriverBinding& binding) { return BindPortDriver(binding, GetProgramDir()); }
 
-int UnbindPortDriver(PortDriverBinding& binding) {
-    if (!binding.handle) return 0;
+bool UnbindPortDriver(PortDriverBinding& binding) {
+    if (!binding.handle) return false;
+    // The library's own unload goes first: it may still need its code.
     if (const auto unload = binding.Slot<UnloadPortDriverFn>(kUnloadPortDriver)) unload();
-    FreeLibrary(static_cast<HMODULE>(binding.handle));
+    FreeLibrary(binding.handle);
     binding = PortDriverBinding{};
-    return 1;
+    return true;
 }
 
 void ShowPortDriverFailure() { MessageBoxA(nullptr, kPortDriverFailureMessage, "Kelvane", MB_OK); }
+
+const PortPlatform kSystemPortPlatform = {
+    &g_portDriver,
+    &OutPortByte,
+    [] { return DetectPlatform(); },
+    [] { return BindPortDriver(g_portDriver); },
+    [] { UnbindPortDriver(g_portDriver); },
+    &ShowPortDriverFailure,
+};
 
 }  // namespace kelvane

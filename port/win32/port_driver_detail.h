@@ -5,6 +5,6 @@
 namespace kelvane::detail {
 
 using GetVersionExAFn = BOOL(WINAPI*)(OSVERSIONINFOA*);
-int DetectPlatform(GetVersionExAFn getVersion);
+bool DetectPlatform(GetVersionExAFn getVersion);
 
 }  // namespace kelvane::detail

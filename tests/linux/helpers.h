@@ -4,6 +4,7 @@
 // observable state with a deadline.
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -49,8 +51,9 @@ inline int Dial(int port) {
 }
 
 // Runs `step` and checks `done` until it holds or `limit` passes.
-inline bool Eventually(const std::function<bool()>& done, const std::function<void()>& step = [] {},
-                       std::chrono::milliseconds limit = 10s) {
+inline bool Eventually(
+    const std::function<bool()>& done, const std::function<void()>& step = [] {},
+    std::chrono::milliseconds limit = 10s) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
         step();
@@ -63,51 +66,76 @@ inline bool Eventually(const std::function<bool()>& done, const std::function<vo
 // rigctld -m 1 (the dummy rig), killed with its object.
 class Rigctld {
 public:
-    explicit Rigctld(int port, bool transmitState = true) : port_(port), tx_(transmitState) { Start(); }
+    explicit Rigctld(int port, bool transmitState = true) : m_port(port), m_tx(transmitState) { Start(); }
     ~Rigctld() { Kill(); }
 
     void Start() {
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            const std::string p = std::to_string(port_);
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            const std::string p = std::to_string(m_port);
             std::vector<const char*> argv{"rigctld", "-m", "1", "-T", "127.0.0.1", "-t", p.c_str()};
-            if (tx_) argv.insert(argv.end(), {"-P", "RIG"});
+            if (m_tx) argv.insert(argv.end(), {"-P", "RIG"});
             argv.push_back(nullptr);
             ::execvp("rigctld", const_cast<char* const*>(argv.data()));
             ::_exit(127);
         }
+        // Ready once it answers, not merely once it listens.
         Eventually([this] {
-            const int fd = Dial(port_);
-            if (fd >= 0) ::close(fd);
-            return fd >= 0;
+            const std::string f = Ask("f");
+            return !f.empty() && f.find_first_not_of("0123456789") == std::string::npos;
         });
     }
-    void Signal(int sig) { ::kill(pid_, sig); }
-    void Kill() {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGCONT);
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
+    // SIGSTOP returns once every thread of rigctld has stopped: a thread still
+    // running could answer one more command.
+    void Signal(int sig) {
+        ::kill(m_pid, sig);
+        if (sig == SIGSTOP) Eventually([this] { return AllThreadsStopped(); });
     }
-    // One command on a connection of its own; the reply line.
+    void Kill() {
+        if (m_pid <= 0) return;
+        ::kill(m_pid, SIGCONT);
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+    }
+    // One command on a connection of its own; the reply line. rigctld resets
+    // about one short connection in a hundred before answering: asked again then.
     std::string Ask(const std::string& command) const {
-        const int fd = Dial(port_);
-        if (fd < 0) return "no connection";
-        const std::string line = command + "\n";
-        (void)!::write(fd, line.data(), line.size());
         std::string reply;
-        char c;
-        while (::read(fd, &c, 1) == 1 && c != '\n') reply.push_back(c);
-        ::close(fd);
+        for (int attempt = 0; attempt < 5 && reply.empty(); ++attempt) {
+            const int fd = Dial(m_port);
+            if (fd < 0) return "no connection";
+            const std::string line = command + "\n";
+            (void)!::write(fd, line.data(), line.size());
+            char c;
+            while (::read(fd, &c, 1) == 1 && c != '\n') reply.push_back(c);
+            ::close(fd);
+        }
         return reply;
     }
-    int port() const { return port_; }
+    int port() const { return m_port; }
 
 private:
-    int port_;
-    bool tx_;
-    pid_t pid_ = -1;
+    bool AllThreadsStopped() const {
+        const std::string tasks = "/proc/" + std::to_string(m_pid) + "/task";
+        DIR* dir = ::opendir(tasks.c_str());
+        if (dir == nullptr) return false;
+        bool stopped = true;
+        while (const dirent* e = ::readdir(dir)) {
+            if (e->d_name[0] == '.') continue;
+            std::ifstream stat(tasks + "/" + e->d_name + "/stat");
+            std::string line;
+            std::getline(stat, line);
+            const auto paren = line.rfind(')');
+            stopped = stopped && paren != std::string::npos && paren + 2 < line.size() && line[paren + 2] == 'T';
+        }
+        ::closedir(dir);
+        return stopped;
+    }
+
+    int m_port;
+    bool m_tx;
+    pid_t m_pid = -1;
 };
 
 // Band i goes to antenna i, whose byte is i + 1: every band change shows.
@@ -125,16 +153,16 @@ inline Station DemoStation() {
 // An output device that records what reaches it.
 class Recorder : public OutputDevice {
 public:
-    explicit Recorder(std::vector<OutputEvent>& writes) : writes_(writes) {}
+    explicit Recorder(std::vector<OutputEvent>& writes) : m_writes(writes) {}
     bool Open(std::string&) override { return true; }
     bool Write(const OutputEvent& e, std::string&) override {
-        writes_.push_back(e);
+        m_writes.push_back(e);
         return true;
     }
     void Close() override {}
 
 private:
-    std::vector<OutputEvent>& writes_;
+    std::vector<OutputEvent>& m_writes;
 };
 
 // Collects log lines.

@@ -36,43 +36,43 @@ std::string UsbId(unsigned vendor, unsigned product) {
 
 class FakePpdev final : public PpdevApi {
 public:
-    explicit FakePpdev(Calls& c) : c_(c) {}
+    explicit FakePpdev(Calls& c) : m_c(c) {}
     int Open(const char* path, int) override {
         errno = ENOENT;
-        return c_.Record("open", path) ? 7 : -1;
+        return m_c.Record("open", path) ? 7 : -1;
     }
     int Ioctl(int, unsigned long request, void* arg) override {
         errno = EIO;
-        if (request == PPWDATA) return c_.Record("PPWDATA", Hex(*static_cast<unsigned char*>(arg))) ? 0 : -1;
-        return c_.Record(request == PPCLAIM ? "PPCLAIM" : request == PPRELEASE ? "PPRELEASE" : "ioctl?") ? 0 : -1;
+        if (request == PPWDATA) return m_c.Record("PPWDATA", Hex(*static_cast<unsigned char*>(arg))) ? 0 : -1;
+        return m_c.Record(request == PPCLAIM ? "PPCLAIM" : request == PPRELEASE ? "PPRELEASE" : "ioctl?") ? 0 : -1;
     }
-    int Close(int) override { return c_.Record("close") ? 0 : -1; }
+    int Close(int) override { return m_c.Record("close") ? 0 : -1; }
 
 private:
-    Calls& c_;
+    Calls& m_c;
 };
 
 class FakeGpiod final : public GpiodApi {
 public:
-    explicit FakeGpiod(Calls& c) : c_(c) {}
+    explicit FakeGpiod(Calls& c) : m_c(c) {}
     gpiod_chip* ChipOpenLookup(const char* descr) override {
         errno = ENOENT;
-        return c_.Record("chip_open_lookup", descr) ? reinterpret_cast<gpiod_chip*>(&tag_) : nullptr;
+        return m_c.Record("chip_open_lookup", descr) ? reinterpret_cast<gpiod_chip*>(&m_tag) : nullptr;
     }
     int ChipGetLines(gpiod_chip*, unsigned* offsets, unsigned count, gpiod_line_bulk* bulk) override {
         std::string list;
         for (unsigned i = 0; i < count; ++i) list += (i ? "," : "") + std::to_string(offsets[i]);
         bulk->num_lines = count;
-        return c_.Record("get_lines", list) ? 0 : -1;
+        return m_c.Record("get_lines", list) ? 0 : -1;
     }
     int LineRequestBulkOutput(gpiod_line_bulk* bulk, const char*, const int* values) override {
-        return c_.Record("request_output", Bits(bulk, values)) ? 0 : -1;
+        return m_c.Record("request_output", Bits(bulk, values)) ? 0 : -1;
     }
     int LineSetValueBulk(gpiod_line_bulk* bulk, const int* values) override {
-        return c_.Record("set_values", Bits(bulk, values)) ? 0 : -1;
+        return m_c.Record("set_values", Bits(bulk, values)) ? 0 : -1;
     }
-    void LineReleaseBulk(gpiod_line_bulk*) override { c_.Record("release"); }
-    void ChipClose(gpiod_chip*) override { c_.Record("chip_close"); }
+    void LineReleaseBulk(gpiod_line_bulk*) override { m_c.Record("release"); }
+    void ChipClose(gpiod_chip*) override { m_c.Record("chip_close"); }
 
 private:
     static std::string Bits(const gpiod_line_bulk* bulk, const int* values) {
@@ -80,68 +80,67 @@ private:
         for (unsigned i = 0; i < bulk->num_lines; ++i) s += values[i] ? '1' : '0';
         return s;
     }
-    Calls& c_;
-    int tag_ = 0;
+    Calls& m_c;
+    int m_tag = 0;
 };
 
 class FakeFtdi final : public FtdiApi {
 public:
-    explicit FakeFtdi(Calls& c) : c_(c) {}
-    ftdi_context* New() override { return c_.Record("new") ? &ctx_ : nullptr; }
-    void Free(ftdi_context*) override { c_.Record("free"); }
+    explicit FakeFtdi(Calls& c) : m_c(c) {}
+    ftdi_context* New() override { return m_c.Record("new") ? &m_ctx : nullptr; }
+    void Free(ftdi_context*) override { m_c.Record("free"); }
     int UsbOpenDesc(ftdi_context*, int vendor, int product, const char* serial) override {
-        return c_.Record("open", UsbId(static_cast<unsigned>(vendor), static_cast<unsigned>(product)) + " " + serial)
+        return m_c.Record("open", UsbId(static_cast<unsigned>(vendor), static_cast<unsigned>(product)) + " " + serial)
                    ? 0
                    : -3;
     }
     int UsbOpenDescIndex(ftdi_context*, int, int, unsigned index) override {
-        return c_.Record("open", "#" + std::to_string(index)) ? 0 : -3;
+        return m_c.Record("open", "#" + std::to_string(index)) ? 0 : -3;
     }
     int SetBitmode(ftdi_context* ctx, unsigned char mask, unsigned char mode) override {
         // The USB timeouts bound a write to a lost board.
-        return c_.Record("bitmode", Hex(mask) + " " + Hex(mode) + " timeout " +
-                                        std::to_string(ctx->usb_write_timeout))
+        return m_c.Record("bitmode", Hex(mask) + " " + Hex(mode) + " timeout " + std::to_string(ctx->usb_write_timeout))
                    ? 0
                    : -1;
     }
     int WriteData(ftdi_context*, const unsigned char* buf, int size) override {
-        return c_.Record("write", Hex(buf[0])) ? size : -666;
+        return m_c.Record("write", Hex(buf[0])) ? size : -666;
     }
-    int UsbClose(ftdi_context*) override { return c_.Record("usb_close") ? 0 : -1; }
+    int UsbClose(ftdi_context*) override { return m_c.Record("usb_close") ? 0 : -1; }
     std::string ErrorString(ftdi_context*) override { return "device unavailable"; }
 
 private:
-    Calls& c_;
-    ftdi_context ctx_{};
+    Calls& m_c;
+    ftdi_context m_ctx{};
 };
 
 class FakeHid final : public HidApi {
 public:
-    explicit FakeHid(Calls& c) : c_(c) {}
+    explicit FakeHid(Calls& c) : m_c(c) {}
     std::vector<DeviceInfo> Enumerate(unsigned short vendor, unsigned short product) override {
-        if (!c_.Record("enumerate", UsbId(vendor, product))) return {};
+        if (!m_c.Record("enumerate", UsbId(vendor, product))) return {};
         return {{"/dev/hidraw0", "Keyboard"}, {"/dev/hidraw2", "USBRelay8"}, {"/dev/hidraw1", "USBRelay2"}};
     }
     hid_device* OpenPath(const char* path) override {
-        path_ = path;
-        return c_.Record("open", path) ? reinterpret_cast<hid_device*>(&tag_) : nullptr;
+        m_path = path;
+        return m_c.Record("open", path) ? reinterpret_cast<hid_device*>(&m_tag) : nullptr;
     }
     int GetFeatureReport(hid_device*, unsigned char* data, std::size_t) override {
-        if (!c_.Record("get_feature", Hex(data[0]))) return -1;
-        const char* serial = path_ == "/dev/hidraw1" ? "QWERT" : "ZZZZZ";
+        if (!m_c.Record("get_feature", Hex(data[0]))) return -1;
+        const char* serial = m_path == "/dev/hidraw1" ? "QWERT" : "ZZZZZ";
         for (int i = 0; i < 5; ++i) data[i] = static_cast<unsigned char>(serial[i]);
         data[7] = 0;
         return 8;
     }
     int SendFeatureReport(hid_device*, const unsigned char* data, std::size_t length) override {
-        return c_.Record("report", Hex(data[1]) + " " + Hex(data[2])) ? static_cast<int>(length) : -1;
+        return m_c.Record("report", Hex(data[1]) + " " + Hex(data[2])) ? static_cast<int>(length) : -1;
     }
-    void Close(hid_device*) override { c_.Record("close"); }
+    void Close(hid_device*) override { m_c.Record("close"); }
 
 private:
-    Calls& c_;
-    std::string path_;
-    int tag_ = 0;
+    Calls& m_c;
+    std::string m_path;
+    int m_tag = 0;
 };
 
 struct DeviceCase {
@@ -152,41 +151,75 @@ struct DeviceCase {
 };
 
 TEST(OutputSeams, RightCallsAbsentLostRecoveredReleased) {
-    const std::vector<std::string> hidOpen = {
-        "enumerate 16c0:05df", "open /dev/hidraw2", "get_feature 0x01", "close",
-        "open /dev/hidraw1",          "get_feature 0x01"};
+    const std::vector<std::string> hidOpen = {"enumerate 16c0:05df", "open /dev/hidraw2", "get_feature 0x01", "close",
+                                              "open /dev/hidraw1",   "get_feature 0x01"};
     auto hidReopen = hidOpen;
     hidReopen.insert(hidReopen.end(), {"report 0xFF 0x01", "report 0xFF 0x02"});
     const DeviceCase cases[] = {
-        {"parport:/dev/parport0", "open", "PPWDATA",
-         {"open /dev/parport0", "PPCLAIM"}, {"PPWDATA 0x05"}, {"PPWDATA 0x0A"},
-         {"PPWDATA 0x03", "PPRELEASE", "close"}, {"open /dev/parport0", "PPCLAIM", "PPWDATA 0x03"},
+        {"parport:/dev/parport0",
+         "open",
+         "PPWDATA",
+         {"open /dev/parport0", "PPCLAIM"},
+         {"PPWDATA 0x05"},
+         {"PPWDATA 0x0A"},
+         {"PPWDATA 0x03", "PPRELEASE", "close"},
+         {"open /dev/parport0", "PPCLAIM", "PPWDATA 0x03"},
          {"PPRELEASE", "close"}},
-        {"parport:/dev/parport1,invert", "PPCLAIM", "PPWDATA",
-         {"open /dev/parport1", "PPCLAIM"}, {"PPWDATA 0xFA"}, {"PPWDATA 0xF5"},
-         {"PPWDATA 0xFC", "PPRELEASE", "close"}, {"open /dev/parport1", "PPCLAIM", "PPWDATA 0xFC"},
+        {"parport:/dev/parport1,invert",
+         "PPCLAIM",
+         "PPWDATA",
+         {"open /dev/parport1", "PPCLAIM"},
+         {"PPWDATA 0xFA"},
+         {"PPWDATA 0xF5"},
+         {"PPWDATA 0xFC", "PPRELEASE", "close"},
+         {"open /dev/parport1", "PPCLAIM", "PPWDATA 0xFC"},
          {"PPRELEASE", "close"}},
-        {"gpio:gpiochip0:4,5,6,7,8,9,10,11", "chip_open_lookup", "set_values",
-         {"chip_open_lookup gpiochip0", "get_lines 4,5,6,7,8,9,10,11"}, {"request_output 10100000"},
-         {"set_values 01010000"}, {"set_values 11000000", "release", "chip_close"},
+        {"gpio:gpiochip0:4,5,6,7,8,9,10,11",
+         "chip_open_lookup",
+         "set_values",
+         {"chip_open_lookup gpiochip0", "get_lines 4,5,6,7,8,9,10,11"},
+         {"request_output 10100000"},
+         {"set_values 01010000"},
+         {"set_values 11000000", "release", "chip_close"},
          {"chip_open_lookup gpiochip0", "get_lines 4,5,6,7,8,9,10,11", "request_output 11000000"},
          {"release", "chip_close"}},
-        {"gpio:1:17,27,22,invert", "get_lines", "set_values",
-         {"chip_open_lookup 1", "get_lines 17,27,22"}, {"request_output 010"}, {"set_values 101"},
+        {"gpio:1:17,27,22,invert",
+         "get_lines",
+         "set_values",
+         {"chip_open_lookup 1", "get_lines 17,27,22"},
+         {"request_output 010"},
+         {"set_values 101"},
          {"set_values 001", "release", "chip_close"},
-         {"chip_open_lookup 1", "get_lines 17,27,22", "request_output 001"}, {"release", "chip_close"}},
-        {"ftdi:#1", "open", "write",
-         {"new", "open #1"}, {"bitmode 0xFF 0x01 timeout 200", "write 0x05"}, {"write 0x0A"},
-         {"write 0x03", "usb_close", "free"}, {"new", "open #1", "bitmode 0xFF 0x01 timeout 200", "write 0x03"},
+         {"chip_open_lookup 1", "get_lines 17,27,22", "request_output 001"},
+         {"release", "chip_close"}},
+        {"ftdi:#1",
+         "open",
+         "write",
+         {"new", "open #1"},
+         {"bitmode 0xFF 0x01 timeout 200", "write 0x05"},
+         {"write 0x0A"},
+         {"write 0x03", "usb_close", "free"},
+         {"new", "open #1", "bitmode 0xFF 0x01 timeout 200", "write 0x03"},
          {"usb_close", "free"}},
-        {"ftdi:A9XY12,invert", "open", "write",
-         {"new", "open 0403:6001 A9XY12"}, {"bitmode 0xFF 0x01 timeout 200", "write 0xFA"}, {"write 0xF5"},
+        {"ftdi:A9XY12,invert",
+         "open",
+         "write",
+         {"new", "open 0403:6001 A9XY12"},
+         {"bitmode 0xFF 0x01 timeout 200", "write 0xFA"},
+         {"write 0xF5"},
          {"write 0xFC", "usb_close", "free"},
-         {"new", "open 0403:6001 A9XY12", "bitmode 0xFF 0x01 timeout 200", "write 0xFC"}, {"usb_close", "free"}},
+         {"new", "open 0403:6001 A9XY12", "bitmode 0xFF 0x01 timeout 200", "write 0xFC"},
+         {"usb_close", "free"}},
         // USBRelay2: bit 0 is relay 1, bit 1 relay 2; every relay after an open, then only changes.
-        {"hidrelay:QWERT", "enumerate", "report",
-         hidOpen, {"report 0xFF 0x01", "report 0xFD 0x02"}, {"report 0xFD 0x01", "report 0xFF 0x02"},
-         {"report 0xFF 0x01", "close"}, hidReopen, {"close"}},
+        {"hidrelay:QWERT",
+         "enumerate",
+         "report",
+         hidOpen,
+         {"report 0xFF 0x01", "report 0xFD 0x02"},
+         {"report 0xFD 0x01", "report 0xFF 0x02"},
+         {"report 0xFF 0x01", "close"},
+         hidReopen,
+         {"close"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.spec);
@@ -249,9 +282,9 @@ TEST(OutputSeams, AnAbsentDeviceIsTriedAgainOnlyWhenDue) {
 }
 
 TEST(OutputSeams, SpecRefusals) {
-    for (const char* bad : {"parport", "parport:", "gpio:gpiochip0", "gpio:gpiochip0:", "gpio:gpiochip0:1,,2",
-                            "gpio:gpiochip0:1,2,1", "gpio:c:0,1,2,3,4,5,6,7,8", "gpio::1", "ftdi:#", "ftdi:#x",
-                            "hidrelay", "usb:1", "gpio:c:1,"}) {
+    for (const char* bad :
+         {"parport", "parport:", "gpio:gpiochip0", "gpio:gpiochip0:", "gpio:gpiochip0:1,,2", "gpio:gpiochip0:1,2,1",
+          "gpio:c:0,1,2,3,4,5,6,7,8", "gpio::1", "ftdi:#", "ftdi:#x", "hidrelay", "usb:1", "gpio:c:1,"}) {
         OutputSpec spec;
         std::string error;
         EXPECT_FALSE(ParseOutputSpec(bad, spec, error)) << bad;

@@ -50,17 +50,40 @@ protected:
 TEST_F(Program, HelpNamesEveryOptionAndUsageErrorsExitTwo) {
     ASSERT_EQ(Run({"--help"}), 0);
     const std::string help = Slurp(Path(".out"));
-    for (const char* word : {"--settings FILE", "--rigctld HOST:PORT", "--poll MS", "--output SPEC", "--interlock",
-                             "auto", "required", "off", "--verbose", "journal:PATH", "parport:/dev/parport",
-                             "gpio:CHIP:L0,...,L7", "ftdi:SERIAL", "ftdi:#N", "hidrelay:SERIAL", "hidrelay:first",
-                             ",invert", "settings show", "settings antenna N", "settings band N",
-                             "settings assign BAND ANTENNA", "SIGHUP", "Exit status"})
+    for (const char* word : {"--settings FILE",
+                             "--rigctld HOST:PORT",
+                             "--poll MS",
+                             "--output SPEC",
+                             "--interlock",
+                             "auto",
+                             "required",
+                             "off",
+                             "--verbose",
+                             "journal:PATH",
+                             "parport:/dev/parport",
+                             "gpio:CHIP:L0,...,L7",
+                             "ftdi:SERIAL",
+                             "ftdi:#N",
+                             "hidrelay:SERIAL",
+                             "hidrelay:first",
+                             ",invert",
+                             "settings show",
+                             "settings antenna N",
+                             "settings band N",
+                             "settings assign BAND ANTENNA",
+                             "SIGHUP",
+                             "Exit status"})
         EXPECT_NE(help.find(word), std::string::npos) << word;
 
-    for (const std::vector<std::string>& bad :
-         {std::vector<std::string>{"--poll", "19"}, {"--poll", "5001"}, {"--poll", "1e2"}, {"--interlock", "maybe"},
-          {"--output", "usb:1"}, {"--rigctld", "localhost"}, {"--bogus"}, {"--settings"},
-          {"--output", "journal", "--output", "journal:x"}}) {
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{"--poll", "19"},
+                                                {"--poll", "5001"},
+                                                {"--poll", "1e2"},
+                                                {"--interlock", "maybe"},
+                                                {"--output", "usb:1"},
+                                                {"--rigctld", "localhost"},
+                                                {"--bogus"},
+                                                {"--settings"},
+                                                {"--output", "journal", "--output", "journal:x"}}) {
         EXPECT_EQ(Run(bad), 2) << bad[0];
         EXPECT_NE(Slurp(Path(".err")).find("see kelvane --help"), std::string::npos) << bad[0];
     }
@@ -76,8 +99,8 @@ TEST_F(Program, SwitchesReloadsOnHangupAndEndsOnTerm) {
                             Path(".out"), Path(".err"));
     auto journalHas = [&](const char* text) { return Slurp(Path(".journal")).find(text) != std::string::npos; };
     ASSERT_TRUE(Eventually([&] { return journalHas("byte=0x03 antenna=3 40m antenna\n"); }));
-    EXPECT_TRUE(std::regex_search(Slurp(Path(".journal")),
-                                  std::regex("^1[0-9]{15} byte=0x03 antenna=3 40m antenna\n$")));
+    EXPECT_TRUE(
+        std::regex_search(Slurp(Path(".journal")), std::regex("^1[0-9]{15} byte=0x03 antenna=3 40m antenna\n$")));
 
     ASSERT_EQ(Run({"--settings", Path(".ini"), "settings", "antenna", "3", "--value", "200"}), 0);
     ::kill(pid, SIGHUP);

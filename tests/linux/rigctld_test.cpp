@@ -1,6 +1,8 @@
 // Against the real rigctld (the dummy rig), polled one poll at a time.
 #include <gtest/gtest.h>
 
+#include <iostream>
+
 #include "linux/poll_loop.h"
 #include "tests/linux/helpers.h"
 
@@ -12,11 +14,20 @@ struct Station4 {
         : link(LinkOptions{Endpoint{"127.0.0.1", std::to_string(port)}, timeout}, logs.log),
           output(std::make_unique<Recorder>(writes), "recorder", logs.log),
           loop(link, output, logs.log, mode, DemoStation()) {}
+    ~Station4() {
+        if (::testing::Test::HasFailure())
+            for (const auto& line : logs.lines) std::cerr << "log: " << line << "\n";
+    }
     // Antennas (1-10) written so far.
     std::vector<int> Antennas() const {
         std::vector<int> out;
         for (const auto& w : writes) out.push_back(w.antenna + 1);
         return out;
+    }
+    // Two more polls answered in full, whatever reconnecting that takes.
+    bool PollTwice() {
+        const auto target = loop.AnsweredPolls() + 2;
+        return Eventually([&] { return loop.AnsweredPolls() >= target; }, [&] { loop.PollOnce(); });
     }
     bool PollUntilAntenna(int antenna) {
         return Eventually([&] { return !writes.empty() && writes.back().antenna + 1 == antenna; },
@@ -36,21 +47,20 @@ TEST(Rigctld, FrequencySwitchesAndTransmitHoldsTheChangeUntilReceive) {
         const char* command;
         std::vector<int> antennas;  // after two polls
     } steps[] = {
-        {"F 7100000", {3}},                   // 40m
-        {"F 7200000", {3}},                   // upper edge, same band: no second write
-        {"F 14000000", {3, 5}},               // lower edge of 20m
-        {"F 0", {3, 5}},                      // no frequency
-        {"F 9000000", {3, 5}},                // between bands
-        {"T 1", {3, 5}},                      // transmit
-        {"F 21200000", {3, 5}},               // band change held
-        {"F 28500000", {3, 5}},               // and another
-        {"T 0", {3, 5, 9}},                   // receive: the latest band is switched
+        {"F 7100000", {3}},      // 40m
+        {"F 7200000", {3}},      // upper edge, same band: no second write
+        {"F 14000000", {3, 5}},  // lower edge of 20m
+        {"F 0", {3, 5}},         // no frequency
+        {"F 9000000", {3, 5}},   // between bands
+        {"T 1", {3, 5}},         // transmit
+        {"F 21200000", {3, 5}},  // band change held
+        {"F 28500000", {3, 5}},  // and another
+        {"T 0", {3, 5, 9}},      // receive: the latest band is switched
         {"F 50100000", {3, 5, 9, 10}},
     };
     for (const auto& step : steps) {
         ASSERT_EQ(rig.Ask(step.command), "RPRT 0") << step.command;
-        s.loop.PollOnce();
-        s.loop.PollOnce();
+        ASSERT_TRUE(s.PollTwice());
         EXPECT_EQ(s.Antennas(), step.antennas) << "after " << step.command;
     }
     EXPECT_EQ(s.writes.back().byte, 10);
@@ -110,7 +120,7 @@ TEST(Rigctld, NoTransmitStateIsDecidedFromTheFirstAnswer) {
         Rigctld rig(FreePort(), false);
         Station4 s(rig.port(), c.mode);
         ASSERT_EQ(rig.Ask("F 7100000"), "RPRT 0");
-        for (int i = 0; i < 4; ++i) s.loop.PollOnce();
+        ASSERT_TRUE(s.PollTwice());
         EXPECT_EQ(s.writes.size(), c.switches ? 1u : 0u) << static_cast<int>(c.mode);
         EXPECT_EQ(s.loop.HasTransmitState(), c.mode == Interlock::kOff ? std::nullopt : std::optional<bool>(false));
         if (c.log) {

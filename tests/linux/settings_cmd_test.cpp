@@ -21,25 +21,25 @@ std::string Slurp(const std::string& path) {
 class SettingsCommand : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = ::testing::TempDir() + "kelvane-settings-" + std::to_string(::getpid());
-        ::mkdir(dir_.c_str(), 0755);
-        path_ = dir_ + "/Kelvaneer12.ini";
+        m_dir = ::testing::TempDir() + "kelvane-settings-" + std::to_string(::getpid());
+        ::mkdir(m_dir.c_str(), 0755);
+        m_path = m_dir + "/Kelvaneer12.ini";
         const Station s = DemoStation();
-        ASSERT_TRUE(SaveSettings(path_, s.tables, s.bands));
+        ASSERT_TRUE(SaveSettings(m_path, s.tables, s.bands));
     }
     void TearDown() override {
-        std::remove(path_.c_str());
-        std::remove((dir_ + "/new/Kelvaneer12.ini").c_str());
-        ::rmdir((dir_ + "/new").c_str());
-        ::rmdir(dir_.c_str());
+        std::remove(m_path.c_str());
+        std::remove((m_dir + "/new/Kelvaneer12.ini").c_str());
+        ::rmdir((m_dir + "/new").c_str());
+        ::rmdir(m_dir.c_str());
     }
     int Run(const std::vector<std::string>& args, const std::string& path = "") {
-        out_.str("");
-        err_.str("");
-        return RunSettingsCommand(path.empty() ? path_ : path, args, out_, err_);
+        m_out.str("");
+        m_err.str("");
+        return RunSettingsCommand(path.empty() ? m_path : path, args, m_out, m_err);
     }
-    std::string dir_, path_;
-    std::ostringstream out_, err_;
+    std::string m_dir, m_path;
+    std::ostringstream m_out, m_err;
 };
 
 TEST_F(SettingsCommand, RefusalsNameTheFieldAndTheRuleAndTouchNothing) {
@@ -71,40 +71,40 @@ TEST_F(SettingsCommand, RefusalsNameTheFieldAndTheRuleAndTouchNothing) {
         {{"paint"}, "unknown command \"paint\""},
         {{"show", "more"}, "settings show takes nothing more"},
     };
-    const std::string before = Slurp(path_);
+    const std::string before = Slurp(m_path);
     for (const auto& c : cases) {
         EXPECT_EQ(Run(c.args), 2) << c.message;
-        EXPECT_NE(err_.str().find(c.message), std::string::npos) << err_.str();
-        EXPECT_EQ(err_.str().find('\n'), err_.str().size() - 1) << "one line: " << err_.str();
-        EXPECT_EQ(Slurp(path_), before) << c.message;
+        EXPECT_NE(m_err.str().find(c.message), std::string::npos) << m_err.str();
+        EXPECT_EQ(m_err.str().find('\n'), m_err.str().size() - 1) << "one line: " << m_err.str();
+        EXPECT_EQ(Slurp(m_path), before) << c.message;
     }
     // Two antennas of one name are no name to select by.
     ASSERT_EQ(Run({"antenna", "2", "--name", "dipole"}), 0);
     ASSERT_EQ(Run({"antenna", "4", "--name", "dipole"}), 0);
-    const std::string named = Slurp(path_);
+    const std::string named = Slurp(m_path);
     EXPECT_EQ(Run({"assign", "1", "dipole"}), 2);
-    EXPECT_NE(err_.str().find("2 antennas have that name"), std::string::npos);
-    EXPECT_EQ(Slurp(path_), named);
+    EXPECT_NE(m_err.str().find("2 antennas have that name"), std::string::npos);
+    EXPECT_EQ(Slurp(m_path), named);
     // A refused edit of a file that is not there creates none.
-    const std::string fresh = dir_ + "/new/Kelvaneer12.ini";
+    const std::string fresh = m_dir + "/new/Kelvaneer12.ini";
     EXPECT_EQ(Run({"antenna", "1", "--value", "x"}, fresh), 2);
     EXPECT_NE(::access(fresh.c_str(), F_OK), 0);
     // A settings file that cannot be read is not replaced by defaults.
-    EXPECT_EQ(Run({"antenna", "1", "--value", "7"}, dir_), 1);
+    EXPECT_EQ(Run({"antenna", "1", "--value", "7"}, m_dir), 1);
 }
 
 TEST_F(SettingsCommand, EditsReachTheFileInItsLayout) {
-    ASSERT_EQ(Run({"antenna", "5", "--name", "20m beam", "--value", " 300 "}), 0) << err_.str();
-    EXPECT_NE(err_.str().find("only the low byte, 0x2C"), std::string::npos);
+    ASSERT_EQ(Run({"antenna", "5", "--name", "20m beam", "--value", " 300 "}), 0) << m_err.str();
+    EXPECT_NE(m_err.str().find("only the low byte, 0x2C"), std::string::npos);
     ASSERT_EQ(Run({"band", "20m", "--name", "20 m", "--low", "14350", "--high", "14000"}), 0);
-    EXPECT_NE(err_.str().find("never matches"), std::string::npos);
+    EXPECT_NE(m_err.str().find("never matches"), std::string::npos);
     ASSERT_EQ(Run({"assign", "20 m", "20m beam"}), 0);
     ASSERT_EQ(Run({"assign", "10", "1"}), 0);
-    const std::string fresh = dir_ + "/new/Kelvaneer12.ini";
+    const std::string fresh = m_dir + "/new/Kelvaneer12.ini";
     ASSERT_EQ(Run({"band", "1", "--low", "-5"}, fresh), 0);
 
     Station s;
-    ASSERT_TRUE(LoadSettings(path_, s.tables, s.bands));
+    ASSERT_TRUE(LoadSettings(m_path, s.tables, s.bands));
     EXPECT_EQ(s.tables.m_antName[4], "20m beam");
     EXPECT_EQ(s.tables.m_antValue[4], 300u);
     EXPECT_EQ(s.bands.name[4], "20 m");
@@ -118,9 +118,9 @@ TEST_F(SettingsCommand, EditsReachTheFileInItsLayout) {
     EXPECT_EQ(first.tables.m_antName[9], "Ant #10");  // the first-start defaults elsewhere
 
     ASSERT_EQ(Run({"show"}), 0);
-    EXPECT_NE(out_.str().find("20m beam"), std::string::npos);
-    EXPECT_NE(out_.str().find("300 (0x2C)"), std::string::npos);
-    EXPECT_NE(out_.str().find("never matches"), std::string::npos);
+    EXPECT_NE(m_out.str().find("20m beam"), std::string::npos);
+    EXPECT_NE(m_out.str().find("300 (0x2C)"), std::string::npos);
+    EXPECT_NE(m_out.str().find("never matches"), std::string::npos);
 }
 
 }  // namespace

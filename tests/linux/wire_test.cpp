@@ -17,54 +17,54 @@ namespace {
 class FakeRigctld {
 public:
     FakeRigctld() {
-        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(listen_, 8);
+        ::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(m_listen, 8);
         socklen_t len = sizeof a;
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-        thread_ = std::thread([this] { Serve(); });
+        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &len);
+        m_port = ntohs(a.sin_port);
+        m_thread = std::thread([this] { Serve(); });
     }
     ~FakeRigctld() {
-        stop_ = true;
-        thread_.join();
-        ::close(listen_);
+        m_stop = true;
+        m_thread.join();
+        ::close(m_listen);
     }
     void Answer(std::string freq, bool closeAfterF = false) {
-        std::lock_guard lock(mutex_);
-        freq_ = std::move(freq);
-        closeAfterF_ = closeAfterF;
+        std::lock_guard lock(m_mutex);
+        m_freq = std::move(freq);
+        m_closeAfterF = closeAfterF;
     }
-    int port() const { return port_; }
+    int port() const { return m_port; }
 
 private:
     void Serve() {
-        while (!stop_) {
-            pollfd p{listen_, POLLIN, 0};
+        while (!m_stop) {
+            pollfd p{m_listen, POLLIN, 0};
             if (::poll(&p, 1, 20) <= 0) continue;
-            const int fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+            const int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd >= 0) Talk(fd);
         }
     }
     void Talk(int fd) {
         std::string pending;
         char buf[64];
-        while (!stop_) {
+        while (!m_stop) {
             pollfd p{fd, POLLIN, 0};
             if (::poll(&p, 1, 20) <= 0) continue;
             const ssize_t n = ::read(fd, buf, sizeof buf);
             if (n <= 0) break;
             pending.append(buf, static_cast<std::size_t>(n));
             for (std::size_t nl; (nl = pending.find('\n')) != std::string::npos; pending.erase(0, nl + 1)) {
-                std::lock_guard lock(mutex_);
+                std::lock_guard lock(m_mutex);
                 const bool f = pending.compare(0, nl, "f") == 0;
-                const std::string reply = f ? freq_ : "0\n";
+                const std::string reply = f ? m_freq : "0\n";
                 // The peer may have hung up on a long reply: that is what is expected of it.
                 (void)!::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
-                if (f && closeAfterF_) {
+                if (f && m_closeAfterF) {
                     ::close(fd);
                     return;
                 }
@@ -73,13 +73,13 @@ private:
         ::close(fd);
     }
 
-    int listen_ = -1;
-    int port_ = 0;
-    std::thread thread_;
-    std::atomic<bool> stop_{false};
-    std::mutex mutex_;
-    std::string freq_ = "7100000\n";
-    bool closeAfterF_ = false;
+    int m_listen = -1;
+    int m_port = 0;
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    std::mutex m_mutex;
+    std::string m_freq = "7100000\n";
+    bool m_closeAfterF = false;
 };
 
 TEST(Wire, MalformedRepliesChangeNothingAndTheLinkCarriesOn) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/switcher_core.h"
+#include "port/port_write.h"
 
 namespace kelvane::testing {
 
@@ -18,6 +19,15 @@ inline std::vector<PortWrite>& RecordedWrites() {
     return writes;
 }
 inline void RecordOut(std::uint16_t port, std::uint8_t value) { RecordedWrites().emplace_back(port, value); }
+
+// The port-driver library as the port write sees it: writes land only while bound.
+struct FakeDriver : DriverByteOutput {
+    void DriverOutPB(std::uint16_t port, std::uint8_t value) const override {
+        if (bound) writes.emplace_back(port, value);
+    }
+    bool bound = false;
+    mutable std::vector<PortWrite> writes;
+};
 
 // Controls as the user sees them; Read/WriteControls move them like data exchange.
 class FakeView : public SwitcherView {
@@ -34,11 +44,18 @@ public:
     std::string GetFrequencyText() override { return freqText; }
     void ShowCurrentAntenna(int a) override { nowSelection = a; }
     int GetCurrentAntennaSelection() override { return nowSelection; }
+    // As the field's change notification does, on every set.
+    void SetFrequencyText(const std::string& text) override {
+        ++fieldSets;
+        freqText = text;
+        core_.MatchFrequency();
+    }
 
-    int autoBox = 1;
+    bool autoBox = true;
     std::array<std::int32_t, kBandCount> bandSelector{};
     std::string freqText;
     int nowSelection = -1;
+    int fieldSets = 0;
 
 private:
     SwitcherCore& core_;
@@ -46,8 +63,8 @@ private:
 
 struct Station {
     BandTable bands;
-    PortDriverBinding binding;
-    PortWriter port{binding, &RecordOut};
+    FakeDriver driver;
+    PortWriter port{driver, &RecordOut};
     SwitcherCore core{bands, port};
     FakeView view{core};
 

@@ -30,7 +30,7 @@ TEST(Defaults, AreTheFirstStartTables) {
         EXPECT_EQ(s.core.m_bandAntenna[i], 0);
     }
     EXPECT_EQ(s.core.m_portAddr, 0x278);
-    EXPECT_EQ(s.core.m_bAuto, 1);
+    EXPECT_TRUE(s.core.m_bAuto);
     EXPECT_EQ(s.core.m_freqKHz, 0.0);
 }
 
@@ -117,9 +117,9 @@ TEST(MatchFrequency, InvertedBandNeverMatches) {
 
 TEST(MatchFrequency, AutoNeverGatesATypedFrequency) {
     Station s;
-    s.view.autoBox = 0;
+    s.view.autoBox = false;
     s.core.OnAutoClicked();
-    EXPECT_EQ(s.core.m_bAuto, 0);
+    EXPECT_FALSE(s.core.m_bAuto);
     EXPECT_TRUE(RecordedWrites().empty());  // the click itself outputs nothing
     s.Type("3600");
     EXPECT_EQ(RecordedWrites().size(), 1u);
@@ -130,8 +130,8 @@ TEST(ManualChoice, ClearsAutoAndOutputsTheChosenAntenna) {
     s.view.bandSelector[2] = 5;  // changed on screen but not yet read
     s.view.nowSelection = 3;
     s.core.SelectAntennaManually();
-    EXPECT_EQ(s.core.m_bAuto, 0);
-    EXPECT_EQ(s.view.autoBox, 0);
+    EXPECT_FALSE(s.core.m_bAuto);
+    EXPECT_FALSE(s.view.autoBox);
     EXPECT_EQ(s.view.bandSelector[2], 5);  // read before the controls were re-set
     ASSERT_EQ(RecordedWrites().size(), 1u);
     EXPECT_EQ(RecordedWrites()[0], PortWrite(0x278, 8));
@@ -144,7 +144,7 @@ TEST(ManualChoice, EmptySelectionOutputsNothing) {
     Station s;
     s.view.nowSelection = -1;
     s.core.SelectAntennaManually();
-    EXPECT_EQ(s.core.m_bAuto, 0);
+    EXPECT_FALSE(s.core.m_bAuto);
     EXPECT_TRUE(RecordedWrites().empty());
 }
 

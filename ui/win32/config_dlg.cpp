@@ -36,23 +36,23 @@ bool CConfigDlg::OnCommand(int id, int code) {
 
 void CConfigDlg::OnPortDecChanged() {
     if (m_bUpdating) return;
-    m_bUpdating = 1;
+    m_bUpdating = true;
     // The whole exchange, so a bad port value anywhere is reported on every
     // keystroke here; the address itself is read first and always taken.
     UpdateData(true);
     m_portHexText = FormatHex03(m_portAddr);
     SetDlgItemTextA(m_hWnd, IDC_PORT_HEX, m_portHexText.c_str());
-    m_bUpdating = 0;
+    m_bUpdating = false;
 }
 
 void CConfigDlg::OnPortHexChanged() {
     if (m_bUpdating) return;
-    m_bUpdating = 1;
+    m_bUpdating = true;
     m_portHexText = GetWindowTextString(GetDlgItem(IDC_PORT_HEX));
     CScanHex(m_portHexText, m_portAddr);  // no number: the address stays
     m_portDecText = FormatInt(m_portAddr);
     SetDlgItemTextA(m_hWnd, IDC_PORT_DEC, m_portDecText.c_str());
-    m_bUpdating = 0;
+    m_bUpdating = false;
 }
 
 void CConfigDlg::OnBands() {

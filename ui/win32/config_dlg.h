@@ -34,7 +34,7 @@ private:
 
     BandTable& m_bands;
     // Each field's handler rewrites the other field, which notifies in turn.
-    int m_bUpdating = 0;
+    bool m_bUpdating = false;
 };
 
 }  // namespace kelvane

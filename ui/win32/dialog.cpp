@@ -63,12 +63,12 @@ void DDX_Text(CDataExchange& dx, int id, std::uint32_t& value) {
     value = parsed;
 }
 
-void DDX_Check(CDataExchange& dx, int id, int& value) {
+void DDX_Check(CDataExchange& dx, int id, bool& value) {
     const HWND ctrl = dx.PrepareCtrl(id);
     if (dx.m_bSaveAndValidate)
-        value = static_cast<int>(SendMessageA(ctrl, BM_GETCHECK, 0, 0));
+        value = SendMessageA(ctrl, BM_GETCHECK, 0, 0) != BST_UNCHECKED;
     else
-        SendMessageA(ctrl, BM_SETCHECK, static_cast<WPARAM>(value), 0);
+        SendMessageA(ctrl, BM_SETCHECK, value ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
 void DDX_CBIndex(CDataExchange& dx, int id, std::int32_t& index) {

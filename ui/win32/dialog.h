@@ -38,7 +38,7 @@ private:
 void DDX_Text(CDataExchange& dx, int id, std::string& value);
 void DDX_Text(CDataExchange& dx, int id, std::int32_t& value);   // "Please enter an integer."
 void DDX_Text(CDataExchange& dx, int id, std::uint32_t& value);  // "Please enter a positive integer."
-void DDX_Check(CDataExchange& dx, int id, int& value);
+void DDX_Check(CDataExchange& dx, int id, bool& value);
 void DDX_CBIndex(CDataExchange& dx, int id, std::int32_t& index);  // -1: no selection
 
 class CDialog {

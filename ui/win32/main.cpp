@@ -8,13 +8,7 @@
 namespace {
 
 kelvane::BandTable g_bandTable;
-
-const kelvane::PortPlatform kSystemPort = {
-    &kelvane::g_portDriver,   &kelvane::OutPortByte,      &kelvane::DetectPlatform,
-    &kelvane::BindPortDriver, &kelvane::UnbindPortDriver, &kelvane::ShowPortDriverFailure,
-};
-
-kelvane::CSwitcherApp theApp(g_bandTable, kSystemPort);
+kelvane::CSwitcherApp theApp(g_bandTable, kelvane::kSystemPortPlatform);
 
 }  // namespace
 

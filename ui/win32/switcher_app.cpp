@@ -3,9 +3,24 @@
 #include <ole2.h>
 
 #include <clocale>
-#include <memory>
+
+#include "settings/settings_file.h"
 
 namespace kelvane {
+
+void CSwitcherApp::StartUp(CSwitcherDlg& dlg) const {
+    dlg.m_hostPeriodMs = m_hostPeriodMs;
+    LoadSettings(kSettingsFileName, dlg.m_core, m_bands);
+    dlg.LoadIcons();
+    dlg.m_port.m_bNT = m_platform.detectPlatform();
+    if (dlg.m_port.m_bNT && !m_platform.bindDriver()) m_platform.showDriverFailure();
+}
+
+void CSwitcherApp::ShutDown(CSwitcherDlg& dlg) const {
+    if (dlg.m_port.m_bNT) m_platform.unbindDriver();
+    SaveSettings(kSettingsFileName, dlg.m_core, m_bands);
+    dlg.m_host.ReleaseHost();
+}
 
 bool CSwitcherApp::InitInstance() {
     std::setlocale(LC_ALL, "C");
@@ -14,19 +29,19 @@ bool CSwitcherApp::InitInstance() {
         MessageBoxA(nullptr, "OLE INIT FAILED", kAppTitle, MB_OK);
         return false;
     }
-    m_oleInitialised = true;
+    m_bOleInitialised = true;
 
-    // The window object outlives its window: its destructor unbinds the port
-    // driver, saves the settings and releases the host, whatever ended the run.
-    auto dlg = std::make_unique<CSwitcherDlg>(m_bands, m_platform);
-    dlg->DoModal();
-    dlg.reset();
+    // Whatever ended the run, the driver is unbound and the settings saved.
+    CSwitcherDlg dlg(m_bands, m_platform);
+    StartUp(dlg);
+    dlg.DoModal();
+    ShutDown(dlg);
     return false;
 }
 
 int CSwitcherApp::ExitInstance() {
-    if (m_oleInitialised) OleUninitialize();
-    m_oleInitialised = false;
+    if (m_bOleInitialised) OleUninitialize();
+    m_bOleInitialised = false;
     return 0;
 }
 

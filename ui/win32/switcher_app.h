@@ -1,25 +1,35 @@
 #pragma once
-// The application object: prepares the process, runs the switcher window as
-// the whole run, and takes it down again.
+// The application object: prepares the process, starts the switcher, runs its
+// window as the whole run, and takes it down again in the program's order.
 
 #include "core/tables.h"
+#include "port/port_write.h"
 #include "ui/win32/switcher_dlg.h"
 
 namespace kelvane {
 
 class CSwitcherApp {
 public:
-    CSwitcherApp(BandTable& bands, const PortPlatform& platform) : m_bands(bands), m_platform(platform) {}
+    CSwitcherApp(BandTable& bands, const PortPlatform& platform, unsigned hostPeriodMs = kHostTimerPeriodMs)
+        : m_bands(bands), m_platform(platform), m_hostPeriodMs(hostPeriodMs) {}
 
     // Runs the switcher to its end. Returns false, as the program then ends.
     bool InitInstance();
     // Undoes what InitInstance left for the end of the process.
     int ExitInstance();
 
+    // Loads the settings from the current directory, the icons, detects the
+    // platform and, on the NT family, binds the port driver (telling the user
+    // once when it cannot).
+    void StartUp(CSwitcherDlg& dlg) const;
+    // Unbinds the driver, saves the settings, and releases the host last.
+    void ShutDown(CSwitcherDlg& dlg) const;
+
 private:
     BandTable& m_bands;
     const PortPlatform m_platform;
-    bool m_oleInitialised = false;
+    const unsigned m_hostPeriodMs;
+    bool m_bOleInitialised = false;
 };
 
 }  // namespace kelvane

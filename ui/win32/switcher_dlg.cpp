@@ -2,7 +2,6 @@
 
 #include <array>
 
-#include "settings/settings_file.h"
 #include "ui/win32/about_dlg.h"
 #include "ui/win32/config_dlg.h"
 #include "ui/win32/resource.h"
@@ -25,21 +24,15 @@ HICON LoadAppIcon(int size) {
 CSwitcherDlg::CSwitcherDlg(BandTable& bands, const PortPlatform& platform, HWND parent)
     : CDialog(IDD_SWITCHER_DIALOG, parent),
       m_bands(bands),
-      m_platform(platform),
-      m_port(*platform.binding, platform.outByte),
+      m_port(*platform.driver, platform.outByte),
       m_core(bands, m_port),
       m_host(*this) {
     m_core.AttachView(this);
-    LoadSettings(kSettingsFileName, m_core, m_bands);
-    m_hIcon = LoadAppIcon(GetSystemMetrics(SM_CXICON));
-    m_hIconSmall = LoadAppIcon(GetSystemMetrics(SM_CXSMICON));
-    m_port.m_bNT = m_platform.detectPlatform();
-    if (m_port.m_bNT && !m_platform.bindDriver(*m_platform.binding)) m_platform.showDriverFailure();
 }
 
-CSwitcherDlg::~CSwitcherDlg() {
-    if (m_port.m_bNT) m_platform.unbindDriver(*m_platform.binding);
-    SaveSettings(kSettingsFileName, m_core, m_bands);
+void CSwitcherDlg::LoadIcons() {
+    m_hIcon = LoadAppIcon(GetSystemMetrics(SM_CXICON));
+    m_hIconSmall = LoadAppIcon(GetSystemMetrics(SM_CXSMICON));
 }
 
 void CSwitcherDlg::DoDataExchange(CDataExchange& dx) {
@@ -61,7 +54,7 @@ BOOL CSwitcherDlg::OnInitDialog() {
     SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIconSmall));
 
     RefreshLists();
-    SetTimer(m_hWnd, kHostTimerId, kHostTimerPeriodMs, nullptr);
+    SetTimer(m_hWnd, kHostTimerId, m_hostPeriodMs, nullptr);
     return TRUE;
 }
 
@@ -88,7 +81,10 @@ int CSwitcherDlg::GetCurrentAntennaSelection() {
 
 void CSwitcherDlg::SetFrequencyText(const std::string& text) { SetDlgItemTextA(m_hWnd, IDC_FREQ, text.c_str()); }
 
-void CSwitcherDlg::StopHostTimer() { KillTimer(m_hWnd, kHostTimerId); }
+void CSwitcherDlg::OnHostLost() {
+    KillTimer(m_hWnd, kHostTimerId);
+    EndDialog(IDOK);
+}
 
 bool CSwitcherDlg::OnCommand(int id, int code) {
     static constexpr std::array<Notify<CSwitcherDlg>, 5> kNotify = {{

@@ -8,29 +8,18 @@
 
 #include "core/switcher_core.h"
 #include "host/host_link.h"
+#include "port/port_write.h"
 #include "ui/win32/dialog.h"
 
 namespace kelvane {
 
-// The port side as the window uses it. The program passes the system's
-// process-wide binding and functions; tests pass recorders.
-struct PortPlatform {
-    PortDriverBinding* binding;
-    PortOutByteFn outByte;  // the 9x route
-    int (*detectPlatform)();
-    int (*bindDriver)(PortDriverBinding&);
-    int (*unbindDriver)(PortDriverBinding&);
-    void (*showDriverFailure)();
-};
-
 class CSwitcherDlg : public CDialog, public SwitcherView, public HostLinkView {
 public:
-    // Loads the settings file from the current directory and, on the NT
-    // family, binds the port driver (telling the user once when it cannot).
+    // Start-up and shutdown (settings, icons, the port driver) are the
+    // application object's: see CSwitcherApp.
     CSwitcherDlg(BandTable& bands, const PortPlatform& platform, HWND parent = nullptr);
-    // Unbinds the driver, saves the settings, then releases the host.
-    ~CSwitcherDlg() override;
 
+    void LoadIcons();
     void RefreshLists();
 
     // SwitcherView
@@ -39,21 +28,18 @@ public:
     std::string GetFrequencyText() override;
     void ShowCurrentAntenna(int a) override;
     int GetCurrentAntennaSelection() override;
+    void SetFrequencyText(const std::string& text) override;
 
     // HostLinkView
-    int IsAutoOn() override { return m_core.m_bAuto; }
-    void SetFrequencyText(const std::string& text) override;
-    void StopHostTimer() override;
-    void EndRun() override { EndDialog(IDOK); }
+    void OnHostFrequency(double hertz) override { m_core.OnHostFrequency(hertz); }
+    void OnHostLost() override;
 
     BandTable& m_bands;
-    const PortPlatform m_platform;
     PortWriter m_port;
     SwitcherCore m_core;
+    unsigned m_hostPeriodMs = kHostTimerPeriodMs;
     HICON m_hIcon = nullptr;
     HICON m_hIconSmall = nullptr;
-    // Declared last: destroyed after the destructor's body, so the host
-    // object goes after the driver and the settings.
     HostLink m_host;
 
 protected:

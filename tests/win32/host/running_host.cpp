@@ -4,6 +4,7 @@
 #include <ole2.h>
 
 #include "host/dispatch_driver.h"
+#include "host/host_contract.h"
 #include "host/host_link.h"
 
 namespace kelvane::testing {

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "core/tables.h"
+#include "host/host_contract.h"
 #include "host/host_link.h"
 #include "sim_host_process.h"
 #include "tools/sim_host_options.h"
@@ -161,15 +162,13 @@ TEST(SimHost, LeavesAnInstalledHostsRegistrationAlone) {
         SimHostProcess host("--freq 21000000");
         EXPECT_TRUE(host.WaitForLine("ready")) << host.Transcript();
         struct : HostLinkView {
-            int IsAutoOn() override { return 1; }
-            void SetFrequencyText(const std::string& t) override { text = t; }
-            void StopHostTimer() override {}
-            void EndRun() override {}
-            std::string text;
+            void OnHostFrequency(double read) override { hertz = read; }
+            void OnHostLost() override {}
+            double hertz = 0;
         } view;
         HostLink link(view);
         link.OnHostTimer();
-        EXPECT_EQ(view.text, "21000.000");
+        EXPECT_EQ(view.hertz, 21000000.0);
     }
 
     RegDeleteKeyA(HKEY_CLASSES_ROOT, "Korvel2.Application\\CLSID");
@@ -226,16 +225,14 @@ TEST(SimHost, WindowServesWhatIsTyped) {
     ASSERT_NE(set, nullptr);
 
     struct : HostLinkView {
-        int IsAutoOn() override { return 1; }
-        void SetFrequencyText(const std::string& t) override { text = t; }
-        void StopHostTimer() override {}
-        void EndRun() override { ended = true; }
-        std::string text;
+        void OnHostFrequency(double read) override { hertz = read; }
+        void OnHostLost() override { ended = true; }
+        double hertz = 0;
         bool ended = false;
     } view;
     HostLink link(view);
     link.OnHostTimer();
-    EXPECT_EQ(view.text, "7100.000");
+    EXPECT_EQ(view.hertz, 7100000.0);
 
     SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("14074.5"));
     SendMessageA(set, BM_CLICK, 0, 0);
@@ -243,7 +240,7 @@ TEST(SimHost, WindowServesWhatIsTyped) {
     ASSERT_TRUE(host.WaitForLine("change", &line)) << host.Transcript();
     EXPECT_NE(line.find(" hz 14074500"), std::string::npos) << line;
     link.OnHostTimer();
-    EXPECT_EQ(view.text, "14074.500");
+    EXPECT_EQ(view.hertz, 14074500.0);
 
     char status[64] = {};
     SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("abc"));
@@ -251,7 +248,7 @@ TEST(SimHost, WindowServesWhatIsTyped) {
     GetWindowTextA(GetDlgItem(window, 101), status, sizeof status);
     EXPECT_STREQ(status, "Not a frequency in kHz");
     link.OnHostTimer();
-    EXPECT_EQ(view.text, "14074.500");
+    EXPECT_EQ(view.hertz, 14074500.0);
 
     PostMessageA(window, WM_CLOSE, 0, 0);
     ASSERT_TRUE(host.WaitForExit());

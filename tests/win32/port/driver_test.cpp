@@ -9,10 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "port/port_write.h"
 #include "support.h"
+#include "win32/port_driver_abi.h"
 
 using namespace porttest;
+using kelvane::ProcAs;
 
 namespace {
 

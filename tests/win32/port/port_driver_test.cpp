@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "port/win32/port_driver.h"
+#include "win32/module.h"
 #include "port/win32/port_driver_detail.h"
 #include "support.h"
 
@@ -43,12 +44,12 @@ std::vector<std::string> Substituted(std::vector<std::string> lines, const std::
 TEST(DetectPlatform, OnlyASuccessfulCallReportingNtCountsAsNt) {
     const struct {
         detail::GetVersionExAFn fn;
-        int nt;
+        bool nt;
     } cases[] = {
-        {&FakeGetVersionExA<TRUE, VER_PLATFORM_WIN32_NT>, 1},
-        {&FakeGetVersionExA<TRUE, VER_PLATFORM_WIN32_WINDOWS>, 0},
-        {&FakeGetVersionExA<TRUE, VER_PLATFORM_WIN32s>, 0},
-        {&FakeGetVersionExA<FALSE, VER_PLATFORM_WIN32_NT>, 0},  // a failed call says nothing
+        {&FakeGetVersionExA<TRUE, VER_PLATFORM_WIN32_NT>, true},
+        {&FakeGetVersionExA<TRUE, VER_PLATFORM_WIN32_WINDOWS>, false},
+        {&FakeGetVersionExA<TRUE, VER_PLATFORM_WIN32s>, false},
+        {&FakeGetVersionExA<FALSE, VER_PLATFORM_WIN32_NT>, false},  // a failed call says nothing
     };
     for (const auto& c : cases) {
         g_sizeSeen = 0;
@@ -56,8 +57,6 @@ TEST(DetectPlatform, OnlyASuccessfulCallReportingNtCountsAsNt) {
         EXPECT_EQ(g_sizeSeen, 148u);  // any other size makes the real call fail
     }
 }
-
-TEST(DetectPlatform, WineReportsTheNtFamily) { EXPECT_EQ(DetectPlatform(), 1); }
 
 TEST(GetProgramDir, KeepsDriveAndDirectoryWithTheirSeparator) {
     const struct {
@@ -93,17 +92,17 @@ TEST(GetProgramDir, IsTheExecutablesDirectoryWhateverTheCurrentOne) {
 TEST(BindPortDriver, FailurePathsKeepTheBindingAndUnloadAtExit) {
     const struct {
         const char* fixture;
-        int bound;
+        bool bound;
         std::vector<std::string> calls;
     } cases[] = {
         {"fake_driver_ok.dll",
-         1,
+         true,
          {"attach", "LoadPortDriver <dir>", "DriverOutPB 0278 08", "UnloadPortDriver", "detach"}},
         {"fake_driver_load_fails.dll",
-         0,
+         false,
          {"attach", "LoadPortDriver <dir>", "DriverOutPB 0278 08", "UnloadPortDriver", "detach"}},
-        {"fake_driver_no_load.dll", 0, {"attach", "DriverOutPB 0278 08", "UnloadPortDriver", "detach"}},
-        {"fake_driver_no_out.dll", 1, {"attach", "LoadPortDriver <dir>", "UnloadPortDriver", "detach"}},
+        {"fake_driver_no_load.dll", false, {"attach", "DriverOutPB 0278 08", "UnloadPortDriver", "detach"}},
+        {"fake_driver_no_out.dll", true, {"attach", "LoadPortDriver <dir>", "UnloadPortDriver", "detach"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fixture);
@@ -113,9 +112,9 @@ TEST(BindPortDriver, FailurePathsKeepTheBindingAndUnloadAtExit) {
         EXPECT_EQ(BindPortDriver(binding, dir.path()), c.bound);
         ASSERT_NE(binding.handle, nullptr);
         PortWriter writer(binding, nullptr);
-        writer.m_bNT = 1;
+        writer.m_bNT = true;
         writer.WritePortByte(0x278, 8);
-        EXPECT_EQ(UnbindPortDriver(binding), 1);
+        EXPECT_TRUE(UnbindPortDriver(binding));
         EXPECT_TRUE(IsUnbound(binding));
         EXPECT_EQ(ReadLines(dir / "calls.log"), Substituted(c.calls, dir.path()));
     }
@@ -125,8 +124,8 @@ TEST(BindPortDriver, ResolvesTheTenSlotsInOrder) {
     ScratchDir dir;
     ASSERT_TRUE(CopyFixture("fake_driver_ok.dll", dir / kPortDriverLibraryName));
     PortDriverBinding binding;
-    ASSERT_EQ(BindPortDriver(binding, dir.path()), 1);
-    const auto module = static_cast<HMODULE>(binding.handle);
+    ASSERT_TRUE(BindPortDriver(binding, dir.path()));
+    const HMODULE module = binding.handle;
     for (int s = 0; s < kPortDriverSlotCount; ++s) {
         EXPECT_NE(binding.slots[s], nullptr) << kPortDriverExportNames[s];
         EXPECT_EQ(binding.slots[s], ProcAs<AnyProc>(module, kPortDriverExportNames[s])) << kPortDriverExportNames[s];
@@ -137,9 +136,9 @@ TEST(BindPortDriver, ResolvesTheTenSlotsInOrder) {
 TEST(BindPortDriver, WithoutALibraryNothingIsBoundAndNothingUnloaded) {
     ScratchDir empty;
     PortDriverBinding binding;
-    EXPECT_EQ(BindPortDriver(binding, empty.path()), 0);
+    EXPECT_FALSE(BindPortDriver(binding, empty.path()));
     EXPECT_TRUE(IsUnbound(binding));
-    EXPECT_EQ(UnbindPortDriver(binding), 0);
+    EXPECT_FALSE(UnbindPortDriver(binding));
 }
 
 TEST(BindPortDriver, AnUnknownDirectoryNeverFallsBackToTheSearchPath) {
@@ -149,9 +148,9 @@ TEST(BindPortDriver, AnUnknownDirectoryNeverFallsBackToTheSearchPath) {
     GetCurrentDirectoryA(MAX_PATH, before);
     SetCurrentDirectoryA(cwd.path().c_str());
     PortDriverBinding binding;
-    const int bound = BindPortDriver(binding, "");
+    const bool bound = BindPortDriver(binding, "");
     SetCurrentDirectoryA(before);
-    EXPECT_EQ(bound, 0);
+    EXPECT_FALSE(bound);
     EXPECT_TRUE(IsUnbound(binding));
     EXPECT_FALSE(Exists(cwd / "calls.log"));
 }
@@ -163,10 +162,10 @@ TEST(BindPortDriver, EndToEndThroughTheJournalMasksPortAndValue) {
     ASSERT_TRUE(CopyFixture("KorvPortDll.dll", dir / kPortDriverLibraryName));
     WriteText(dir / "KorvPortDll.cfg", "backend=journal\njournal=port.log\n");
     PortDriverBinding binding;
-    ASSERT_EQ(BindPortDriver(binding, dir.path()), 1);
+    ASSERT_TRUE(BindPortDriver(binding, dir.path()));
     PortWriter writer(binding, &OutPortByte);
     writer.m_bNT = DetectPlatform();
-    ASSERT_EQ(writer.m_bNT, 1);  // the `out` route would fault under Wine
+    ASSERT_TRUE(writer.m_bNT);  // the `out` route would fault under Wine
     const struct {
         std::int32_t addr;
         std::uint32_t value;

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "port/win32/port_driver.h"
+#include "win32/module.h"
 
 namespace porttest {
 namespace {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "win32/module.h"
+
 namespace porttest {
 
 // A fresh directory under the temp directory, removed with its contents at the end.
@@ -34,11 +36,5 @@ bool Exists(const std::string& path);
 // The file's lines without their '\n'; empty when the file does not exist.
 std::vector<std::string> ReadLines(const std::string& path);
 std::vector<std::string> Fields(const std::string& line);  // split on blanks
-
-// GetProcAddress's result as the signature the test relies on.
-template <typename Fn>
-Fn ProcAs(HMODULE module, const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
 
 }  // namespace porttest

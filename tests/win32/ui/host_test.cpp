@@ -30,16 +30,16 @@ protected:
 TEST_F(WithHost, PolledFrequencySwitchesAndALostHostEndsTheRun) {
     SimHostProcess host("--freq 14000000");
     ASSERT_TRUE(host.WaitForLine("ready")) << host.Transcript();
-    dlg.emplace(bands, PortRecorder::Platform());
+    Open();
     script.When("the host's frequency in the field", FieldShows("14000.000"), [&](HWND w) {
         EXPECT_EQ(PortRecorder::writes.front(), (PortRecorder::Write{0x278, 0x01}));
         EXPECT_EQ(Selection(w, IDC_NOW_ANTENNA), 0);
-        EXPECT_EQ(dlg->m_host.m_bConnected, 1);
+        EXPECT_TRUE(dlg->m_host.m_bConnected);
         ASSERT_TRUE(host.Quit());
     });
     EXPECT_EQ(dlg->DoModal(), IDOK) << "ended by the host link, not by the user";
-    EXPECT_EQ(dlg->m_host.m_bConnected, 0);
-    dlg.reset();
+    EXPECT_FALSE(dlg->m_host.m_bConnected);
+    Close();
     EXPECT_TRUE(SettingsFileExists());
 }
 
@@ -49,7 +49,7 @@ TEST_F(WithHost, PolledFrequencySwitchesAndALostHostEndsTheRun) {
 TEST_F(WithHost, PollingGoesOnUnderConfigAndTheEndWaitsForIt) {
     SimHostProcess host("--freq 7100000");
     ASSERT_TRUE(host.WaitForLine("ready")) << host.Transcript();
-    dlg.emplace(bands, PortRecorder::Platform());
+    Open();
     script.When("the host's frequency in the field", FieldShows("7100.000"), [&](HWND w) { Click(w, IDC_CONFIG); });
     script.On("Config", [&](HWND) { PortRecorder::writes.clear(); });
     script.When(
@@ -70,7 +70,7 @@ TEST_F(WithHost, PollingGoesOnUnderConfigAndTheEndWaitsForIt) {
             Click(config, IDOK);
         });
     EXPECT_EQ(dlg->DoModal(), IDOK);
-    dlg.reset();
+    Close();
     std::ifstream in(kSettingsFileName, std::ios::binary);
     SwitcherTables saved;
     BandTable savedBands;

@@ -33,32 +33,22 @@ struct HostValueCase {
     std::string field;  // for kSwitches and kShowsOnly
 };
 
-// 1e300 Hz is 1e297 kHz: "%.3f" spells it out in 298 digits.
-std::string HugeKHzText() { return FormatKHz(1e300 * 0.001); }
-
 class HostValues : public SwitcherWindowTest {};
 
 // Band 9 is moved to -1..1 kHz, where every text that does not read as a
-// number lands (atof gives 0), and so do the "1.#INF" and "-1.#IND" some C
-// libraries print for infinities and NaN. A value outside every band must
-// write nothing there either.
-TEST_F(HostValues, EachValueSwitchesOnlyInABandAndTheWindowStillAnswers) {
+// number lands (atof gives 0). What each number does is the core's rule
+// (tested natively); here each kind of variant the host can serve crosses
+// COM into the window once, and the window still answers the user after it.
+TEST_F(HostValues, EachKindOfVariantSwitchesOnlyInABandAndTheWindowStillAnswers) {
     const HostValueCase cases[] = {
         {"--freq 14000000", Outcome::kSwitches, "14000.000"},
         {"--text 14000000", Outcome::kSwitches, "14000.000"},
         {"--freq -7000000", Outcome::kShowsOnly, "-7000.000"},
-        {"--freq 1e300", Outcome::kShowsOnly, HugeKHzText()},
-        {"--freq -1e300", Outcome::kShowsOnly, std::string("-").append(HugeKHzText())},
         {"--freq nan", Outcome::kLeavesField, ""},
-        {"--freq inf", Outcome::kLeavesField, ""},
-        {"--freq -inf", Outcome::kLeavesField, ""},
         {"--empty", Outcome::kLeavesField, ""},
-        {"--freq 0", Outcome::kLeavesField, ""},
         {"--text abc", Outcome::kEndsRun, ""},
-        {"--text 1e400", Outcome::kEndsRun, ""},
         {"--fail-read", Outcome::kEndsRun, ""},
     };
-    ASSERT_EQ(HugeKHzText().size(), 298u + 4u);
 
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
@@ -69,15 +59,15 @@ TEST_F(HostValues, EachValueSwitchesOnlyInABandAndTheWindowStillAnswers) {
         table.low[9] = -1;
         table.high[9] = 1;
         PortRecorder::Reset();
-        dlg.emplace(table, PortRecorder::Platform());
+        Open(table);
         ModalScript script;
 
         if (c.outcome == Outcome::kEndsRun) {
             EXPECT_EQ(dlg->DoModal(), IDOK) << "ended by the link at its first read";
-            EXPECT_EQ(dlg->m_host.m_bConnected, 0);
+            EXPECT_FALSE(dlg->m_host.m_bConnected);
             EXPECT_FALSE(dlg->m_host.HoldsObject());
             EXPECT_EQ(PortRecorder::writes, Writes{});
-            dlg.reset();
+            Close();
             EXPECT_TRUE(SettingsFileExists()) << "saved on the way out";
             continue;
         }
@@ -120,7 +110,7 @@ TEST_F(HostValues, EachValueSwitchesOnlyInABandAndTheWindowStillAnswers) {
                     EXPECT_EQ(PortRecorder::writes, Writes{});
                     break;
                 }
-                EXPECT_EQ(dlg->m_host.m_bConnected, 1) << "still attached";
+                EXPECT_TRUE(dlg->m_host.m_bConnected) << "still attached";
                 // Still answering the user: a typed frequency in a band switches at once.
                 PortRecorder::writes.clear();
                 SetDlgItemTextA(w, IDC_FREQ, "7100");
@@ -128,7 +118,7 @@ TEST_F(HostValues, EachValueSwitchesOnlyInABandAndTheWindowStillAnswers) {
                 Click(w, IDCANCEL);
             });
         EXPECT_EQ(dlg->DoModal(), IDCANCEL);
-        dlg.reset();
+        Close();
     }
 }
 

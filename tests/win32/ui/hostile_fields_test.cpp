@@ -54,8 +54,8 @@ TEST_F(FrequencyField, SwitchesOnlyWhenTheTextReadsAsAFrequencyInABand) {
     layout.high[9] = 20;
     std::ofstream(kSettingsFileName, std::ios::binary) << SerializeSettings(tables, layout);
     BandTable bands;
-    // It saves when it goes, which must be before the scratch directory goes.
     CSwitcherDlg dlg(bands, PortRecorder::Platform());
+    CSwitcherApp(bands, PortRecorder::Platform()).StartUp(dlg);
     ModalScript script;
 
     const struct {

@@ -24,10 +24,6 @@ protected:
         for (int r = 0; r < kBandCount; ++r) tables.m_bandAntenna[r] = r;
         std::ofstream(kSettingsFileName, std::ios::binary) << SerializeSettings(tables, BandTable{});
     }
-    CSwitcherDlg& Open() {
-        dlg.emplace(bands, PortRecorder::Platform());
-        return *dlg;
-    }
     std::string SavedFile() const {
         std::ifstream in(kSettingsFileName, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};
@@ -140,7 +136,7 @@ TEST_F(MainWindow, EnterRightAfterOpeningClicksCloseAndSaves) {
     });
     EXPECT_EQ(dlg->DoModal(), IDCANCEL);
     EXPECT_FALSE(SettingsFileExists()) << "saved when the window object goes, not before";
-    dlg.reset();
+    Close();
     EXPECT_EQ(SavedFile().size(), 275u) << "the defaults";
 }
 
@@ -149,7 +145,7 @@ TEST_F(MainWindow, EscapeClosesAndSavesTheAssignment) {
     script.On(kMainTitle, [&](HWND w) { PressKey(Item(w, IDC_BAND_ANTENNA1 + 4), VK_DOWN); });
     script.On(kMainTitle, [&](HWND w) { PressKey(Item(w, IDC_FREQ), VK_ESCAPE); });
     EXPECT_EQ(dlg->DoModal(), IDCANCEL);
-    dlg.reset();
+    Close();
     SwitcherTables saved;
     BandTable savedBands;
     ParseSettings(SavedFile(), saved, savedBands);
@@ -167,16 +163,18 @@ TEST_F(MainWindow, ManualChoiceClearsAutoButTypedFrequenciesStillSwitch) {
         EXPECT_EQ(Selection(w, IDC_NOW_ANTENNA), 3);
         EXPECT_EQ(PortRecorder::writes, (Writes{{0x278, 0x08}}));
         EXPECT_FALSE(AutoChecked(w));
-        EXPECT_EQ(dlg->m_core.m_bAuto, 0);
-        EXPECT_EQ(dlg->IsAutoOn(), 0) << "host polls no longer reach the field";
+        EXPECT_FALSE(dlg->m_core.m_bAuto);
+        dlg->OnHostFrequency(14074000);
+        EXPECT_EQ(PortRecorder::writes.size(), 1u) << "host polls no longer reach the field";
         SetDlgItemTextA(w, IDC_FREQ, "21200");
         EXPECT_EQ(PortRecorder::writes.back(), (PortRecorder::Write{0x278, 0x40}));
         Click(w, IDC_AUTO);
     });
     script.On(kMainTitle, [&](HWND w) {
         EXPECT_TRUE(AutoChecked(w));
-        EXPECT_EQ(dlg->IsAutoOn(), 1);
         EXPECT_EQ(PortRecorder::writes.size(), 2u) << "checking Auto outputs nothing";
+        dlg->OnHostFrequency(14074000);
+        EXPECT_EQ(Text(w, IDC_FREQ), "14074.000") << "host polls reach the field again";
         Click(w, IDCANCEL);
     });
     EXPECT_EQ(dlg->DoModal(), IDCANCEL);
@@ -198,7 +196,7 @@ TEST_F(MainWindow, ChangedBandSelectorRematchesAtOnce) {
         Click(w, IDCANCEL);
     });
     EXPECT_EQ(dlg->DoModal(), IDCANCEL);
-    dlg.reset();
+    Close();
     SwitcherTables saved;
     BandTable savedBands;
     ParseSettings(SavedFile(), saved, savedBands);
@@ -279,7 +277,7 @@ TEST_F(MainWindow, BandsConfirmedUnderACancelledConfigApplyButShowOldNames) {
     });
     EXPECT_EQ(dlg->DoModal(), IDCANCEL);
     EXPECT_EQ(bands.name[2], "40 m");
-    dlg.reset();
+    Close();
     SwitcherTables saved;
     BandTable savedBands;
     ParseSettings(SavedFile(), saved, savedBands);
@@ -313,33 +311,32 @@ TEST_F(MainWindow, IconsAndDragIconAreTheProgramIcon) {
     EXPECT_EQ(dlg->DoModal(), IDCANCEL);
 }
 
-TEST_F(MainWindow, HostLinkViewDrivesTheFieldAndEndsTheRun) {
+TEST_F(MainWindow, HostReadingsDriveTheFieldAndALostHostEndsTheRun) {
     AssignBandsToTheirOwnAntennas();
     Open();
     script.On(kMainTitle, [&](HWND w) {
-        dlg->SetFrequencyText("28500.000");
+        dlg->OnHostFrequency(28500000);
         EXPECT_EQ(Text(w, IDC_FREQ), "28500.000");
         EXPECT_EQ(PortRecorder::writes, (Writes{{0x278, 0x00}})) << "antenna 9 defaults to 0";
-        dlg->StopHostTimer();
-        dlg->EndRun();
+        dlg->OnHostLost();
     });
     EXPECT_EQ(dlg->DoModal(), IDOK);
-    dlg.reset();
+    Close();
     EXPECT_TRUE(SettingsFileExists());
 }
 
 struct DriverCase {
     const char* what;
-    int isNT;
-    int bindResult;
+    bool isNT;
+    bool bindResult;
     std::vector<std::string> events;  // through the end of the window object
 };
 
 TEST_F(MainWindow, PortDriverIsBoundOnNtAndUnboundBeforeTheSave) {
     const DriverCase cases[] = {
-        {"NT, driver ready", 1, 1, {"bind", "unbind"}},
-        {"NT, driver refused: told once, writes still passed on", 1, 0, {"bind", "failure message", "unbind"}},
-        {"9x: the out instruction, no driver", 0, 1, {"out"}},
+        {"NT, driver ready", true, true, {"bind", "unbind"}},
+        {"NT, driver refused: told once, writes still passed on", true, false, {"bind", "failure message", "unbind"}},
+        {"9x: the out instruction, no driver", false, true, {"out"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -354,11 +351,11 @@ TEST_F(MainWindow, PortDriverIsBoundOnNtAndUnboundBeforeTheSave) {
             Click(w, IDCANCEL);
         });
         EXPECT_EQ(dlg->DoModal(), IDCANCEL);
-        dlg.reset();
+        Close();
         EXPECT_EQ(PortRecorder::events, c.events);
         EXPECT_EQ(PortRecorder::writes, (Writes{{0x278, 0x01}}));
         EXPECT_TRUE(SettingsFileExists());
-        EXPECT_EQ(PortRecorder::binding.handle, nullptr);
+        EXPECT_FALSE(PortRecorder::DriverBound());
     }
 }
 

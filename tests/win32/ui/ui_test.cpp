@@ -47,25 +47,29 @@ bool HasFocus(HWND dlg, int id) { return GetFocus() == Item(dlg, id); }
 
 namespace {
 
-void __stdcall RecordDriverOut(std::uint16_t port, std::uint8_t value) {
-    PortRecorder::writes.emplace_back(port, value);
-}
+// The library's byte output, recording while bound.
+struct RecordingDriver final : DriverByteOutput {
+    void DriverOutPB(std::uint16_t port, std::uint8_t value) const override {
+        if (bound) PortRecorder::writes.emplace_back(port, value);
+    }
+    bool bound = false;
+};
+RecordingDriver g_driver;
+
 void RecordOutByte(std::uint16_t port, std::uint8_t value) {
     PortRecorder::events.push_back("out");
     PortRecorder::writes.emplace_back(port, value);
 }
-int DetectRecorded() { return PortRecorder::isNT; }
-int BindRecorded(PortDriverBinding& binding) {
+bool DetectRecorded() { return PortRecorder::isNT; }
+bool BindRecorded() {
     PortRecorder::events.push_back("bind");
-    binding.handle = &PortRecorder::binding;  // any non-null handle
-    binding.slots[kDriverOutPB] = reinterpret_cast<AnyProc>(&RecordDriverOut);
+    g_driver.bound = true;
     return PortRecorder::bindResult;
 }
-int UnbindRecorded(PortDriverBinding& binding) {
+void UnbindRecorded() {
     // Whether the settings file is there yet tells the order of unbind and save.
     PortRecorder::events.push_back(std::filesystem::exists(kSettingsFileName) ? "unbind after save" : "unbind");
-    binding = PortDriverBinding{};
-    return 1;
+    g_driver.bound = false;
 }
 void FailureRecorded() { PortRecorder::events.push_back("failure message"); }
 
@@ -74,13 +78,15 @@ void FailureRecorded() { PortRecorder::events.push_back("failure message"); }
 void PortRecorder::Reset() {
     writes.clear();
     events.clear();
-    isNT = 1;
-    bindResult = 1;
-    binding = PortDriverBinding{};
+    isNT = true;
+    bindResult = true;
+    g_driver.bound = false;
 }
 
+bool PortRecorder::DriverBound() { return g_driver.bound; }
+
 PortPlatform PortRecorder::Platform() {
-    return {&binding, &RecordOutByte, &DetectRecorded, &BindRecorded, &UnbindRecorded, &FailureRecorded};
+    return {&g_driver, &RecordOutByte, &DetectRecorded, &BindRecorded, &UnbindRecorded, &FailureRecorded};
 }
 
 void ScratchDirTest::SetUp() {

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ui/win32/switcher_app.h"
 #include "ui/win32/switcher_dlg.h"
 
 namespace kelvane::testing {
@@ -39,11 +40,11 @@ struct PortRecorder {
     using Write = std::pair<std::uint16_t, std::uint8_t>;
     static inline std::vector<Write> writes;
     static inline std::vector<std::string> events;
-    static inline int isNT = 1;
-    static inline int bindResult = 1;
-    static inline PortDriverBinding binding;
+    static inline bool isNT = true;
+    static inline bool bindResult = true;
 
     static void Reset();
+    static bool DriverBound();
     static PortPlatform Platform();
 };
 using Writes = std::vector<PortRecorder::Write>;
@@ -61,16 +62,31 @@ private:
     std::string previous_;
 };
 
-// A main window object in the scratch directory. It saves on destruction, so
-// it goes before the directory is left.
+// A main window object in the scratch directory, started up and shut down
+// by the application object as the program does. Shutting down saves, so it
+// happens before the directory is left.
 class SwitcherWindowTest : public ScratchDirTest {
 protected:
     void TearDown() override {
-        dlg.reset();
+        Close();
         ScratchDirTest::TearDown();
+    }
+    CSwitcherDlg& Open(BandTable& table) {
+        table_ = &table;
+        dlg.emplace(table, PortRecorder::Platform());
+        CSwitcherApp(table, PortRecorder::Platform()).StartUp(*dlg);
+        return *dlg;
+    }
+    CSwitcherDlg& Open() { return Open(bands); }
+    void Close() {
+        if (dlg) CSwitcherApp(*table_, PortRecorder::Platform()).ShutDown(*dlg);
+        dlg.reset();
     }
     BandTable bands;
     std::optional<CSwitcherDlg> dlg;
+
+private:
+    BandTable* table_ = nullptr;
 };
 
 }  // namespace kelvane::testing
