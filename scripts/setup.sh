@@ -6,9 +6,9 @@ source "$(dirname "$0")/lib/common.sh"
 
 # The Linux edition: rigctld for its tests and demo, the output libraries,
 # sd_notify, and dpkg-shlibdeps for the .deb's dependencies.
-linux_packages=(cmake g++ pkg-config libgtest-dev libgmock-dev libhamlib-utils libftdi1-dev libhidapi-dev
+linux_packages=(cmake g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libhamlib-utils libftdi1-dev libhidapi-dev
                 libgpiod-dev libsystemd-dev dpkg-dev procps)
-packages=("${linux_packages[@]}" clang clang-format libclang-rt-14-dev libbenchmark-dev
+packages=("${linux_packages[@]}" clang clang-format libclang-rt-14-dev
           g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth xdotool
           imagemagick locales)
 LINUX_ONLY=
