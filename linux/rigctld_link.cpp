@@ -193,11 +193,20 @@ void RigLink::Drop(const std::string& why) {
 }
 
 // Bytes waiting before a command was sent belong to no question asked now.
+// A peer that keeps sending unasked is no rigctld: bounded, so it cannot hold the poll.
 bool RigLink::DrainStale() {
     char buf[512];
+    std::size_t drained = 0;
     for (;;) {
         const ssize_t n = ::recv(m_fd, buf, sizeof buf, MSG_DONTWAIT);
-        if (n > 0) continue;
+        if (n > 0) {
+            drained += static_cast<std::size_t>(n);
+            if (drained > 64 * 1024) {
+                Drop("more than 64 KiB sent without being asked");
+                return false;
+            }
+            continue;
+        }
         if (n == 0) {
             Drop("connection closed");
             return false;

@@ -48,6 +48,8 @@ int RunService(const Options& options, const OutputApis& apis) {
     sigemptyset(&signals);
     for (const int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&signals, s);
     sigprocmask(SIG_BLOCK, &signals, nullptr);
+    // A journal on a closed pipe is an output lost, not the end of the program.
+    signal(SIGPIPE, SIG_IGN);
     const int sigfd = ::signalfd(-1, &signals, SFD_CLOEXEC);
     if (sigfd < 0) {
         log.Error(std::string("signalfd: ") + std::strerror(errno));

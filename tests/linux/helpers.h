@@ -50,6 +50,11 @@ inline int Dial(int port) {
     return -1;
 }
 
+inline std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 // Runs `step` and checks `done` until it holds or `limit` passes.
 inline bool Eventually(
     const std::function<bool()>& done, const std::function<void()>& step = [] {},

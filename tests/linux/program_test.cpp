@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <regex>
 
 #include "settings/settings_file.h"
@@ -11,11 +10,6 @@
 
 namespace kelvane::svc::test {
 namespace {
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // Starts the program with `args`, standard output and error to files.
 pid_t Spawn(const std::vector<std::string>& args, const std::string& out, const std::string& err) {

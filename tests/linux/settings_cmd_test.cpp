@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <fstream>
 #include <sstream>
 
 #include "linux/settings_cmd.h"
@@ -12,11 +11,6 @@
 
 namespace kelvane::svc::test {
 namespace {
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 class SettingsCommand : public ::testing::Test {
 protected:
