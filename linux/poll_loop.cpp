@@ -78,7 +78,6 @@ PollLoop::Step PollLoop::AskTransmit() {
 }
 
 void PollLoop::PollOnce() {
-    m_output.Service();
     if (!m_link.EnsureConnected()) return;
     double hertz = 0;
     if (AskFrequency(hertz) == Step::kStop) return;
@@ -89,16 +88,20 @@ void PollLoop::PollOnce() {
 }
 
 void PollLoop::Apply() {
+    if (m_mode == Interlock::kRequired && m_hasTx != true) return;
+    const bool transmitting = m_hasTx == true && m_transmitting;
+    // Only on receive: a board that comes back (powered up with its relays
+    // released) gets its byte again, and that too is a switch.
+    if (!transmitting) m_output.Service();
     if (!m_wanted) return;
     const SwitcherTables& t = m_rules->station().tables;
     const auto a = static_cast<std::size_t>(*m_wanted);
     const OutputEvent event{static_cast<std::uint8_t>(t.m_antValue[a] & 0xFFu), *m_wanted, t.m_antName[a]};
     if (m_output.Wanted() == event) {
-        m_log.Clear("held");
+        if (!transmitting) m_log.Clear("held");
         return;
     }
-    if (m_mode == Interlock::kRequired && m_hasTx != true) return;
-    if (m_hasTx == true && m_transmitting) {
+    if (transmitting) {
         m_log.Once("held", Log::kInfo,
                    "transmitting: the change to antenna " + std::to_string(*m_wanted + 1) + " (" + event.name +
                        ") waits for receive");

@@ -155,12 +155,14 @@ inline Station DemoStation() {
     return s;
 }
 
-// An output device that records what reaches it.
+// An output device that records what reaches it; absent while `*present` is false.
 class Recorder : public OutputDevice {
 public:
-    explicit Recorder(std::vector<OutputEvent>& writes) : m_writes(writes) {}
-    bool Open(std::string&) override { return true; }
+    explicit Recorder(std::vector<OutputEvent>& writes, const bool* present = nullptr)
+        : m_writes(writes), m_present(present) {}
+    bool Open(std::string&) override { return !m_present || *m_present; }
     bool Write(const OutputEvent& e, std::string&) override {
+        if (m_present && !*m_present) return false;
         m_writes.push_back(e);
         return true;
     }
@@ -168,6 +170,7 @@ public:
 
 private:
     std::vector<OutputEvent>& m_writes;
+    const bool* m_present;
 };
 
 // Collects log lines.

@@ -12,7 +12,7 @@ namespace {
 struct Station4 {
     explicit Station4(int port, Interlock mode = Interlock::kAuto, std::chrono::milliseconds timeout = 1000ms)
         : link(LinkOptions{Endpoint{"127.0.0.1", std::to_string(port)}, timeout}, logs.log),
-          output(std::make_unique<Recorder>(writes), "recorder", logs.log),
+          output(std::make_unique<Recorder>(writes, &present), "recorder", logs.log, 0ms),
           loop(link, output, logs.log, mode, DemoStation()) {}
     ~Station4() {
         if (::testing::Test::HasFailure())
@@ -35,6 +35,7 @@ struct Station4 {
     }
     LogLines logs;
     std::vector<OutputEvent> writes;
+    bool present = true;
     RigLink link;
     OutputChannel output;
     PollLoop loop;
@@ -66,6 +67,26 @@ TEST(Rigctld, FrequencySwitchesAndTransmitHoldsTheChangeUntilReceive) {
     EXPECT_EQ(s.writes.back().byte, 10);
     EXPECT_TRUE(s.logs.Has("waits for receive"));
     EXPECT_TRUE(s.logs.Has("switched after transmit"));
+}
+
+// A board lost and back during transmit is not written (its relays would
+// switch under power) until the rig is on receive.
+TEST(Rigctld, AnOutputBackDuringTransmitWaitsForReceive) {
+    Rigctld rig(FreePort());
+    Station4 s(rig.port());
+    ASSERT_EQ(rig.Ask("F 7100000"), "RPRT 0");
+    ASSERT_TRUE(s.PollUntilAntenna(3));
+    s.present = false;
+    ASSERT_EQ(rig.Ask("F 14100000"), "RPRT 0");
+    ASSERT_TRUE(s.PollTwice());
+    EXPECT_FALSE(s.output.DeviceOpen());
+    ASSERT_EQ(rig.Ask("T 1"), "RPRT 0");
+    s.present = true;
+    ASSERT_TRUE(s.PollTwice());
+    EXPECT_EQ(s.Antennas(), std::vector<int>{3});
+    ASSERT_EQ(rig.Ask("T 0"), "RPRT 0");
+    ASSERT_TRUE(s.PollTwice());
+    EXPECT_EQ(s.Antennas(), (std::vector<int>{3, 5}));
 }
 
 TEST(Rigctld, KilledAndRestartedOnTheSamePort) {
