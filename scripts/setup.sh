@@ -1,16 +1,23 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on a fresh Debian machine. Idempotent.
+#   scripts/setup.sh [--linux]    (--linux: only what the Linux edition needs)
 set -euo pipefail
 source "$(dirname "$0")/lib/common.sh"
 
-packages=(cmake g++ clang clang-format libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
+# The Linux edition: rigctld for its tests and demo, the output libraries,
+# sd_notify, and dpkg-shlibdeps for the .deb's dependencies.
+linux_packages=(cmake g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libhamlib-utils libftdi1-dev libhidapi-dev
+                libgpiod-dev libsystemd-dev dpkg-dev procps)
+packages=("${linux_packages[@]}" clang clang-format libclang-rt-14-dev
           g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth xdotool
-          imagemagick locales procps)
+          imagemagick locales)
+LINUX_ONLY=
+[ "${1:-}" = --linux ] && { LINUX_ONLY=1; packages=("${linux_packages[@]}"); }
 
 SUDO=
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
 
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ -z "$LINUX_ONLY" ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     say "adding the i386 architecture for wine32"
     $SUDO dpkg --add-architecture i386
     need_update=1
@@ -26,6 +33,8 @@ if [ ${#missing[@]} -gt 0 ]; then
 elif [ -n "${need_update:-}" ]; then
     $SUDO apt-get update -q
 fi
+
+[ -z "$LINUX_ONLY" ] || exit 0
 
 # The conversion tests run in a comma-decimal locale.
 if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then

@@ -25,6 +25,22 @@ status=0
 say "native tests"
 ctest --preset native 2>&1 | tee "$ROOT/build/ctest-native.log" || status=1
 
+say "Linux package (cmake --workflow --preset linux-deb)"
+if cmake --workflow --preset linux-deb >"$ROOT/build/linux-deb.log" 2>&1; then
+    deb=$(ls "$ROOT"/build/linux-deb/package/kelvane_*.deb)
+    listing=$(dpkg -c "$deb")
+    for f in usr/bin/kelvane usr/share/man/man1/kelvane.1.gz usr/lib/systemd/system/kelvane.service \
+             usr/lib/udev/rules.d/60-kelvane.rules usr/lib/sysusers.d/kelvane.conf etc/default/kelvane; do
+        grep -q " \./$f\$" <<<"$listing" || { echo "missing from the package: $f"; status=1; }
+    done
+    depends=$(dpkg-deb -f "$deb" Depends)
+    if grep -qi hamlib <<<"$depends"; then echo "the package depends on Hamlib: $depends"; status=1; fi
+    echo "$(basename "$deb"): Depends: $depends"
+else
+    tail -30 "$ROOT/build/linux-deb.log"
+    status=1
+fi
+
 say "Windows tests under Wine"
 xvfb-run -a -s '-screen 0 1024x768x24' "$ROOT/scripts/lib/wine-session.sh" ctest --preset win32 2>&1 \
     | tee "$ROOT/build/ctest-win32.log" || status=1

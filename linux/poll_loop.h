@@ -1,0 +1,52 @@
+#pragma once
+// One poll: ask rigctld for the frequency (and the transmit state), pick the
+// antenna by the band rules, and switch the output unless the rig transmits.
+// Anything doubtful (no reply, a bad reply, an error report) changes nothing.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "linux/band_rules.h"
+#include "linux/log.h"
+#include "linux/output.h"
+#include "linux/rigctld_link.h"
+
+namespace kelvane::svc {
+
+enum class Interlock { kAuto, kOff, kRequired };
+
+class PollLoop {
+public:
+    PollLoop(RigLink& link, OutputChannel& output, Log& log, Interlock mode, const Station& station);
+
+    void PollOnce();
+    // SIGHUP: the next poll switches by the new tables.
+    void Reload(const Station& station);
+
+    // Whether this connection's rig has a transmit state; nothing until its first answer to 't'.
+    std::optional<bool> HasTransmitState() const { return m_hasTx; }
+    bool Transmitting() const { return m_transmitting; }
+    // Polls that got every answer they asked for.
+    std::uint64_t AnsweredPolls() const { return m_answered; }
+
+private:
+    enum class Step { kGo, kStop };
+    Step AskFrequency(double& hertz);
+    Step AskTransmit();
+    void BadReply(const char* command, const Reply& reply);
+    void Apply();
+
+    RigLink& m_link;
+    OutputChannel& m_output;
+    Log& m_log;
+    Interlock m_mode;
+    std::unique_ptr<BandRules> m_rules;
+    std::uint64_t m_decidedFor = 0;  // the connection m_hasTx belongs to
+    std::optional<bool> m_hasTx;
+    bool m_transmitting = false;
+    std::optional<int> m_wanted;
+    std::uint64_t m_answered = 0;  // the antenna of the last frequency inside a band
+};
+
+}  // namespace kelvane::svc

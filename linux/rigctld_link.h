@@ -1,0 +1,84 @@
+#pragma once
+// One TCP connection to rigctld, one command and one reply line at a time.
+// Every failure is bounded in time: a reply that does not come within the
+// timeout, a closed connection or a refused connect drop the link, and it
+// reconnects by itself with a backoff that tops out at two seconds.
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "linux/log.h"
+
+namespace kelvane::svc {
+
+struct Endpoint {
+    std::string host = "localhost";
+    std::string port = "4532";
+};
+// HOST:PORT, [IPv6]:PORT; false when either part is missing.
+bool ParseEndpoint(std::string_view text, Endpoint& out);
+
+// A reply line, read strictly: a decimal number on its own (digits, an optional
+// minus, an optional fraction; no blanks, exponent, comma or words), or
+// "RPRT n". Anything else is bad, with a short reason that names its kind.
+struct Reply {
+    enum Kind { kNumber, kReport, kBad } kind = kBad;
+    double number = 0.0;
+    int report = 0;
+    std::string bad;      // the kind of bad reply
+    std::string excerpt;  // the start of a bad line, printable, for the log
+};
+Reply ParseReply(std::string_view line);
+// The start of `text` with every byte outside printable ASCII as \xNN.
+std::string Printable(std::string_view text, std::size_t limit = 40);
+
+// Hamlib's "feature not available" and "not implemented".
+constexpr bool IsNotAvailable(int report) { return report == -11 || report == -4; }
+
+struct LinkOptions {
+    Endpoint endpoint;
+    std::chrono::milliseconds replyTimeout{1000};
+    std::chrono::milliseconds firstBackoff{100};
+    std::chrono::milliseconds maxBackoff{2000};
+    std::size_t maxLine = 256;  // longer is no rigctld reply
+};
+
+class RigLink {
+public:
+    RigLink(LinkOptions options, Log& log) : m_options(std::move(options)), m_log(log) {}
+    ~RigLink() { Close(); }
+    RigLink(const RigLink&) = delete;
+    RigLink& operator=(const RigLink&) = delete;
+
+    // Connects when not connected and the backoff has passed; true when connected.
+    bool EnsureConnected();
+    // Sends `command` and reads its reply line. False when the link was lost
+    // (it is then closed and will reconnect); a bad line is a true with kBad.
+    bool Ask(std::string_view command, Reply& reply);
+    // Gives up the connection (its stream can no longer be trusted) and backs off.
+    void Drop(const std::string& why);
+
+    bool Connected() const { return m_fd >= 0; }
+    // Counts connections, so that what is decided once per connection can tell them apart.
+    std::uint64_t ConnectionNumber() const { return m_connections; }
+    const LinkOptions& options() const { return m_options; }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    int ConnectOnce(std::string& error);
+    bool DrainStale();
+    bool ReadLine(std::string& line, bool& tooLong, std::string& error);
+    void Close();
+    std::string Where() const { return m_options.endpoint.host + ":" + m_options.endpoint.port; }
+
+    LinkOptions m_options;
+    Log& m_log;
+    int m_fd = -1;
+    std::uint64_t m_connections = 0;
+    Clock::time_point m_nextAttempt{};
+    std::chrono::milliseconds m_backoff{0};
+};
+
+}  // namespace kelvane::svc

@@ -1,0 +1,108 @@
+#include "linux/service.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <systemd/sd-daemon.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "settings/settings_file.h"
+
+namespace kelvane::svc {
+namespace {
+
+// Missing means the first-start defaults; a file that is there but cannot be
+// read is an error, never silently replaced by defaults.
+bool ReadStation(const std::string& path, Station& station, Log& log) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) {
+        station = Station{};
+        log.Info("no settings file at " + path + ": using the first-start defaults");
+        return true;
+    }
+    Station loaded;
+    if (!S_ISREG(st.st_mode) || !LoadSettings(path, loaded.tables, loaded.bands)) {
+        log.Error("cannot read the settings file " + path + ": " +
+                  (S_ISREG(st.st_mode) ? std::strerror(errno) : "not a regular file"));
+        return false;
+    }
+    station = std::move(loaded);
+    return true;
+}
+
+const char* InterlockName(Interlock mode) {
+    return mode == Interlock::kAuto ? "auto" : mode == Interlock::kOff ? "off" : "required";
+}
+
+}  // namespace
+
+int RunService(const Options& options, const OutputApis& apis) {
+    Log log;
+    log.verbose = options.verbose;
+
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&signals, s);
+    sigprocmask(SIG_BLOCK, &signals, nullptr);
+    // A journal on a closed pipe is an output lost, not the end of the program.
+    signal(SIGPIPE, SIG_IGN);
+    const int sigfd = ::signalfd(-1, &signals, SFD_CLOEXEC);
+    if (sigfd < 0) {
+        log.Error(std::string("signalfd: ") + std::strerror(errno));
+        return 1;
+    }
+
+    Station station;
+    if (!ReadStation(options.settingsPath, station, log)) return 1;
+
+    OutputChannel output(MakeOutputDevice(options.output, apis), options.outputText, log);
+    RigLink link(LinkOptions{options.rigctld}, log);
+    PollLoop loop(link, output, log, options.interlock, station);
+
+    log.Info("started: rigctld " + options.rigctld.host + ":" + options.rigctld.port + ", poll " +
+             std::to_string(options.poll.count()) + " ms, output " + options.outputText + ", interlock " +
+             InterlockName(options.interlock) + ", settings " + options.settingsPath);
+    sd_notify(0, "READY=1\nSTATUS=switching");
+
+    using Clock = std::chrono::steady_clock;
+    auto next = Clock::now();
+    for (;;) {
+        loop.PollOnce();
+        next += options.poll;
+        const auto now = Clock::now();
+        if (next < now) next = now;  // a slow poll is not made up for with a burst
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
+            pollfd p{sigfd, POLLIN, 0};
+            const int n = ::poll(&p, 1, static_cast<int>(left > 0 ? left : 0));
+            if (n <= 0) break;
+            signalfd_siginfo info{};
+            if (::read(sigfd, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) break;
+            if (info.ssi_signo == SIGHUP) {
+                sd_notify(0, "RELOADING=1");
+                if (ReadStation(options.settingsPath, station, log)) {
+                    loop.Reload(station);
+                    log.Info("settings reloaded from " + options.settingsPath);
+                } else {
+                    log.Warn("keeping the settings in use");
+                }
+                sd_notify(0, "READY=1");
+                continue;
+            }
+            sd_notify(0, "STOPPING=1");
+            const auto& wanted = output.Wanted();
+            log.Info(std::string("stopping on ") + (info.ssi_signo == SIGTERM ? "SIGTERM" : "SIGINT") +
+                     "; the output stays " +
+                     (wanted ? "at antenna " + std::to_string(wanted->antenna + 1) + " (" + wanted->name + ")"
+                             : "as it was"));
+            ::close(sigfd);
+            return 0;
+        }
+    }
+}
+
+}  // namespace kelvane::svc

@@ -1,0 +1,12 @@
+#pragma once
+// The running switcher: settings, output, rigctld link and the poll loop, with
+// SIGTERM/SIGINT ending it and SIGHUP reloading the settings file.
+
+#include "linux/cli.h"
+
+namespace kelvane::svc {
+
+// Returns the exit status.
+int RunService(const Options& options, const OutputApis& apis);
+
+}  // namespace kelvane::svc

@@ -1,0 +1,15 @@
+#pragma once
+// `kelvane settings ...`: shows or edits the settings file without a window,
+// with the dialogs' rules. A refusal names the field and the rule, changes
+// nothing and returns 2; a change is saved with the atomic save.
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace kelvane::svc {
+
+int RunSettingsCommand(const std::string& path, const std::vector<std::string>& args, std::ostream& out,
+                       std::ostream& err);
+
+}  // namespace kelvane::svc

@@ -1,0 +1,207 @@
+// The Linux edition's figures (not a test): latency from an F on rigctld to the
+// journal line, CPU per poll and memory, beside the shell loop an operator
+// would otherwise write. Prints a Markdown table.
+//
+//   linux_bench KELVANE_PROGRAM WORK_DIR [CHANGES]
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "linux/poll_loop.h"
+#include "settings/settings_file.h"
+#include "tests/linux/helpers.h"
+
+namespace kelvane::svc::test {
+namespace {
+
+constexpr int kPollMs = 100;
+// One frequency inside each band, in Hz.
+constexpr long kBandHz[] = {1840000,  3650000,  7100000,  10120000, 14200000,
+                            18100000, 21200000, 24940000, 28500000, 50150000};
+
+std::int64_t NowMicros() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+long RssKiB(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    return -1;
+}
+
+double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; }
+
+// The journal's lines from byte `from` on; `from` moves past the whole lines read.
+std::vector<std::string> NewLines(const std::string& path, std::size_t& from) {
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(from));
+    std::vector<std::string> out;
+    std::string all((std::istreambuf_iterator<char>(in)), {});
+    std::size_t start = 0;
+    for (std::size_t nl; (nl = all.find('\n', start)) != std::string::npos; start = nl + 1)
+        out.push_back(all.substr(start, nl - start));
+    from += start;
+    return out;
+}
+
+struct Run {
+    std::vector<double> latencyMs;
+    double cpuSeconds = 0, seconds = 0, polls = 0;
+    long rssKiB = 0;
+};
+
+std::string Percentiles(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    auto at = [&](double q) { return v[std::min(v.size() - 1, static_cast<std::size_t>(q * (v.size() - 1) + 0.5))]; };
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "%.1f | %.1f | %.1f | %.1f", at(0.5), at(0.9), at(0.99), v.back());
+    return buf;
+}
+
+// Starts `argv` with the journal lines going to `journal`; changes the rig's band
+// `changes` times at random moments and times each change to its journal line.
+Run Measure(const Rigctld& rig, const std::vector<std::string>& argv, const std::string& journal, int changes,
+            int countFd = -1) {
+    std::remove(journal.c_str());
+    ::close(::open(journal.c_str(), O_CREAT | O_WRONLY, 0644));
+    rig.Ask("F 1000000");  // no band: the first change below is a switch
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    Run run;
+    std::mt19937 random(12345);
+    std::uniform_int_distribution<int> pauseMs(250, 600);
+    std::size_t offset = 0;
+    ::usleep(500000);  // let it connect before the clock starts; not part of any figure
+    const auto started = std::chrono::steady_clock::now();
+    for (int k = 0; k < changes; ++k) {
+        ::usleep(static_cast<useconds_t>(pauseMs(random)) * 1000);
+        const std::int64_t sent = NowMicros();
+        rig.Ask("F " + std::to_string(kBandHz[k % 10]));
+        std::vector<std::string> lines;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (lines.empty() && std::chrono::steady_clock::now() < deadline) {
+            ::usleep(1000);
+            lines = NewLines(journal, offset);
+        }
+        if (!lines.empty()) run.latencyMs.push_back(static_cast<double>(std::stoll(lines.back()) - sent) / 1000.0);
+    }
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    run.rssKiB = RssKiB(pid);
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    run.cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+    if (countFd >= 0) {
+        char buf[4096];
+        for (ssize_t n; (n = ::read(countFd, buf, sizeof buf)) > 0;) run.polls += static_cast<double>(n);
+    } else {
+        run.polls = run.seconds * 1000.0 / kPollMs;
+    }
+    return run;
+}
+
+// The poll loop in process, 100 000 polls back to back: CPU per poll and memory.
+void PollsInProcess(const Rigctld& rig, const std::string& journal) {
+    LogLines logs;
+    RigLink link(LinkOptions{Endpoint{"127.0.0.1", std::to_string(rig.port())}}, logs.log);
+    OutputSpec spec;
+    std::string error;
+    ParseOutputSpec("journal:" + journal, spec, error);
+    OutputChannel output(MakeOutputDevice(spec, RealApis()), "journal", logs.log);
+    PollLoop loop(link, output, logs.log, Interlock::kAuto, DemoStation());
+    auto cpu = [] {
+        rusage u{};
+        ::getrusage(RUSAGE_SELF, &u);
+        return Seconds(u.ru_utime) + Seconds(u.ru_stime);
+    };
+    long rssAt1k = 0;
+    const double cpu0 = cpu();
+    const auto t0 = std::chrono::steady_clock::now();
+    for (int i = 1; i <= 100000; ++i) {
+        if (i % 1000 == 0) rig.Ask("F " + std::to_string(kBandHz[(i / 1000) % 10]));
+        loop.PollOnce();
+        if (i == 1000) rssAt1k = RssKiB(::getpid());
+    }
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    std::printf(
+        "\n100 000 polls back to back, in process (f and t each poll, a band change every 1 000):\n\n"
+        "| polls answered | wall per poll | CPU per poll | RSS after 1 000 | RSS after 100 000 |\n"
+        "|---|---|---|---|---|\n| %llu | %.1f us | %.1f us | %ld KiB | %ld KiB |\n",
+        static_cast<unsigned long long>(loop.AnsweredPolls()), wall * 1e6 / 100000, (cpu() - cpu0) * 1e6 / 100000,
+        rssAt1k, RssKiB(::getpid()));
+}
+
+int Main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: linux_bench KELVANE_PROGRAM WORK_DIR [CHANGES]\n");
+        return 2;
+    }
+    const std::string program = argv[1], dir = argv[2];
+    const int changes = argc > 3 ? std::atoi(argv[3]) : 200;
+    Rigctld rig(FreePort());
+    const std::string where = "127.0.0.1:" + std::to_string(rig.port());
+    const Station station = DemoStation();
+    SaveSettings(dir + "/Kelvaneer12.ini", station.tables, station.bands);
+
+    const Run kelvane = Measure(rig,
+                                {program, "--settings", dir + "/Kelvaneer12.ini", "--rigctld", where, "--poll",
+                                 std::to_string(kPollMs), "--output", "journal:" + dir + "/kelvane.journal"},
+                                dir + "/kelvane.journal", changes);
+
+    // The operator's loop: ask rigctl, find the band, write the byte once it changes.
+    std::ostringstream script;
+    int counter[2];
+    if (::pipe2(counter, O_CLOEXEC) != 0) return 1;
+    ::fcntl(counter[0], F_SETFL, O_NONBLOCK);
+    ::fcntl(counter[1], F_SETFD, 0);  // the loop counts its rounds on it
+    script << "exec 2>/dev/null; last=; while :; do printf . >&" << counter[1] << "; f=$(rigctl -m 2 -r " << where
+           << " f); k=$((f / 1000)); b=0; ";
+    for (int i = 0; i < 10; ++i)
+        script << "[ $k -ge " << station.bands.low[static_cast<std::size_t>(i)] << " ] && [ $k -le "
+               << station.bands.high[static_cast<std::size_t>(i)] << " ] && b=" << i + 1 << "; ";
+    script << "if [ $b != 0 ] && [ \"$b\" != \"$last\" ]; then echo \"$(date +%s%6N) byte=$b\" >> " << dir
+           << "/shell.journal; last=$b; fi; sleep " << kPollMs / 1000.0 << "; done";
+    const Run shell = Measure(rig, {"bash", "-c", script.str()}, dir + "/shell.journal", changes, counter[0]);
+    ::close(counter[1]);
+
+    std::printf(
+        "Latency from F on rigctld to the output line, %d band changes at random moments, poll %d ms:\n\n"
+        "| loop | changes seen | median ms | p90 ms | p99 ms | max ms | CPU per poll | polls | RSS |\n"
+        "|---|---|---|---|---|---|---|---|---|\n",
+        changes, kPollMs);
+    for (const auto& [name, r] : {std::pair<const char*, const Run&>{"kelvane", kelvane}, {"shell + rigctl", shell}})
+        std::printf("| %s | %zu | %s | %.0f us | %.0f | %ld KiB |\n", name, r.latencyMs.size(),
+                    Percentiles(r.latencyMs).c_str(), r.cpuSeconds * 1e6 / r.polls, r.polls, r.rssKiB);
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    std::printf("\nShell loop / kelvane: CPU per poll x%.0f, median latency x%.2f\n",
+                (shell.cpuSeconds / shell.polls) / (kelvane.cpuSeconds / kelvane.polls),
+                median(shell.latencyMs) / median(kelvane.latencyMs));
+    PollsInProcess(rig, dir + "/inprocess.journal");
+    return 0;
+}
+
+}  // namespace
+}  // namespace kelvane::svc::test
+
+int main(int argc, char** argv) { return kelvane::svc::test::Main(argc, argv); }

@@ -1,0 +1,187 @@
+#pragma once
+// What the Linux tests share: a real rigctld on a free loopback port, a client
+// to set its frequency and transmit state, a recording output, and waiting on
+// observable state with a deadline.
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "linux/band_rules.h"
+#include "linux/log.h"
+#include "linux/output.h"
+
+namespace kelvane::svc::test {
+
+using namespace std::chrono_literals;
+
+// The port is free when asked; nothing else on this machine races for loopback ports.
+inline int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+// Connects to 127.0.0.1:port; -1 when nothing listens.
+inline int Dial(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
+    ::close(fd);
+    return -1;
+}
+
+inline std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Runs `step` and checks `done` until it holds or `limit` passes.
+inline bool Eventually(
+    const std::function<bool()>& done, const std::function<void()>& step = [] {},
+    std::chrono::milliseconds limit = 10s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        step();
+        if (done()) return true;
+        ::usleep(5000);  // pacing the retries, not waiting for something to happen
+    }
+    return done();
+}
+
+// rigctld -m 1 (the dummy rig), killed with its object.
+class Rigctld {
+public:
+    explicit Rigctld(int port, bool transmitState = true) : m_port(port), m_tx(transmitState) { Start(); }
+    ~Rigctld() { Kill(); }
+
+    void Start() {
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            const std::string p = std::to_string(m_port);
+            std::vector<const char*> argv{"rigctld", "-m", "1", "-T", "127.0.0.1", "-t", p.c_str()};
+            if (m_tx) argv.insert(argv.end(), {"-P", "RIG"});
+            argv.push_back(nullptr);
+            ::execvp("rigctld", const_cast<char* const*>(argv.data()));
+            ::_exit(127);
+        }
+        // Ready once it answers, not merely once it listens.
+        Eventually([this] {
+            const std::string f = Ask("f");
+            return !f.empty() && f.find_first_not_of("0123456789") == std::string::npos;
+        });
+    }
+    // SIGSTOP returns once every thread of rigctld has stopped: a thread still
+    // running could answer one more command.
+    void Signal(int sig) {
+        ::kill(m_pid, sig);
+        if (sig == SIGSTOP) Eventually([this] { return AllThreadsStopped(); });
+    }
+    void Kill() {
+        if (m_pid <= 0) return;
+        ::kill(m_pid, SIGCONT);
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+    }
+    // One command on a connection of its own; the reply line. rigctld resets
+    // about one short connection in a hundred before answering: asked again then.
+    std::string Ask(const std::string& command) const {
+        std::string reply;
+        for (int attempt = 0; attempt < 5 && reply.empty(); ++attempt) {
+            const int fd = Dial(m_port);
+            if (fd < 0) return "no connection";
+            const std::string line = command + "\n";
+            (void)!::write(fd, line.data(), line.size());
+            char c;
+            while (::read(fd, &c, 1) == 1 && c != '\n') reply.push_back(c);
+            ::close(fd);
+        }
+        return reply;
+    }
+    int port() const { return m_port; }
+
+private:
+    bool AllThreadsStopped() const {
+        const std::string tasks = "/proc/" + std::to_string(m_pid) + "/task";
+        DIR* dir = ::opendir(tasks.c_str());
+        if (dir == nullptr) return false;
+        bool stopped = true;
+        while (const dirent* e = ::readdir(dir)) {
+            if (e->d_name[0] == '.') continue;
+            std::ifstream stat(tasks + "/" + e->d_name + "/stat");
+            std::string line;
+            std::getline(stat, line);
+            const auto paren = line.rfind(')');
+            stopped = stopped && paren != std::string::npos && paren + 2 < line.size() && line[paren + 2] == 'T';
+        }
+        ::closedir(dir);
+        return stopped;
+    }
+
+    int m_port;
+    bool m_tx;
+    pid_t m_pid = -1;
+};
+
+// Band i goes to antenna i, whose byte is i + 1: every band change shows.
+inline Station DemoStation() {
+    Station s;
+    for (int i = 0; i < kBandCount; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        s.tables.m_bandAntenna[k] = i;
+        s.tables.m_antValue[k] = static_cast<std::uint32_t>(i + 1);
+        s.tables.m_antName[k] = s.bands.name[k] + " antenna";
+    }
+    return s;
+}
+
+// An output device that records what reaches it; absent while `*present` is false.
+class Recorder : public OutputDevice {
+public:
+    explicit Recorder(std::vector<OutputEvent>& writes, const bool* present = nullptr)
+        : m_writes(writes), m_present(present) {}
+    bool Open(std::string&) override { return !m_present || *m_present; }
+    bool Write(const OutputEvent& e, std::string&) override {
+        if (m_present && !*m_present) return false;
+        m_writes.push_back(e);
+        return true;
+    }
+    void Close() override {}
+
+private:
+    std::vector<OutputEvent>& m_writes;
+    const bool* m_present;
+};
+
+// Collects log lines.
+struct LogLines {
+    std::vector<std::string> lines;
+    Log log{[this](int, const std::string& line) { lines.push_back(line); }};
+    bool Has(const std::string& part) const {
+        for (const auto& l : lines)
+            if (l.find(part) != std::string::npos) return true;
+        return false;
+    }
+};
+
+}  // namespace kelvane::svc::test

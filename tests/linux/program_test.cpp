@@ -1,0 +1,113 @@
+// The built kelvane program: its command line, and a run against rigctld with
+// SIGHUP reloading the settings and SIGTERM ending it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "settings/settings_file.h"
+#include "tests/linux/helpers.h"
+
+namespace kelvane::svc::test {
+namespace {
+
+// Starts the program with `args`, standard output and error to files.
+pid_t Spawn(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+        ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+        std::vector<char*> argv{const_cast<char*>(KELVANE_PROGRAM)};
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(KELVANE_PROGRAM, argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+int Wait(pid_t pid) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+class Program : public ::testing::Test {
+protected:
+    std::string Path(const char* name) { return ::testing::TempDir() + "kelvane-" + std::to_string(::getpid()) + name; }
+    int Run(const std::vector<std::string>& args) { return Wait(Spawn(args, Path(".out"), Path(".err"))); }
+    void TearDown() override {
+        for (const char* f : {".out", ".err", ".ini", ".journal"}) std::remove(Path(f).c_str());
+    }
+};
+
+TEST_F(Program, HelpNamesEveryOptionAndUsageErrorsExitTwo) {
+    ASSERT_EQ(Run({"--help"}), 0);
+    const std::string help = Slurp(Path(".out"));
+    for (const char* word : {"--settings FILE",
+                             "--rigctld HOST:PORT",
+                             "--poll MS",
+                             "--output SPEC",
+                             "--interlock",
+                             "auto",
+                             "required",
+                             "off",
+                             "--verbose",
+                             "journal:PATH",
+                             "parport:/dev/parport",
+                             "gpio:CHIP:L0,...,L7",
+                             "ftdi:SERIAL",
+                             "ftdi:#N",
+                             "hidrelay:SERIAL",
+                             "hidrelay:first",
+                             ",invert",
+                             "settings show",
+                             "settings antenna N",
+                             "settings band N",
+                             "settings assign BAND ANTENNA",
+                             "SIGHUP",
+                             "Exit status"})
+        EXPECT_NE(help.find(word), std::string::npos) << word;
+
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{"--poll", "19"},
+                                                {"--poll", "5001"},
+                                                {"--poll", "1e2"},
+                                                {"--interlock", "maybe"},
+                                                {"--output", "usb:1"},
+                                                {"--rigctld", "localhost"},
+                                                {"--bogus"},
+                                                {"--settings"},
+                                                {"--output", "journal", "--output", "journal:x"}}) {
+        EXPECT_EQ(Run(bad), 2) << bad[0];
+        EXPECT_NE(Slurp(Path(".err")).find("see kelvane --help"), std::string::npos) << bad[0];
+    }
+}
+
+TEST_F(Program, SwitchesReloadsOnHangupAndEndsOnTerm) {
+    Rigctld rig(FreePort());
+    const Station s = DemoStation();
+    ASSERT_TRUE(SaveSettings(Path(".ini"), s.tables, s.bands));
+    ASSERT_EQ(rig.Ask("F 7100000"), "RPRT 0");
+    const pid_t pid = Spawn({"--settings", Path(".ini"), "--rigctld", "127.0.0.1:" + std::to_string(rig.port()),
+                             "--poll", "20", "--output", "journal:" + Path(".journal"), "--verbose"},
+                            Path(".out"), Path(".err"));
+    auto journalHas = [&](const char* text) { return Slurp(Path(".journal")).find(text) != std::string::npos; };
+    ASSERT_TRUE(Eventually([&] { return journalHas("byte=0x03 antenna=3 40m antenna\n"); }));
+    EXPECT_TRUE(
+        std::regex_search(Slurp(Path(".journal")), std::regex("^1[0-9]{15} byte=0x03 antenna=3 40m antenna\n$")));
+
+    ASSERT_EQ(Run({"--settings", Path(".ini"), "settings", "antenna", "3", "--value", "200"}), 0);
+    ::kill(pid, SIGHUP);
+    EXPECT_TRUE(Eventually([&] { return journalHas("byte=0xC8 antenna=3 40m antenna\n"); }));
+
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(Wait(pid), 0);
+    const std::string err = Slurp(Path(".err"));
+    EXPECT_NE(err.find("settings reloaded"), std::string::npos) << err;
+    EXPECT_NE(err.find("wrote byte=0xC8 antenna=3"), std::string::npos) << err;
+    EXPECT_NE(err.rfind("stopping on SIGTERM; the output stays at antenna 3 (40m antenna)\n"), std::string::npos)
+        << err;
+}
+
+}  // namespace
+}  // namespace kelvane::svc::test

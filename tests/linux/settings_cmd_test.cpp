@@ -1,0 +1,121 @@
+// `kelvane settings`: each refusal names the field and the rule, exits 2 and
+// leaves the file byte for byte as it was; accepted edits reach the file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <sstream>
+
+#include "linux/settings_cmd.h"
+#include "settings/settings_file.h"
+#include "tests/linux/helpers.h"
+
+namespace kelvane::svc::test {
+namespace {
+
+class SettingsCommand : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_dir = ::testing::TempDir() + "kelvane-settings-" + std::to_string(::getpid());
+        ::mkdir(m_dir.c_str(), 0755);
+        m_path = m_dir + "/Kelvaneer12.ini";
+        const Station s = DemoStation();
+        ASSERT_TRUE(SaveSettings(m_path, s.tables, s.bands));
+    }
+    void TearDown() override {
+        std::remove(m_path.c_str());
+        std::remove((m_dir + "/new/Kelvaneer12.ini").c_str());
+        ::rmdir((m_dir + "/new").c_str());
+        ::rmdir(m_dir.c_str());
+    }
+    int Run(const std::vector<std::string>& args, const std::string& path = "") {
+        m_out.str("");
+        m_err.str("");
+        return RunSettingsCommand(path.empty() ? m_path : path, args, m_out, m_err);
+    }
+    std::string m_dir, m_path;
+    std::ostringstream m_out, m_err;
+};
+
+TEST_F(SettingsCommand, RefusalsNameTheFieldAndTheRuleAndTouchNothing) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        {{"antenna", "3", "--value", "abc"}, "antenna 3 value \"abc\" refused: Please enter a positive integer."},
+        {{"antenna", "3", "--value", "-1"}, "Please enter a positive integer."},
+        {{"antenna", "3", "--value", "4294967296"}, "Please enter a positive integer."},
+        {{"antenna", "3", "--value", "1.5"}, "Please enter a positive integer."},
+        {{"antenna", "3", "--name", "two\nlines"}, "antenna 3 name refused: a name is one line"},
+        {{"antenna", "3", "--name", "ok", "--value", "x"}, "value \"x\" refused"},
+        {{"antenna", "11", "--value", "1"}, "antenna 11 refused: antennas count from 1 to 10"},
+        {{"antenna", "0", "--value", "1"}, "antennas count from 1 to 10"},
+        {{"antenna", "no such", "--value", "1"}, "not a number from 1 to 10 nor the name of any antenna"},
+        {{"antenna", "3"}, "nothing to change"},
+        {{"antenna", "3", "--colour", "red"}, "unknown option \"--colour\""},
+        {{"antenna", "3", "--value", "1", "--value", "2"}, "--value is given twice"},
+        {{"antenna", "3", "--value"}, "--value needs a value"},
+        {{"band", "2", "--low", "7.1"}, "band 2 low edge \"7.1\" refused: Please enter an integer."},
+        {{"band", "2", "--high", "2147483648"}, "band 2 high edge \"2147483648\" refused: Please enter an integer."},
+        {{"band", "2", "--high", ""}, "Please enter an integer."},
+        {{"band", "40m", "--low", "7000", "--high", "7,2"}, "band 3 high edge \"7,2\" refused"},
+        {{"band", "2", "--name", "a\rb"}, "band 2 name refused"},
+        {{"assign", "20m"}, "expected BAND ANTENNA"},
+        {{"assign", "20m", "12"}, "antenna 12 refused"},
+        {{"assign", "2m", "1"}, "band \"2m\" refused"},
+        {{"paint"}, "unknown command \"paint\""},
+        {{"show", "more"}, "settings show takes nothing more"},
+    };
+    const std::string before = Slurp(m_path);
+    for (const auto& c : cases) {
+        EXPECT_EQ(Run(c.args), 2) << c.message;
+        EXPECT_NE(m_err.str().find(c.message), std::string::npos) << m_err.str();
+        EXPECT_EQ(m_err.str().find('\n'), m_err.str().size() - 1) << "one line: " << m_err.str();
+        EXPECT_EQ(Slurp(m_path), before) << c.message;
+    }
+    // Two antennas of one name are no name to select by.
+    ASSERT_EQ(Run({"antenna", "2", "--name", "dipole"}), 0);
+    ASSERT_EQ(Run({"antenna", "4", "--name", "dipole"}), 0);
+    const std::string named = Slurp(m_path);
+    EXPECT_EQ(Run({"assign", "1", "dipole"}), 2);
+    EXPECT_NE(m_err.str().find("2 antennas have that name"), std::string::npos);
+    EXPECT_EQ(Slurp(m_path), named);
+    // A refused edit of a file that is not there creates none.
+    const std::string fresh = m_dir + "/new/Kelvaneer12.ini";
+    EXPECT_EQ(Run({"antenna", "1", "--value", "x"}, fresh), 2);
+    EXPECT_NE(::access(fresh.c_str(), F_OK), 0);
+    // A settings file that cannot be read is not replaced by defaults.
+    EXPECT_EQ(Run({"antenna", "1", "--value", "7"}, m_dir), 1);
+}
+
+TEST_F(SettingsCommand, EditsReachTheFileInItsLayout) {
+    ASSERT_EQ(Run({"antenna", "5", "--name", "20m beam", "--value", " 300 "}), 0) << m_err.str();
+    EXPECT_NE(m_err.str().find("only the low byte, 0x2C"), std::string::npos);
+    ASSERT_EQ(Run({"band", "20m", "--name", "20 m", "--low", "14350", "--high", "14000"}), 0);
+    EXPECT_NE(m_err.str().find("never matches"), std::string::npos);
+    ASSERT_EQ(Run({"assign", "20 m", "20m beam"}), 0);
+    ASSERT_EQ(Run({"assign", "10", "1"}), 0);
+    const std::string fresh = m_dir + "/new/Kelvaneer12.ini";
+    ASSERT_EQ(Run({"band", "1", "--low", "-5"}, fresh), 0);
+
+    Station s;
+    ASSERT_TRUE(LoadSettings(m_path, s.tables, s.bands));
+    EXPECT_EQ(s.tables.m_antName[4], "20m beam");
+    EXPECT_EQ(s.tables.m_antValue[4], 300u);
+    EXPECT_EQ(s.bands.name[4], "20 m");
+    EXPECT_EQ(s.bands.low[4], 14350);
+    EXPECT_EQ(s.bands.high[4], 14000);
+    EXPECT_EQ(s.tables.m_bandAntenna[4], 4);
+    EXPECT_EQ(s.tables.m_bandAntenna[9], 0);
+    Station first;
+    ASSERT_TRUE(LoadSettings(fresh, first.tables, first.bands));
+    EXPECT_EQ(first.bands.low[0], -5);
+    EXPECT_EQ(first.tables.m_antName[9], "Ant #10");  // the first-start defaults elsewhere
+
+    ASSERT_EQ(Run({"show"}), 0);
+    EXPECT_NE(m_out.str().find("20m beam"), std::string::npos);
+    EXPECT_NE(m_out.str().find("300 (0x2C)"), std::string::npos);
+    EXPECT_NE(m_out.str().find("never matches"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kelvane::svc::test
