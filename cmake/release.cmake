@@ -7,7 +7,7 @@ endif()
 
 # The text files get CRLF line ends, so Notepad on any Windows shows them right.
 set(staged ${PROJECT_BINARY_DIR}/release-files)
-foreach(backend hardware journal)
+foreach(backend hardware journal ftdi hidrelay)
   configure_file(${PROJECT_SOURCE_DIR}/driver/examples/${backend}/KorvPortDll.cfg
                  ${staged}/examples/${backend}/KorvPortDll.cfg @ONLY NEWLINE_STYLE CRLF)
 endforeach()

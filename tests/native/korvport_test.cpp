@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -10,6 +12,19 @@
 #include "driver/usb_link.h"
 
 using namespace korvport;
+
+// An example that the parser refuses would make the program's driver message
+// the first thing a user sees after copying it.
+TEST(KorvPortConfig, EveryShippedExampleChoosesItsBackendWithoutAProblem) {
+    for (const char* backend : {"hardware", "journal", "ftdi", "hidrelay"}) {
+        SCOPED_TRACE(backend);
+        std::ifstream in(std::string(KELVANE_TEST_DATA) + "/../../driver/examples/" + backend + "/KorvPortDll.cfg");
+        ASSERT_TRUE(in);
+        const Config config = ParseConfig(std::string(std::istreambuf_iterator<char>(in), {}));
+        EXPECT_STREQ(BackendName(config.backend), backend);
+        EXPECT_EQ(config.problems, std::vector<std::string>{});
+    }
+}
 
 TEST(KorvPortConfig, UsbBackendLinesToOutcomes) {
     const struct {

@@ -28,7 +28,8 @@ version=${name#Kelvane-}; version=${version%-win32}
 dir=$work/$name
 [ "$(ls "$work")" = "$name" ] || fail "the zip must hold one folder $name, not: $(ls "$work")"
 for f in Kelvane.exe KorvPortDll.dll README.txt LICENSE.txt guide/index.html \
-         examples/journal/KorvPortDll.cfg examples/hardware/KorvPortDll.cfg; do
+         examples/journal/KorvPortDll.cfg examples/hardware/KorvPortDll.cfg \
+         examples/ftdi/KorvPortDll.cfg examples/hidrelay/KorvPortDll.cfg; do
     [ -s "$dir/$f" ] || fail "the zip lacks $f"
 done
 grep -q $'MIT License\r$' "$dir/LICENSE.txt" || fail "LICENSE.txt is not the MIT licence with CRLF line ends"
