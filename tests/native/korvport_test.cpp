@@ -72,6 +72,13 @@ TEST(KorvPortConfig, UsbBackendLinesToOutcomes) {
          -1,
          false,
          {"line 1: bad serial \"ABCD\" for hidrelay (5 letters and digits)", "line 2: unknown key \"colour\""}},
+        // Found after the whole file is read, line 2 still comes before line 10.
+        {"backend=hidrelay\nserial=ABCD\n#\n#\n#\n#\n#\n#\n#\ncolour=red\n",
+         Backend::HidRelay,
+         "ABCD",
+         -1,
+         false,
+         {"line 2: bad serial \"ABCD\" for hidrelay (5 letters and digits)", "line 10: unknown key \"colour\""}},
         {"backend=hidrelay\nserial=AB-DE\n",
          Backend::HidRelay,
          "AB-DE",
