@@ -93,8 +93,10 @@ int __stdcall LoadPortDriver(const char* dir) {
     case korvport::Backend::Ftdi:
     case korvport::Backend::HidRelay:
         // Valid is enough: the board is looked for on each write, at most once a second.
+        // Its library is looked for beside this one, not in the caller's `dir`:
+        // our own path is absolute whatever a caller passes.
         if (!config.problems.empty()) break;
-        g_io = korvport::OpenUsb(config, programDir, own + korvport::kStatusLogName).release();
+        g_io = korvport::OpenUsb(config, own, own + korvport::kStatusLogName).release();
         return g_io ? 1 : 0;
     case korvport::Backend::Unknown:
         break;

@@ -181,13 +181,14 @@ private:
 
 }  // namespace
 
-std::unique_ptr<PortIo> OpenUsb(const Config& config, const std::string& programDir, const std::string& statusPath) {
+std::unique_ptr<PortIo> OpenUsb(const Config& config, const std::string& libraryDir, const std::string& statusPath) {
     std::string board = config.serial.empty() ? "first board found" : "serial " + config.serial;
     if (config.backend == Backend::Ftdi && config.serial.empty() && config.index >= 0)
         board = "device " + std::to_string(config.index);
     AppendStatus(statusPath, std::string("configured: backend=") + BackendName(config.backend) + ", " + board +
                                  ", invert " + (config.invert ? "on" : "off"));
-    auto device = config.backend == Backend::Ftdi ? MakeFtdiBoard(config, programDir) : MakeHidRelayBoard(config);
+    auto device =
+        config.backend == Backend::Ftdi ? MakeFtdiBoard(config, libraryDir) : MakeHidRelayBoard(config, libraryDir);
     auto* shared = new Shared(statusPath);
     auto* worker = new Worker(shared, std::move(device));
     HANDLE thread = nullptr;
