@@ -49,28 +49,30 @@ struct OptionLines {
     int serial = 0, index = 0, invert = 0;
 };
 
-std::string At(int lineNo) { return "line " + std::to_string(lineNo) + ": "; }
+// Problems as they are found, with their line; told in file order at the end.
+using Problems = std::vector<std::pair<int, std::string>>;
 
 // Board options only mean something to the USB backends, and each backend has
 // its own idea of a serial; checked once the whole file is read.
-void CheckBoardOptions(Config& config, const OptionLines& at) {
+void CheckBoardOptions(const Config& config, const OptionLines& at, Problems& problems) {
     const bool usb = config.backend == Backend::Ftdi || config.backend == Backend::HidRelay;
     const char* name = BackendName(config.backend);
     if (!usb) {
         if (config.backend == Backend::Unknown) return;
         for (const auto& [line, key] : {std::pair{at.serial, "serial"}, {at.index, "index"}, {at.invert, "invert"}})
             if (line)
-                config.problems.push_back(At(line) + key + " applies to the ftdi and hidrelay backends, not " + name);
+                problems.emplace_back(line,
+                                      key + std::string(" applies to the ftdi and hidrelay backends, not ") + name);
         return;
     }
     if (at.serial && !SerialFits(config.backend, config.serial))
-        config.problems.push_back(
-            At(at.serial) + "bad serial " + Quoted(config.serial) + " for " + name +
-            (config.backend == Backend::Ftdi ? " (1 to 15 letters and digits)" : " (5 letters and digits)"));
+        problems.emplace_back(at.serial, "bad serial " + Quoted(config.serial) + " for " + name +
+                                             (config.backend == Backend::Ftdi ? " (1 to 15 letters and digits)"
+                                                                              : " (5 letters and digits)"));
     if (at.index && config.backend == Backend::HidRelay)
-        config.problems.push_back(At(at.index) + "index applies to ftdi only; hidrelay boards are chosen by serial");
+        problems.emplace_back(at.index, "index applies to ftdi only; hidrelay boards are chosen by serial");
     else if (at.index && at.serial)
-        config.problems.push_back(At(std::max(at.index, at.serial)) + "serial and index both name the board");
+        problems.emplace_back(std::max(at.index, at.serial), "serial and index both name the board");
 }
 
 }  // namespace
@@ -94,6 +96,7 @@ const char* BackendName(Backend backend) {
 Config ParseConfig(std::string_view text) {
     Config config;
     OptionLines at;
+    Problems problems;
     int lineNo = 0;
     while (!text.empty()) {
         const auto end = text.find('\n');
@@ -103,10 +106,9 @@ Config ParseConfig(std::string_view text) {
 
         const std::string_view line = Trim(raw);
         if (line.empty() || line.front() == '#' || line.front() == ';') continue;
-        const std::string where = At(lineNo);
         const auto eq = line.find('=');
         if (eq == std::string_view::npos) {
-            config.problems.push_back(where + "expected key=value, got " + Quoted(line));
+            problems.emplace_back(lineNo, "expected key=value, got " + Quoted(line));
             continue;
         }
         const std::string_view key = Trim(line.substr(0, eq));
@@ -122,21 +124,20 @@ Config ParseConfig(std::string_view text) {
                 config.backend = Backend::HidRelay;
             } else {
                 config.backend = Backend::Unknown;
-                config.problems.push_back(where + "unknown backend " + Quoted(value) +
-                                          " (hardware, journal, ftdi or hidrelay)");
+                problems.emplace_back(lineNo,
+                                      "unknown backend " + Quoted(value) + " (hardware, journal, ftdi or hidrelay)");
             }
         } else if (SameWord(key, "journal")) {
             if (value.empty())
-                config.problems.push_back(where + "empty journal path, keeping " + Quoted(config.journal));
+                problems.emplace_back(lineNo, "empty journal path, keeping " + Quoted(config.journal));
             else
                 config.journal = value;
         } else if (SameWord(key, "qpc")) {
-            if (!OnOff(value, config.qpc))
-                config.problems.push_back(where + "qpc takes on or off, got " + Quoted(value));
+            if (!OnOff(value, config.qpc)) problems.emplace_back(lineNo, "qpc takes on or off, got " + Quoted(value));
         } else if (SameWord(key, "invert")) {
             at.invert = lineNo;
             if (!OnOff(value, config.invert))
-                config.problems.push_back(where + "invert takes on or off, got " + Quoted(value));
+                problems.emplace_back(lineNo, "invert takes on or off, got " + Quoted(value));
         } else if (SameWord(key, "serial")) {
             at.serial = lineNo;
             config.serial = value;
@@ -147,18 +148,18 @@ Config ParseConfig(std::string_view text) {
             config.index = digits ? std::stoi(std::string(value)) : -1;
             if (config.index < 0 || config.index > kFtdiIndexMax) {
                 config.index = -1;
-                config.problems.push_back(where + "index takes a device number from 0 to " +
-                                          std::to_string(kFtdiIndexMax) + ", got " + Quoted(value));
+                problems.emplace_back(lineNo, "index takes a device number from 0 to " + std::to_string(kFtdiIndexMax) +
+                                                  ", got " + Quoted(value));
             }
         } else {
-            config.problems.push_back(where + "unknown key " + Quoted(key));
+            problems.emplace_back(lineNo, "unknown key " + Quoted(key));
         }
     }
-    CheckBoardOptions(config, at);
+    CheckBoardOptions(config, at, problems);
     // Read in file order, whichever check found them.
-    const auto lineOf = [](const std::string& problem) { return std::stoi(problem.substr(5)); };
-    std::stable_sort(config.problems.begin(), config.problems.end(),
-                     [&](const std::string& a, const std::string& b) { return lineOf(a) < lineOf(b); });
+    std::stable_sort(problems.begin(), problems.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& [line, sentence] : problems)
+        config.problems.push_back("line " + std::to_string(line) + ": " + std::move(sentence));
     return config;
 }
 

@@ -26,11 +26,11 @@ using FtGetDeviceInfoFn = FtStatus(WINAPI*)(FtHandle, ULONG* type, DWORD* id, ch
 
 class FtdiBoard final : public UsbBoard {
 public:
-    FtdiBoard(const Config& config, std::string programDir)
+    FtdiBoard(const Config& config, std::string libraryDir)
         : m_serial(config.serial),
           m_index(config.index < 0 ? 0 : config.index),
           m_invert(config.invert),
-          m_programDir(std::move(programDir)) {}
+          m_libraryDir(std::move(libraryDir)) {}
 
     bool Open(std::string& serial, std::string& why) override {
         if (!Bind()) {
@@ -73,10 +73,7 @@ private:
     // Looked for again on every try, so a driver installed while the program runs is found too.
     bool Bind() {
         if (m_module) return true;
-        std::string dir = m_programDir;
-        if (!dir.empty() && dir.back() != '\\' && dir.back() != '/') dir += '\\';
-        kelvane::Library module(dir.empty() ? nullptr : kelvane::LoadLibraryQuietly(dir + "ftd2xx.dll"));
-        if (!module) module.Reset(kelvane::LoadLibraryQuietly("ftd2xx.dll"));
+        kelvane::Library module(kelvane::LoadLibraryBesideOrSystem(m_libraryDir, "ftd2xx.dll"));
         if (!module) return false;
         m_open = module.Proc<FtOpenFn>("FT_Open");
         m_openEx = module.Proc<FtOpenExFn>("FT_OpenEx");
@@ -105,7 +102,7 @@ private:
     std::string m_serial;
     int m_index;
     bool m_invert;
-    std::string m_programDir;
+    std::string m_libraryDir;
     kelvane::Library m_module;
     FtHandle m_handle = nullptr;
     FtOpenFn m_open = nullptr;
@@ -119,8 +116,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<UsbBoard> MakeFtdiBoard(const Config& config, const std::string& programDir) {
-    return std::make_unique<FtdiBoard>(config, programDir);
+std::unique_ptr<UsbBoard> MakeFtdiBoard(const Config& config, const std::string& libraryDir) {
+    return std::make_unique<FtdiBoard>(config, libraryDir);
 }
 
 }  // namespace korvport

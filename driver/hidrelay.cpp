@@ -7,6 +7,8 @@
 #include <setupapi.h>
 
 #include <cstddef>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "driver/usb_io.h"
@@ -38,8 +40,8 @@ using DestroyListFn = BOOL(WINAPI*)(HDEVINFO);
 
 class HidRelayBoard final : public UsbBoard {
 public:
-    explicit HidRelayBoard(const Config& config)
-        : m_serial(config.serial), m_invert(config.invert), m_plan(8, m_invert) {}
+    HidRelayBoard(const Config& config, std::string libraryDir)
+        : m_serial(config.serial), m_invert(config.invert), m_libraryDir(std::move(libraryDir)), m_plan(8, m_invert) {}
 
     bool Open(std::string& serial, std::string& why) override {
         if (!Bind()) {
@@ -86,8 +88,8 @@ public:
 private:
     bool Bind() {
         if (m_hid && m_setupApi) return true;
-        if (!m_hid) m_hid.Reset(kelvane::LoadLibraryQuietly("hid.dll"));
-        if (!m_setupApi) m_setupApi.Reset(kelvane::LoadLibraryQuietly("setupapi.dll"));
+        if (!m_hid) m_hid.Reset(kelvane::LoadLibraryBesideOrSystem(m_libraryDir, "hid.dll"));
+        if (!m_setupApi) m_setupApi.Reset(kelvane::LoadLibraryBesideOrSystem(m_libraryDir, "setupapi.dll"));
         if (!m_hid || !m_setupApi) return false;
         m_getHidGuid = kelvane::ProcAs<GetHidGuidFn>(m_hid.Get(), "HidD_GetHidGuid");
         m_getAttributes = kelvane::ProcAs<GetAttributesFn>(m_hid.Get(), "HidD_GetAttributes");
@@ -149,6 +151,7 @@ private:
 
     std::string m_serial;
     bool m_invert;
+    std::string m_libraryDir;
     HidRelayPlan m_plan;
     HANDLE m_handle = nullptr;
     kelvane::Library m_hid;
@@ -166,6 +169,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<UsbBoard> MakeHidRelayBoard(const Config& config) { return std::make_unique<HidRelayBoard>(config); }
+std::unique_ptr<UsbBoard> MakeHidRelayBoard(const Config& config, const std::string& libraryDir) {
+    return std::make_unique<HidRelayBoard>(config, libraryDir);
+}
 
 }  // namespace korvport

@@ -10,6 +10,7 @@
 #include "driver/config.h"
 #include "driver/port_io.h"
 #include "driver/usb_io.h"
+#include "win32/locked.h"
 #include "win32/module.h"
 #include "win32/port_driver_abi.h"
 
@@ -20,14 +21,6 @@ CRITICAL_SECTION g_lock;
 // A raw pointer on purpose: a static destructor would free inpout32.dll from
 // inside the loader lock at process exit. UnloadPortDriver releases it.
 korvport::PortIo* g_io = nullptr;
-
-class Locked {
-public:
-    Locked() { EnterCriticalSection(&g_lock); }
-    ~Locked() { LeaveCriticalSection(&g_lock); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-};
 
 bool IsAbsolute(const std::string& path) {
     return (!path.empty() && (path[0] == '\\' || path[0] == '/')) || (path.size() >= 2 && path[1] == ':');
@@ -61,12 +54,12 @@ void Drop() {
 }
 
 void Write(const char* call, std::uint16_t port, std::uint32_t value, int bytes) {
-    Locked lock;
+    kelvane::Locked lock(g_lock);
     if (g_io) g_io->Write(call, port, value, bytes);
 }
 
 std::uint32_t Read(const char* call, std::uint16_t port, int bytes) {
-    Locked lock;
+    kelvane::Locked lock(g_lock);
     return g_io ? g_io->Read(call, port, bytes) : 0;
 }
 
@@ -75,7 +68,7 @@ std::uint32_t Read(const char* call, std::uint16_t port, int bytes) {
 extern "C" {
 
 int __stdcall LoadPortDriver(const char* dir) {
-    Locked lock;
+    kelvane::Locked lock(g_lock);
     Drop();
     const std::string own = kelvane::ModuleDirectory(g_self);
     korvport::Config config;
@@ -100,8 +93,10 @@ int __stdcall LoadPortDriver(const char* dir) {
     case korvport::Backend::Ftdi:
     case korvport::Backend::HidRelay:
         // Valid is enough: the board is looked for on each write, at most once a second.
+        // Its library is looked for beside this one, not in the caller's `dir`:
+        // our own path is absolute whatever a caller passes.
         if (!config.problems.empty()) break;
-        g_io = korvport::OpenUsb(config, programDir, own + korvport::kStatusLogName).release();
+        g_io = korvport::OpenUsb(config, own, own + korvport::kStatusLogName).release();
         return g_io ? 1 : 0;
     case korvport::Backend::Unknown:
         break;
@@ -113,14 +108,14 @@ int __stdcall LoadPortDriver(const char* dir) {
 }
 
 int __stdcall IsPortDriverLoaded() {
-    Locked lock;
+    kelvane::Locked lock(g_lock);
     if (!g_io) return 0;
     g_io->Note("IsPortDriverLoaded", "loaded=1");
     return 1;
 }
 
 void __stdcall UnloadPortDriver() {
-    Locked lock;
+    kelvane::Locked lock(g_lock);
     if (g_io) g_io->Note("UnloadPortDriver", {});
     Drop();
 }
@@ -138,7 +133,7 @@ unsigned short __stdcall DriverInPW(unsigned short port) {
 unsigned long __stdcall DriverInPD(unsigned short port) { return Read("DriverInPD", port, 4); }
 
 void __stdcall DriverBeep(unsigned long hz, unsigned long ms) {
-    Locked lock;
+    kelvane::Locked lock(g_lock);
     if (g_io) g_io->Beep(hz, ms);
 }
 

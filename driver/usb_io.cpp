@@ -9,24 +9,17 @@
 
 #include <utility>
 
+#include "win32/locked.h"
+
 namespace korvport {
 namespace {
+
+using kelvane::Locked;
 
 // A device call still running after this is a board "not answering".
 constexpr DWORD kAnswerMs = 250;
 // How long unloading waits for the worker before leaving it to finish alone.
 constexpr DWORD kUnloadWaitMs = 1000;
-
-class Locked {
-public:
-    explicit Locked(CRITICAL_SECTION& lock) : m_lock(lock) { EnterCriticalSection(&m_lock); }
-    ~Locked() { LeaveCriticalSection(&m_lock); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-
-private:
-    CRITICAL_SECTION& m_lock;
-};
 
 // What the program's side and the worker share; the last of the two to let go
 // deletes it, so a worker that outlives the unload still has it.
@@ -188,13 +181,14 @@ private:
 
 }  // namespace
 
-std::unique_ptr<PortIo> OpenUsb(const Config& config, const std::string& programDir, const std::string& statusPath) {
+std::unique_ptr<PortIo> OpenUsb(const Config& config, const std::string& libraryDir, const std::string& statusPath) {
     std::string board = config.serial.empty() ? "first board found" : "serial " + config.serial;
     if (config.backend == Backend::Ftdi && config.serial.empty() && config.index >= 0)
         board = "device " + std::to_string(config.index);
     AppendStatus(statusPath, std::string("configured: backend=") + BackendName(config.backend) + ", " + board +
                                  ", invert " + (config.invert ? "on" : "off"));
-    auto device = config.backend == Backend::Ftdi ? MakeFtdiBoard(config, programDir) : MakeHidRelayBoard(config);
+    auto device =
+        config.backend == Backend::Ftdi ? MakeFtdiBoard(config, libraryDir) : MakeHidRelayBoard(config, libraryDir);
     auto* shared = new Shared(statusPath);
     auto* worker = new Worker(shared, std::move(device));
     HANDLE thread = nullptr;

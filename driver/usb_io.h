@@ -19,14 +19,14 @@ inline constexpr char kStatusLogName[] = "KorvPortDll-status.log";
 // One time-stamped line added to the bounded status log; a failure loses the line only.
 void AppendStatus(const std::string& path, const std::string& text);
 
-// ftd2xx.dll from the program's directory, else wherever Windows finds it.
-std::unique_ptr<UsbBoard> MakeFtdiBoard(const Config& config, const std::string& programDir);
-// hid.dll and setupapi.dll as Windows finds them.
-std::unique_ptr<UsbBoard> MakeHidRelayBoard(const Config& config);
+// The boards' libraries (ftd2xx.dll; hid.dll and setupapi.dll) from `libraryDir`,
+// this library's own directory, else from the system directory.
+std::unique_ptr<UsbBoard> MakeFtdiBoard(const Config& config, const std::string& libraryDir);
+std::unique_ptr<UsbBoard> MakeHidRelayBoard(const Config& config, const std::string& libraryDir);
 
 // The board is looked for on the first write, not here, so a board plugged in
 // later is found without reloading the library. Null only when no worker
 // thread could be started for it.
-std::unique_ptr<PortIo> OpenUsb(const Config& config, const std::string& programDir, const std::string& statusPath);
+std::unique_ptr<PortIo> OpenUsb(const Config& config, const std::string& libraryDir, const std::string& statusPath);
 
 }  // namespace korvport

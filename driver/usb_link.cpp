@@ -56,7 +56,10 @@ std::string WithStatusLine(std::string text, const std::string& line, std::size_
     // new line always stays.
     const std::size_t lineStart = text.size() - line.size() - 1;
     std::size_t from = text.size() - limit / 2;
-    from = from >= lineStart ? lineStart : text.find('\n', from - 1) + 1;
+    // An old line running past the cut point is dropped whole; the search must
+    // not reach past the old text into the new line's own end.
+    const std::size_t nl = from >= lineStart ? lineStart : text.find('\n', from - 1);
+    from = nl >= lineStart ? lineStart : nl + 1;
     std::string kept = kMarker + text.substr(from);
     // A single line longer than the limit is cut rather than let through.
     if (kept.size() > limit) kept = kMarker + line.substr(0, limit - kMarker.size() - 1) + '\n';

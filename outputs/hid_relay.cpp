@@ -15,7 +15,6 @@ HidRelayStatus ParseHidRelayStatus(const std::uint8_t* data, std::size_t size) {
     HidRelayStatus status;
     if (data == nullptr || size < 8) return status;
     for (std::size_t i = 0; i < kHidRelaySerialSize && data[i] != 0; ++i) status.serial += static_cast<char>(data[i]);
-    status.relays = data[7];
     return status;
 }
 
@@ -43,7 +42,5 @@ std::vector<HidRelayReport> HidRelayPlan::ReportsFor(std::uint8_t value) {
 }
 
 void HidRelayPlan::Forget() { m_known = false; }
-
-int HidRelayPlan::RelayCount() const { return m_count; }
 
 }  // namespace kelvane::outputs

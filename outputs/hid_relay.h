@@ -13,19 +13,19 @@ namespace kelvane::outputs {
 
 inline constexpr std::size_t kHidRelayReportSize = 9;
 using HidRelayReport = std::array<std::uint8_t, kHidRelayReportSize>;
-// [0] report id 0x00, [1] command, [2] relay 1-8 (0 for the all-relay commands), rest 0.
-inline constexpr std::uint8_t kHidRelayOn = 0xFF, kHidRelayOff = 0xFD, kHidAllOn = 0xFE, kHidAllOff = 0xFC;
+// [0] report id 0x00, [1] command, [2] relay 1-8, rest 0. The first write sets
+// each relay by number too, so the boards' all-relay commands are not used.
+inline constexpr std::uint8_t kHidRelayOn = 0xFF, kHidRelayOff = 0xFD;
 inline constexpr int kHidRelayMaxCount = 8;
 inline constexpr std::size_t kHidRelaySerialSize = 5;
 
 // Relay count from the product string "USBRelay1".."USBRelay8"; 0 for anything else.
 int HidRelayCount(std::string_view product);
 
-// Serial (5 chars, bytes 0-4) and relay mask (byte 7) from feature report 0x01's
-// data (without the report id). A short report yields an empty serial and mask 0.
+// Serial (5 chars, bytes 0-4) from feature report 0x01's data (without the
+// report id). A report shorter than the board's 8 bytes yields an empty serial.
 struct HidRelayStatus {
     std::string serial;
-    std::uint8_t relays = 0;
 };
 HidRelayStatus ParseHidRelayStatus(const std::uint8_t* data, std::size_t size);
 
@@ -41,7 +41,6 @@ public:
     std::vector<HidRelayReport> ReportsFor(std::uint8_t value);
     // After a failed write or a reopen the board's state is unknown.
     void Forget();
-    int RelayCount() const;
 
 private:
     int m_count;

@@ -30,4 +30,13 @@ HMODULE LoadLibraryQuietly(const std::string& path) {
     return module;
 }
 
+HMODULE LoadLibraryBesideOrSystem(const std::string& dir, const char* name) {
+    if (!dir.empty())
+        if (const HMODULE module = LoadLibraryQuietly(dir + name)) return module;
+    char system[MAX_PATH];
+    const UINT n = GetSystemDirectoryA(system, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return nullptr;
+    return LoadLibraryQuietly(std::string(system, n) + '\\' + name);
+}
+
 }  // namespace kelvane

@@ -18,6 +18,9 @@ inline std::string GetProgramDir() { return ModuleDirectory(nullptr); }
 // LoadLibrary by full path without the system's error box for a broken file:
 // the caller has its own message, or none.
 HMODULE LoadLibraryQuietly(const std::string& path);
+// `name` from `dir` (as ModuleDirectory gives it; "" skips it), else from the
+// system directory: never by bare name, whose search reaches the current directory.
+HMODULE LoadLibraryBesideOrSystem(const std::string& dir, const char* name);
 
 // GetProcAddress's result as the signature the caller relies on.
 template <typename Fn>

@@ -8,6 +8,8 @@
 #include <array>
 #include <cstdint>
 
+#include "win32/module.h"
+
 namespace kelvane {
 
 enum PortDriverSlot {
@@ -38,7 +40,7 @@ using AnyProc = void (*)();
 // The loaded library and its exports; null everywhere at start and after
 // unbinding, and any slot may stay null.
 struct PortDriverSlots {
-    HMODULE handle = nullptr;
+    Library handle;
     std::array<AnyProc, kPortDriverSlotCount> slots{};
 
     template <typename Fn>

@@ -42,8 +42,8 @@ void OutPortByte(std::uint16_t port, std::uint8_t value) {
 bool BindPortDriver(PortDriverBinding& binding, const std::string& dir) {
     if (dir.empty()) return false;
     // A broken library must not add a system error box to our own message.
-    const HMODULE module = LoadLibraryQuietly(dir + kPortDriverLibraryName);
-    binding.handle = module;
+    binding.handle.Reset(LoadLibraryQuietly(dir + kPortDriverLibraryName));
+    const HMODULE module = binding.handle.Get();
     if (!module) return false;
     for (int s = 0; s < kPortDriverSlotCount; ++s)
         binding.slots[s] = ProcAs<AnyProc>(module, kPortDriverExportNames[s]);
@@ -58,8 +58,8 @@ bool UnbindPortDriver(PortDriverBinding& binding) {
     if (!binding.handle) return false;
     // The library's own unload goes first: it may still need its code.
     if (const auto unload = binding.Slot<UnloadPortDriverFn>(kUnloadPortDriver)) unload();
-    FreeLibrary(binding.handle);
-    binding = PortDriverBinding{};
+    binding.handle.Reset();
+    binding.slots = {};
     return true;
 }
 

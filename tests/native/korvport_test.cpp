@@ -72,6 +72,13 @@ TEST(KorvPortConfig, UsbBackendLinesToOutcomes) {
          -1,
          false,
          {"line 1: bad serial \"ABCD\" for hidrelay (5 letters and digits)", "line 2: unknown key \"colour\""}},
+        // Found after the whole file is read, line 2 still comes before line 10.
+        {"backend=hidrelay\nserial=ABCD\n#\n#\n#\n#\n#\n#\n#\ncolour=red\n",
+         Backend::HidRelay,
+         "ABCD",
+         -1,
+         false,
+         {"line 2: bad serial \"ABCD\" for hidrelay (5 letters and digits)", "line 10: unknown key \"colour\""}},
         {"backend=hidrelay\nserial=AB-DE\n",
          Backend::HidRelay,
          "AB-DE",
@@ -228,8 +235,13 @@ TEST(StatusLog, NeverGrowsPastItsLimitAndKeepsTheNewestWholeLines) {
     // Every kept line is whole: each starts with "line ".
     for (std::size_t at = text.find('\n') + 1; at < text.size(); at = text.find('\n', at) + 1)
         EXPECT_EQ(text.compare(at, 5, "line "), 0) << text;
-    // One line longer than the whole limit is cut to fit.
-    text = WithStatusLine(text, std::string(300, 'x'), limit);
-    EXPECT_LE(text.size(), limit);
-    EXPECT_EQ(text.find("line "), std::string::npos);
+    const struct {
+        std::string text, line, expected;
+    } cases[] = {
+        // One line longer than the whole limit is cut to fit.
+        {text, std::string(300, 'x'), "(older lines dropped)\n" + std::string(77, 'x') + "\n"},
+        // Old text without a line break near the cut: the new line still stays.
+        {std::string(400, 'y'), "NEW LINE", "(older lines dropped)\nNEW LINE\n"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(WithStatusLine(c.text, c.line, limit), c.expected) << c.line;
 }

@@ -30,7 +30,7 @@ BOOL WINAPI FakeGetVersionExA(OSVERSIONINFOA* info) {
 bool IsUnbound(const PortDriverBinding& b) {
     for (const auto slot : b.slots)
         if (slot) return false;
-    return b.handle == nullptr;
+    return !b.handle;
 }
 
 std::vector<std::string> Substituted(std::vector<std::string> lines, const std::string& dir) {
@@ -110,7 +110,7 @@ TEST(BindPortDriver, FailurePathsKeepTheBindingAndUnloadAtExit) {
         ASSERT_TRUE(CopyFixture(c.fixture, dir / kPortDriverLibraryName));
         PortDriverBinding binding;
         EXPECT_EQ(BindPortDriver(binding, dir.path()), c.bound);
-        ASSERT_NE(binding.handle, nullptr);
+        ASSERT_TRUE(binding.handle);
         PortWriter writer(binding, nullptr);
         writer.m_bNT = true;
         writer.WritePortByte(0x278, 8);
@@ -125,7 +125,7 @@ TEST(BindPortDriver, ResolvesTheTenSlotsInOrder) {
     ASSERT_TRUE(CopyFixture("fake_driver_ok.dll", dir / kPortDriverLibraryName));
     PortDriverBinding binding;
     ASSERT_TRUE(BindPortDriver(binding, dir.path()));
-    const HMODULE module = binding.handle;
+    const HMODULE module = binding.handle.Get();
     for (int s = 0; s < kPortDriverSlotCount; ++s) {
         EXPECT_NE(binding.slots[s], nullptr) << kPortDriverExportNames[s];
         EXPECT_EQ(binding.slots[s], ProcAs<AnyProc>(module, kPortDriverExportNames[s])) << kPortDriverExportNames[s];
