@@ -10,6 +10,7 @@
 
 #include "core/ctext.h"
 #include "linux/band_rules.h"
+#include "linux/station_file.h"
 #include "settings/settings_file.h"
 
 namespace kelvane::svc {
@@ -178,13 +179,13 @@ int RunSettingsCommand(const std::string& path, const std::vector<std::string>& 
         return kRefused;
     }
     Station station;
-    struct stat st {};
-    const bool exists = ::stat(path.c_str(), &st) == 0;
-    if (exists && (!S_ISREG(st.st_mode) || !LoadSettings(path, station.tables, station.bands))) {
-        err << "kelvane: cannot read the settings file " << path << ": "
-            << (S_ISREG(st.st_mode) ? std::strerror(errno) : "not a regular file") << "\n";
+    std::string why;
+    const StationFile file = LoadStation(path, station, why);
+    if (file == StationFile::kFailed) {
+        err << "kelvane: cannot read the settings file " << path << ": " << why << "\n";
         return kFailed;
     }
+    const bool exists = file == StationFile::kLoaded;
     if (args[0] == "show") {
         if (args.size() != 1) {
             err << "kelvane: settings show takes nothing more\n";

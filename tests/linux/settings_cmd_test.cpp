@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
 #include <sstream>
 
 #include "linux/settings_cmd.h"
@@ -83,8 +85,14 @@ TEST_F(SettingsCommand, RefusalsNameTheFieldAndTheRuleAndTouchNothing) {
     const std::string fresh = m_dir + "/new/Kelvaneer12.ini";
     EXPECT_EQ(Run({"antenna", "1", "--value", "x"}, fresh), 2);
     EXPECT_NE(::access(fresh.c_str(), F_OK), 0);
-    // A settings file that cannot be read is not replaced by defaults.
-    EXPECT_EQ(Run({"antenna", "1", "--value", "7"}, m_dir), 1);
+    // A settings file that cannot be read is not replaced by defaults, whatever the reason.
+    const std::string loop = m_dir + "/loop";
+    ASSERT_EQ(::symlink(loop.c_str(), loop.c_str()), 0);
+    for (const auto& [path, why] : {std::pair{m_dir, "not a regular file"}, {loop, std::strerror(ELOOP)}}) {
+        EXPECT_EQ(Run({"antenna", "1", "--value", "7"}, path), 1) << why;
+        EXPECT_NE(m_err.str().find(why), std::string::npos) << m_err.str();
+    }
+    std::remove(loop.c_str());
 }
 
 TEST_F(SettingsCommand, EditsReachTheFileInItsLayout) {
