@@ -48,6 +48,10 @@ std::string CheckName(const std::string& field, const std::string& text) {
     // The dialogs' name fields are single-line edits.
     if (text.find_first_of("\r\n") != std::string::npos)
         throw Refusal{field + " refused: a name is one line, without line breaks"};
+    // A longer one would come back cut short from the file.
+    if (text.size() > kMaxNameBytes)
+        throw Refusal{field + " refused: a name is at most " + std::to_string(kMaxNameBytes) + " bytes (this one is " +
+                      std::to_string(text.size()) + ")"};
     return text;
 }
 

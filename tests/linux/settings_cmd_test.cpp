@@ -48,6 +48,7 @@ TEST_F(SettingsCommand, RefusalsNameTheFieldAndTheRuleAndTouchNothing) {
         {{"antenna", "3", "--value", "4294967296"}, "Please enter a positive integer."},
         {{"antenna", "3", "--value", "1.5"}, "Please enter a positive integer."},
         {{"antenna", "3", "--name", "two\nlines"}, "antenna 3 name refused: a name is one line"},
+        {{"antenna", "3", "--name", std::string(kMaxNameBytes + 1, 'x')}, "antenna 3 name refused: a name is at most"},
         {{"antenna", "3", "--name", "ok", "--value", "x"}, "value \"x\" refused"},
         {{"antenna", "11", "--value", "1"}, "antenna 11 refused: antennas count from 1 to 10"},
         {{"antenna", "0", "--value", "1"}, "antennas count from 1 to 10"},
