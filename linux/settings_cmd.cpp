@@ -112,10 +112,13 @@ void Show(const std::string& path, bool exists, const Station& s, std::ostream& 
 }
 
 // mkdir -p of the file's directory, so a first save under ~/.config works.
-bool MakeParents(const std::string& path) {
+bool MakeParents(const std::string& path, std::string& reason) {
     for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
         const std::string dir = path.substr(0, slash);
-        if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return false;
+        if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
+            reason = dir + ": " + std::strerror(errno);
+            return false;
+        }
     }
     return true;
 }
@@ -204,8 +207,9 @@ int RunSettingsCommand(const std::string& path, const std::vector<std::string>& 
         err << "kelvane: " << r.message << "; " << path << " is unchanged\n";
         return kRefused;
     }
-    if (!MakeParents(path) || !SaveSettings(path, station.tables, station.bands)) {
-        err << "kelvane: cannot save " << path << ": " << std::strerror(errno) << "; the file is unchanged\n";
+    std::string reason;
+    if (!MakeParents(path, reason) || !SaveSettings(path, station.tables, station.bands, &reason)) {
+        err << "kelvane: cannot save " << path << ": " << reason << "; the file is unchanged\n";
         return kFailed;
     }
     return 0;
