@@ -1,4 +1,8 @@
 // journal:PATH: one line per write, for a station without relays, demos and tests.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -22,8 +26,29 @@ public:
     Journal(std::string path, bool invert) : m_path(std::move(path)), m_invert(invert) {}
 
     bool Open(std::string& error) override {
-        m_file = m_path.empty() ? stdout : std::fopen(m_path.c_str(), "a");
-        if (m_file == nullptr) error = std::strerror(errno);
+        if (m_path.empty()) {
+            m_file = stdout;
+            return true;
+        }
+        // Not blocking: opening a FIFO would wait for a reader and stop the poll.
+        const int fd = ::open(m_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+        constexpr char kNoJournal[] = "not a regular file or a terminal; a journal must never make the poll wait";
+        if (fd < 0) {
+            error = errno == ENXIO ? kNoJournal : std::strerror(errno);  // ENXIO: a FIFO without a reader
+            return false;
+        }
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || ::isatty(fd))) {
+            error = kNoJournal;
+            ::close(fd);
+            return false;
+        }
+        ::fcntl(fd, F_SETFL, O_APPEND);  // its writes as before: a line is never cut short
+        m_file = ::fdopen(fd, "a");
+        if (m_file == nullptr) {
+            error = std::strerror(errno);
+            ::close(fd);
+        }
         return m_file != nullptr;
     }
     bool Write(const OutputEvent& e, std::string& error) override {
