@@ -10,7 +10,6 @@
 #include <ctime>
 
 #include "linux/devices.h"
-#include "outputs/wire_byte.h"
 
 namespace kelvane::svc {
 namespace {
@@ -23,7 +22,7 @@ std::int64_t UnixMicros() {
 
 class Journal final : public OutputDevice {
 public:
-    Journal(std::string path, bool invert) : m_path(std::move(path)), m_invert(invert) {}
+    Journal(std::string path, bool invert) : OutputDevice(invert), m_path(std::move(path)) {}
 
     bool Open(std::string& error) override {
         if (m_path.empty()) {
@@ -52,8 +51,8 @@ public:
         return m_file != nullptr;
     }
     bool Write(const OutputEvent& e, std::string& error) override {
-        const int n = std::fprintf(m_file, "%" PRId64 " byte=0x%02X antenna=%d %s\n", UnixMicros(),
-                                   outputs::WireByte(e.byte, m_invert), e.antenna + 1, e.name.c_str());
+        const int n = std::fprintf(m_file, "%" PRId64 " byte=%s antenna=%d %s\n", UnixMicros(), HexByte(e.byte).c_str(),
+                                   e.antenna + 1, e.name.c_str());
         if (n < 0 || std::fflush(m_file) != 0) {
             error = std::strerror(errno);
             return false;
@@ -67,7 +66,6 @@ public:
 
 private:
     std::string m_path;
-    bool m_invert;
     std::FILE* m_file = nullptr;
 };
 

@@ -10,6 +10,7 @@
 
 #include "core/ctext.h"
 #include "linux/band_rules.h"
+#include "linux/output.h"
 #include "linux/station_file.h"
 #include "settings/settings_file.h"
 
@@ -77,12 +78,6 @@ std::map<std::string, std::string> Options(const std::vector<std::string>& args,
     return out;
 }
 
-std::string Hex2(std::uint32_t v) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "0x%02X", v & 0xFFu);
-    return buf;
-}
-
 void Show(const std::string& path, bool exists, const Station& s, std::ostream& out) {
     out << "Settings: " << path << (exists ? "" : " (not there yet: the first-start defaults)") << "\n\nBands:\n";
     char line[512];
@@ -104,7 +99,7 @@ void Show(const std::string& path, bool exists, const Station& s, std::ostream& 
     out << line;
     for (std::size_t a = 0; a < static_cast<std::size_t>(kAntennaCount); ++a) {
         std::snprintf(line, sizeof line, "  %2zu  %-24s %u (%s)\n", a + 1, s.tables.m_antName[a].c_str(),
-                      s.tables.m_antValue[a], Hex2(s.tables.m_antValue[a]).c_str());
+                      s.tables.m_antValue[a], HexByte(static_cast<std::uint8_t>(s.tables.m_antValue[a])).c_str());
         out << line;
     }
     out << "\nPort address (Windows program): " << s.tables.m_portAddr << " (0x" << FormatHex03(s.tables.m_portAddr)
@@ -141,8 +136,11 @@ int Edit(const std::vector<std::string>& args, Station& s, std::ostream& out, st
                           "\" refused: Please enter a positive integer. (a whole number from 0 to 4294967295)"};
         t.m_antName[i] = name;
         t.m_antValue[i] = value;
-        out << field << ": " << name << ", value " << value << " (" << Hex2(value) << ")\n";
-        if (value > 0xFF) err << "kelvane: note: only the low byte, " << Hex2(value) << ", reaches the output\n";
+        out << field << ": " << name << ", value " << value << " (" << HexByte(static_cast<std::uint8_t>(value))
+            << ")\n";
+        if (value > 0xFF)
+            err << "kelvane: note: only the low byte, " << HexByte(static_cast<std::uint8_t>(value))
+                << ", reaches the output\n";
     } else if (command == "band") {
         if (args.size() < 2) throw Refusal{"settings band: which band? (1-10 or its name)"};
         const int n = Select("band", args[1], b.name);
