@@ -118,7 +118,7 @@ bool MakeParents(const std::string& path, std::string& reason) {
     return true;
 }
 
-int Edit(const std::vector<std::string>& args, Station& s, std::ostream& out, std::ostream& err) {
+void Edit(const std::vector<std::string>& args, Station& s, std::ostream& out, std::ostream& err) {
     const std::string& command = args[0];
     auto& t = s.tables;
     auto& b = s.bands;
@@ -172,7 +172,6 @@ int Edit(const std::vector<std::string>& args, Station& s, std::ostream& out, st
     } else {
         throw Refusal{"settings: unknown command \"" + command + "\" (show, antenna, band or assign)"};
     }
-    return 0;
 }
 
 }  // namespace
