@@ -30,7 +30,8 @@ Options:
   --poll MS         poll period in milliseconds, 20 to 5000 (default 100)
   --output SPEC     where the antenna's byte goes (default journal on standard
                     output); SPEC is one of
-                      journal:PATH            one line per write, appended to PATH:
+                      journal:PATH            one line per write, appended to PATH
+                                              (a regular file or a terminal):
                                               <unix time in us> byte=0xNN antenna=N NAME
                       parport:/dev/parportN   the data lines of a parallel port (ppdev)
                       gpio:CHIP:L0,...,L7     up to eight GPIO lines, D0 first (libgpiod),

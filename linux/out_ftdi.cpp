@@ -16,7 +16,7 @@ constexpr int kUsbTimeoutMs = 200;
 class Ftdi final : public OutputDevice {
 public:
     Ftdi(std::string selector, bool invert, FtdiApi& api)
-        : m_selector(std::move(selector)), m_invert(invert), m_api(api) {}
+        : OutputDevice(invert), m_selector(std::move(selector)), m_api(api) {}
 
     bool Open(std::string& error) override {
         m_ctx = m_api.New();
@@ -64,7 +64,6 @@ public:
 
 private:
     std::string m_selector;
-    bool m_invert;
     FtdiApi& m_api;
     ftdi_context* m_ctx = nullptr;
     bool m_bitbang = false;

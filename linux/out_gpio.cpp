@@ -13,7 +13,7 @@ namespace {
 class Gpio final : public OutputDevice {
 public:
     Gpio(std::string chip, std::vector<unsigned> lines, bool invert, GpiodApi& api)
-        : m_chipName(std::move(chip)), m_lines(std::move(lines)), m_invert(invert), m_api(api) {}
+        : OutputDevice(invert), m_chipName(std::move(chip)), m_lines(std::move(lines)), m_api(api) {}
 
     bool Open(std::string& error) override {
         m_chip = m_api.ChipOpenLookup(m_chipName.c_str());
@@ -56,7 +56,6 @@ public:
 private:
     std::string m_chipName;
     std::vector<unsigned> m_lines;
-    bool m_invert;
     GpiodApi& m_api;
     gpiod_chip* m_chip = nullptr;
     gpiod_line_bulk m_bulk{};

@@ -13,7 +13,7 @@ constexpr unsigned short kVendor = 0x16c0, kProduct = 0x05df;
 class HidRelay final : public OutputDevice {
 public:
     HidRelay(std::string selector, bool invert, HidApi& api)
-        : m_selector(std::move(selector)), m_invert(invert), m_api(api) {}
+        : OutputDevice(invert), m_selector(std::move(selector)), m_api(api) {}
 
     bool Open(std::string& error) override {
         std::string seen;
@@ -58,7 +58,6 @@ public:
 
 private:
     std::string m_selector;
-    bool m_invert;
     HidApi& m_api;
     hid_device* m_dev = nullptr;
     std::optional<outputs::HidRelayPlan> m_plan;

@@ -1,4 +1,8 @@
 // journal:PATH: one line per write, for a station without relays, demos and tests.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -6,7 +10,6 @@
 #include <ctime>
 
 #include "linux/devices.h"
-#include "outputs/wire_byte.h"
 
 namespace kelvane::svc {
 namespace {
@@ -19,16 +22,37 @@ std::int64_t UnixMicros() {
 
 class Journal final : public OutputDevice {
 public:
-    Journal(std::string path, bool invert) : m_path(std::move(path)), m_invert(invert) {}
+    Journal(std::string path, bool invert) : OutputDevice(invert), m_path(std::move(path)) {}
 
     bool Open(std::string& error) override {
-        m_file = m_path.empty() ? stdout : std::fopen(m_path.c_str(), "a");
-        if (m_file == nullptr) error = std::strerror(errno);
+        if (m_path.empty()) {
+            m_file = stdout;
+            return true;
+        }
+        // Not blocking: opening a FIFO would wait for a reader and stop the poll.
+        const int fd = ::open(m_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+        constexpr char kNoJournal[] = "not a regular file or a terminal; a journal must never make the poll wait";
+        if (fd < 0) {
+            error = errno == ENXIO ? kNoJournal : std::strerror(errno);  // ENXIO: a FIFO without a reader
+            return false;
+        }
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || ::isatty(fd))) {
+            error = kNoJournal;
+            ::close(fd);
+            return false;
+        }
+        ::fcntl(fd, F_SETFL, O_APPEND);  // its writes as before: a line is never cut short
+        m_file = ::fdopen(fd, "a");
+        if (m_file == nullptr) {
+            error = std::strerror(errno);
+            ::close(fd);
+        }
         return m_file != nullptr;
     }
     bool Write(const OutputEvent& e, std::string& error) override {
-        const int n = std::fprintf(m_file, "%" PRId64 " byte=0x%02X antenna=%d %s\n", UnixMicros(),
-                                   outputs::WireByte(e.byte, m_invert), e.antenna + 1, e.name.c_str());
+        const int n = std::fprintf(m_file, "%" PRId64 " byte=%s antenna=%d %s\n", UnixMicros(), HexByte(e.byte).c_str(),
+                                   e.antenna + 1, e.name.c_str());
         if (n < 0 || std::fflush(m_file) != 0) {
             error = std::strerror(errno);
             return false;
@@ -42,7 +66,6 @@ public:
 
 private:
     std::string m_path;
-    bool m_invert;
     std::FILE* m_file = nullptr;
 };
 

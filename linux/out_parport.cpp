@@ -15,7 +15,7 @@ namespace {
 
 class Parport final : public OutputDevice {
 public:
-    Parport(std::string path, bool invert, PpdevApi& api) : m_path(std::move(path)), m_invert(invert), m_api(api) {}
+    Parport(std::string path, bool invert, PpdevApi& api) : OutputDevice(invert), m_path(std::move(path)), m_api(api) {}
 
     bool Open(std::string& error) override {
         m_fd = m_api.Open(m_path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
@@ -46,7 +46,6 @@ public:
 
 private:
     std::string m_path;
-    bool m_invert;
     PpdevApi& m_api;
     int m_fd = -1;
 };

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "linux/devices.h"
+#include "outputs/wire_byte.h"
 
 namespace kelvane::svc {
 namespace {
@@ -39,13 +40,13 @@ bool ParseLines(std::string_view text, std::vector<unsigned>& lines, std::string
     return true;
 }
 
-std::string Hex(std::uint8_t byte) {
+}  // namespace
+
+std::string HexByte(std::uint8_t byte) {
     char buf[8];
     std::snprintf(buf, sizeof buf, "0x%02X", byte);
     return buf;
 }
-
-}  // namespace
 
 bool ParseOutputSpec(std::string_view text, OutputSpec& spec, std::string& error) {
     spec = OutputSpec{};
@@ -151,8 +152,11 @@ void OutputChannel::WriteWanted() {
     std::string error;
     if (m_device->Write(*m_wanted, error)) {
         m_written = true;
-        m_log.Verbose("wrote byte=" + Hex(m_wanted->byte) + " antenna=" + std::to_string(m_wanted->antenna + 1) + " " +
-                      m_wanted->name + " to " + m_label);
+        m_log.Verbose("wrote byte=" + HexByte(m_wanted->byte) + " antenna=" + std::to_string(m_wanted->antenna + 1) +
+                      " " + m_wanted->name + " to " + m_label +
+                      (m_device->Inverts()
+                           ? " (inverted: " + HexByte(outputs::WireByte(m_wanted->byte, true)) + " on the wire)"
+                           : ""));
         return;
     }
     m_device->Close();

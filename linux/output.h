@@ -31,15 +31,24 @@ struct OutputEvent {
     bool operator==(const OutputEvent&) const = default;
 };
 
+// "0xNN", as the journal and the logs show a byte.
+std::string HexByte(std::uint8_t byte);
+
 class OutputDevice {
 public:
+    explicit OutputDevice(bool invert = false) : m_invert(invert) {}
     virtual ~OutputDevice() = default;
+    // An active-low board: the complement of the antenna's byte goes on the wire.
+    bool Inverts() const { return m_invert; }
     // False when the device is absent or refuses; `error` then says why.
     virtual bool Open(std::string& error) = 0;
     // False when the write failed: the device is then taken as lost.
     virtual bool Write(const OutputEvent& event, std::string& error) = 0;
     // Releases the device and leaves its lines as they are.
     virtual void Close() = 0;
+
+protected:
+    const bool m_invert;
 };
 
 class PpdevApi;

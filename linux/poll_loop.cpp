@@ -91,14 +91,19 @@ void PollLoop::Apply() {
     if (m_mode == Interlock::kRequired && m_hasTx != true) return;
     const bool transmitting = m_hasTx == true && m_transmitting;
     // Only on receive: a board that comes back (powered up with its relays
-    // released) gets its byte again, and that too is a switch.
-    if (!transmitting) m_output.Service();
-    if (!m_wanted) return;
+    // released) gets its byte again, and that too is a switch. When the byte
+    // changes, Set brings it back with the new byte only.
+    if (!m_wanted) {
+        if (!transmitting) m_output.Service();
+        return;
+    }
     const SwitcherTables& t = m_rules->station().tables;
     const auto a = static_cast<std::size_t>(*m_wanted);
     const OutputEvent event{static_cast<std::uint8_t>(t.m_antValue[a] & 0xFFu), *m_wanted, t.m_antName[a]};
     if (m_output.Wanted() == event) {
-        if (!transmitting) m_log.Clear("held");
+        if (transmitting) return;
+        m_output.Service();
+        m_log.Clear("held");
         return;
     }
     if (transmitting) {

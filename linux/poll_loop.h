@@ -45,8 +45,8 @@ private:
     std::uint64_t m_decidedFor = 0;  // the connection m_hasTx belongs to
     std::optional<bool> m_hasTx;
     bool m_transmitting = false;
-    std::optional<int> m_wanted;
-    std::uint64_t m_answered = 0;  // the antenna of the last frequency inside a band
+    std::optional<int> m_wanted;  // the antenna of the last frequency inside a band
+    std::uint64_t m_answered = 0;
 };
 
 }  // namespace kelvane::svc

@@ -63,7 +63,6 @@ public:
     bool Connected() const { return m_fd >= 0; }
     // Counts connections, so that what is decided once per connection can tell them apart.
     std::uint64_t ConnectionNumber() const { return m_connections; }
-    const LinkOptions& options() const { return m_options; }
 
 private:
     using Clock = std::chrono::steady_clock;

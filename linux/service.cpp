@@ -3,35 +3,30 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
-#include <sys/stat.h>
 #include <systemd/sd-daemon.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "settings/settings_file.h"
+#include "linux/station_file.h"
 
 namespace kelvane::svc {
 namespace {
 
-// Missing means the first-start defaults; a file that is there but cannot be
-// read is an error, never silently replaced by defaults.
 bool ReadStation(const std::string& path, Station& station, Log& log) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) {
-        station = Station{};
+    std::string why;
+    switch (LoadStation(path, station, why)) {
+    case StationFile::kMissing:
         log.Info("no settings file at " + path + ": using the first-start defaults");
         return true;
+    case StationFile::kLoaded:
+        return true;
+    case StationFile::kFailed:
+        break;
     }
-    Station loaded;
-    if (!S_ISREG(st.st_mode) || !LoadSettings(path, loaded.tables, loaded.bands)) {
-        log.Error("cannot read the settings file " + path + ": " +
-                  (S_ISREG(st.st_mode) ? std::strerror(errno) : "not a regular file"));
-        return false;
-    }
-    station = std::move(loaded);
-    return true;
+    log.Error("cannot read the settings file " + path + ": " + why);
+    return false;
 }
 
 const char* InterlockName(Interlock mode) {

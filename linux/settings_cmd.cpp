@@ -10,6 +10,8 @@
 
 #include "core/ctext.h"
 #include "linux/band_rules.h"
+#include "linux/output.h"
+#include "linux/station_file.h"
 #include "settings/settings_file.h"
 
 namespace kelvane::svc {
@@ -47,6 +49,10 @@ std::string CheckName(const std::string& field, const std::string& text) {
     // The dialogs' name fields are single-line edits.
     if (text.find_first_of("\r\n") != std::string::npos)
         throw Refusal{field + " refused: a name is one line, without line breaks"};
+    // A longer one would come back cut short from the file.
+    if (text.size() > kMaxNameBytes)
+        throw Refusal{field + " refused: a name is at most " + std::to_string(kMaxNameBytes) + " bytes (this one is " +
+                      std::to_string(text.size()) + ")"};
     return text;
 }
 
@@ -72,12 +78,6 @@ std::map<std::string, std::string> Options(const std::vector<std::string>& args,
     return out;
 }
 
-std::string Hex2(std::uint32_t v) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "0x%02X", v & 0xFFu);
-    return buf;
-}
-
 void Show(const std::string& path, bool exists, const Station& s, std::ostream& out) {
     out << "Settings: " << path << (exists ? "" : " (not there yet: the first-start defaults)") << "\n\nBands:\n";
     char line[512];
@@ -99,7 +99,7 @@ void Show(const std::string& path, bool exists, const Station& s, std::ostream& 
     out << line;
     for (std::size_t a = 0; a < static_cast<std::size_t>(kAntennaCount); ++a) {
         std::snprintf(line, sizeof line, "  %2zu  %-24s %u (%s)\n", a + 1, s.tables.m_antName[a].c_str(),
-                      s.tables.m_antValue[a], Hex2(s.tables.m_antValue[a]).c_str());
+                      s.tables.m_antValue[a], HexByte(static_cast<std::uint8_t>(s.tables.m_antValue[a])).c_str());
         out << line;
     }
     out << "\nPort address (Windows program): " << s.tables.m_portAddr << " (0x" << FormatHex03(s.tables.m_portAddr)
@@ -107,15 +107,18 @@ void Show(const std::string& path, bool exists, const Station& s, std::ostream& 
 }
 
 // mkdir -p of the file's directory, so a first save under ~/.config works.
-bool MakeParents(const std::string& path) {
+bool MakeParents(const std::string& path, std::string& reason) {
     for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
         const std::string dir = path.substr(0, slash);
-        if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return false;
+        if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
+            reason = dir + ": " + std::strerror(errno);
+            return false;
+        }
     }
     return true;
 }
 
-int Edit(const std::vector<std::string>& args, Station& s, std::ostream& out, std::ostream& err) {
+void Edit(const std::vector<std::string>& args, Station& s, std::ostream& out, std::ostream& err) {
     const std::string& command = args[0];
     auto& t = s.tables;
     auto& b = s.bands;
@@ -133,8 +136,11 @@ int Edit(const std::vector<std::string>& args, Station& s, std::ostream& out, st
                           "\" refused: Please enter a positive integer. (a whole number from 0 to 4294967295)"};
         t.m_antName[i] = name;
         t.m_antValue[i] = value;
-        out << field << ": " << name << ", value " << value << " (" << Hex2(value) << ")\n";
-        if (value > 0xFF) err << "kelvane: note: only the low byte, " << Hex2(value) << ", reaches the output\n";
+        out << field << ": " << name << ", value " << value << " (" << HexByte(static_cast<std::uint8_t>(value))
+            << ")\n";
+        if (value > 0xFF)
+            err << "kelvane: note: only the low byte, " << HexByte(static_cast<std::uint8_t>(value))
+                << ", reaches the output\n";
     } else if (command == "band") {
         if (args.size() < 2) throw Refusal{"settings band: which band? (1-10 or its name)"};
         const int n = Select("band", args[1], b.name);
@@ -166,7 +172,6 @@ int Edit(const std::vector<std::string>& args, Station& s, std::ostream& out, st
     } else {
         throw Refusal{"settings: unknown command \"" + command + "\" (show, antenna, band or assign)"};
     }
-    return 0;
 }
 
 }  // namespace
@@ -178,13 +183,13 @@ int RunSettingsCommand(const std::string& path, const std::vector<std::string>& 
         return kRefused;
     }
     Station station;
-    struct stat st {};
-    const bool exists = ::stat(path.c_str(), &st) == 0;
-    if (exists && (!S_ISREG(st.st_mode) || !LoadSettings(path, station.tables, station.bands))) {
-        err << "kelvane: cannot read the settings file " << path << ": "
-            << (S_ISREG(st.st_mode) ? std::strerror(errno) : "not a regular file") << "\n";
+    std::string why;
+    const StationFile file = LoadStation(path, station, why);
+    if (file == StationFile::kFailed) {
+        err << "kelvane: cannot read the settings file " << path << ": " << why << "\n";
         return kFailed;
     }
+    const bool exists = file == StationFile::kLoaded;
     if (args[0] == "show") {
         if (args.size() != 1) {
             err << "kelvane: settings show takes nothing more\n";
@@ -199,8 +204,9 @@ int RunSettingsCommand(const std::string& path, const std::vector<std::string>& 
         err << "kelvane: " << r.message << "; " << path << " is unchanged\n";
         return kRefused;
     }
-    if (!MakeParents(path) || !SaveSettings(path, station.tables, station.bands)) {
-        err << "kelvane: cannot save " << path << ": " << std::strerror(errno) << "; the file is unchanged\n";
+    std::string reason;
+    if (!MakeParents(path, reason) || !SaveSettings(path, station.tables, station.bands, &reason)) {
+        err << "kelvane: cannot save " << path << ": " << reason << "; the file is unchanged\n";
         return kFailed;
     }
     return 0;

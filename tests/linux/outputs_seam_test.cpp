@@ -1,8 +1,10 @@
 // Each hardware output through a fake of its library: the calls and bytes that
 // reach the library, absence and loss without waiting, recovery, release at exit.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <linux/ppdev.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -279,6 +281,21 @@ TEST(OutputSeams, AnAbsentDeviceIsTriedAgainOnlyWhenDue) {
     }
     EXPECT_EQ(calls.log, std::vector<std::string>{"open /dev/parport0"});
     EXPECT_EQ(logs.lines.size(), 1u);
+}
+
+// A FIFO would make the poll wait for a reader, or for room in the pipe.
+TEST(OutputSeams, AJournalRefusesAFifo) {
+    const std::string fifo = ::testing::TempDir() + "kelvane-fifo-" + std::to_string(::getpid());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    LogLines logs;
+    OutputChannel channel(MakeJournal(fifo, false), "journal", logs.log, 0ms);
+    EXPECT_FALSE(channel.DeviceOpen());
+    EXPECT_TRUE(logs.Has("not a regular file or a terminal"));
+    ::close(reader);
+    channel.Set({0x05, 0, "a"});  // without a reader: refused too, and at once
+    EXPECT_FALSE(channel.DeviceOpen());
+    std::remove(fifo.c_str());
 }
 
 TEST(OutputSeams, SpecRefusals) {

@@ -47,6 +47,7 @@ TEST(Rigctld, FrequencySwitchesAndTransmitHoldsTheChangeUntilReceive) {
     struct Step {
         const char* command;
         std::vector<int> antennas;  // after two polls
+        bool present = true;        // the output device, from this step on
     } steps[] = {
         {"F 7100000", {3}},      // 40m
         {"F 7200000", {3}},      // upper edge, same band: no second write
@@ -58,13 +59,16 @@ TEST(Rigctld, FrequencySwitchesAndTransmitHoldsTheChangeUntilReceive) {
         {"F 28500000", {3, 5}},  // and another
         {"T 0", {3, 5, 9}},      // receive: the latest band is switched
         {"F 50100000", {3, 5, 9, 10}},
+        {"F 7100000", {3, 5, 9, 10}, false},  // lost at this write
+        {"F 14100000", {3, 5, 9, 10, 5}},     // back at a band change: the new byte only
     };
     for (const auto& step : steps) {
         ASSERT_EQ(rig.Ask(step.command), "RPRT 0") << step.command;
+        s.present = step.present;
         ASSERT_TRUE(s.PollTwice());
         EXPECT_EQ(s.Antennas(), step.antennas) << "after " << step.command;
     }
-    EXPECT_EQ(s.writes.back().byte, 10);
+    EXPECT_EQ(s.writes.back().byte, 5);
     EXPECT_TRUE(s.logs.Has("waits for receive"));
     EXPECT_TRUE(s.logs.Has("switched after transmit"));
 }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
 #include <sstream>
 
 #include "linux/settings_cmd.h"
@@ -46,6 +48,7 @@ TEST_F(SettingsCommand, RefusalsNameTheFieldAndTheRuleAndTouchNothing) {
         {{"antenna", "3", "--value", "4294967296"}, "Please enter a positive integer."},
         {{"antenna", "3", "--value", "1.5"}, "Please enter a positive integer."},
         {{"antenna", "3", "--name", "two\nlines"}, "antenna 3 name refused: a name is one line"},
+        {{"antenna", "3", "--name", std::string(kMaxNameBytes + 1, 'x')}, "antenna 3 name refused: a name is at most"},
         {{"antenna", "3", "--name", "ok", "--value", "x"}, "value \"x\" refused"},
         {{"antenna", "11", "--value", "1"}, "antenna 11 refused: antennas count from 1 to 10"},
         {{"antenna", "0", "--value", "1"}, "antennas count from 1 to 10"},
@@ -83,8 +86,14 @@ TEST_F(SettingsCommand, RefusalsNameTheFieldAndTheRuleAndTouchNothing) {
     const std::string fresh = m_dir + "/new/Kelvaneer12.ini";
     EXPECT_EQ(Run({"antenna", "1", "--value", "x"}, fresh), 2);
     EXPECT_NE(::access(fresh.c_str(), F_OK), 0);
-    // A settings file that cannot be read is not replaced by defaults.
-    EXPECT_EQ(Run({"antenna", "1", "--value", "7"}, m_dir), 1);
+    // A settings file that cannot be read is not replaced by defaults, whatever the reason.
+    const std::string loop = m_dir + "/loop";
+    ASSERT_EQ(::symlink(loop.c_str(), loop.c_str()), 0);
+    for (const auto& [path, why] : {std::pair{m_dir, "not a regular file"}, {loop, std::strerror(ELOOP)}}) {
+        EXPECT_EQ(Run({"antenna", "1", "--value", "7"}, path), 1) << why;
+        EXPECT_NE(m_err.str().find(why), std::string::npos) << m_err.str();
+    }
+    std::remove(loop.c_str());
 }
 
 TEST_F(SettingsCommand, EditsReachTheFileInItsLayout) {

@@ -1,0 +1,17 @@
+#pragma once
+// Reading the settings file for the service and for `kelvane settings` alike.
+
+#include <string>
+
+#include "linux/band_rules.h"
+
+namespace kelvane::svc {
+
+enum class StationFile { kMissing, kLoaded, kFailed };
+
+// Only a file that is not there means the first-start defaults (then in
+// `station`); a file that is there but cannot be read is kFailed with the
+// system's reason in `why`, never silently replaced by defaults.
+StationFile LoadStation(const std::string& path, Station& station, std::string& why);
+
+}  // namespace kelvane::svc
