@@ -133,6 +133,22 @@ TEST(BindPortDriver, ResolvesTheTenSlotsInOrder) {
     UnbindPortDriver(binding);
 }
 
+namespace {
+std::vector<std::pair<std::uint16_t, std::uint8_t>> g_outs;
+void __stdcall RecordOut(std::uint16_t port, std::uint8_t value) { g_outs.emplace_back(port, value); }
+}  // namespace
+
+// A slot without the library it came from must not be called: its code may be gone.
+TEST(PortDriverBinding, WritesThroughTheSlotOnlyWhileItsLibraryIsHeld) {
+    PortDriverBinding binding;
+    binding.slots[kDriverOutPB] = reinterpret_cast<AnyProc>(&RecordOut);
+    binding.DriverOutPB(0x378, 0x01);
+    EXPECT_TRUE(g_outs.empty());
+    binding.handle.Reset(LoadLibraryA("kernel32.dll"));
+    binding.DriverOutPB(0x378, 0x02);
+    EXPECT_EQ(g_outs, (std::vector<std::pair<std::uint16_t, std::uint8_t>>{{0x378, 0x02}}));
+}
+
 TEST(BindPortDriver, WithoutALibraryNothingIsBoundAndNothingUnloaded) {
     ScratchDir empty;
     PortDriverBinding binding;
