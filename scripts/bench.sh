@@ -31,7 +31,7 @@ while [ $# -gt 0 ]; do
         --out) OUT=$2; shift 2 ;;
         --inner) INNER=1; shift ;;
         --driver-writes) DRIVER_WRITES=$2; shift 2 ;;
-        *) echo "usage: scripts/bench.sh [--changes N] [--ticks N] [--runs N] [--seed N] [--out FILE]" >&2; exit 2 ;;
+        *) echo "usage: scripts/bench.sh [--changes N] [--ticks N] [--runs N] [--seed N] [--out FILE] | --driver-writes N" >&2; exit 2 ;;
     esac
 done
 WORK=$BUILD/bench-run
