@@ -54,12 +54,16 @@ private:
 
 }  // namespace
 
-std::string JournalLine(const SYSTEMTIME& t, const char* call, const char* port, const char* value,
-                        const std::string& note) {
+std::string TimeStamp(const SYSTEMTIME& t) {
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02uT%02u:%02u:%02u.%03u", t.wYear, t.wMonth, t.wDay, t.wHour,
                   t.wMinute, t.wSecond, t.wMilliseconds);
-    std::string line = std::string(stamp) + ' ' + call + ' ' + port + ' ' + value;
+    return stamp;
+}
+
+std::string JournalLine(const SYSTEMTIME& t, const char* call, const char* port, const char* value,
+                        const std::string& note) {
+    std::string line = TimeStamp(t) + ' ' + call + ' ' + port + ' ' + value;
     if (!note.empty()) line += ' ' + note;
     return line;
 }

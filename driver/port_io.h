@@ -26,6 +26,8 @@ std::unique_ptr<PortIo> OpenJournal(const std::string& path, bool qpc);
 // Null unless `dir` holds an inpout32.dll with Out32 and Inp32.
 std::unique_ptr<PortIo> OpenHardware(const std::string& dir);
 
+// The local time as both logs beside the library stamp their lines.
+std::string TimeStamp(const SYSTEMTIME& t);
 // One journal line, without its newline.
 std::string JournalLine(const SYSTEMTIME& t, const char* call, const char* port, const char* value,
                         const std::string& note);

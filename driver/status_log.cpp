@@ -1,8 +1,6 @@
 // The status log: rare lines (state changes), so each one opens, checks the
 // size and closes; only a full file is read back and rewritten shorter.
 
-#include <cstdio>
-
 #include "driver/usb_io.h"
 
 namespace korvport {
@@ -18,10 +16,7 @@ bool WriteAll(HANDLE file, const std::string& text) {
 void AppendStatus(const std::string& path, const std::string& text) {
     SYSTEMTIME t;
     GetLocalTime(&t);
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02uT%02u:%02u:%02u.%03u ", t.wYear, t.wMonth, t.wDay, t.wHour,
-                  t.wMinute, t.wSecond, t.wMilliseconds);
-    const std::string line = stamp + text;
+    const std::string line = TimeStamp(t) + ' ' + text;
 
     const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
