@@ -24,15 +24,15 @@ using FtCloseFn = FtStatus(WINAPI*)(FtHandle);
 using FtGetDeviceInfoFn = FtStatus(WINAPI*)(FtHandle, ULONG* type, DWORD* id, char* serial, char* description,
                                             void* reserved);
 
-class FtdiBoard final : public UsbBoard {
+class FtdiBoard final : public kelvane::outputs::OutputDevice {
 public:
     FtdiBoard(const Config& config, std::string libraryDir)
-        : m_serial(config.serial),
+        : OutputDevice(config.invert),
+          m_serial(config.serial),
           m_index(config.index < 0 ? 0 : config.index),
-          m_invert(config.invert),
           m_libraryDir(std::move(libraryDir)) {}
 
-    bool Open(std::string& serial, std::string& why) override {
+    bool Open(std::string& why) override {
         if (!Bind()) {
             why = "ftd2xx.dll (FTDI's D2XX driver) is not installed";
             return false;
@@ -54,14 +54,19 @@ public:
             return false;
         }
         m_handle = handle;
-        serial = m_serial.empty() ? SerialOf(handle) : m_serial;
+        m_name = m_serial.empty() ? SerialOf(handle) : m_serial;
         return true;
     }
 
-    bool Send(std::uint8_t value) override {
-        UCHAR byte = kelvane::outputs::WireByte(value, m_invert);
+    std::string Name() const override { return m_name; }
+
+    bool Write(const kelvane::outputs::OutputEvent& event, std::string& why) override {
+        UCHAR byte = kelvane::outputs::WireByte(event.byte, m_invert);
         DWORD written = 0;
-        return m_write(m_handle, &byte, 1, &written) == kFtOk && written == 1;
+        const FtStatus status = m_write(m_handle, &byte, 1, &written);
+        if (status == kFtOk && written == 1) return true;
+        why = "FT_Write status " + std::to_string(status);
+        return false;
     }
 
     void Close() override {
@@ -101,8 +106,8 @@ private:
 
     std::string m_serial;
     int m_index;
-    bool m_invert;
     std::string m_libraryDir;
+    std::string m_name;
     kelvane::Library m_module;
     FtHandle m_handle = nullptr;
     FtOpenFn m_open = nullptr;
@@ -116,7 +121,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<UsbBoard> MakeFtdiBoard(const Config& config, const std::string& libraryDir) {
+std::unique_ptr<kelvane::outputs::OutputDevice> MakeFtdiBoard(const Config& config, const std::string& libraryDir) {
     return std::make_unique<FtdiBoard>(config, libraryDir);
 }
 

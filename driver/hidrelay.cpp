@@ -38,12 +38,15 @@ using GetInterfaceDetailFn = BOOL(WINAPI*)(HDEVINFO, PSP_DEVICE_INTERFACE_DATA, 
                                            DWORD, PDWORD, PSP_DEVINFO_DATA);
 using DestroyListFn = BOOL(WINAPI*)(HDEVINFO);
 
-class HidRelayBoard final : public UsbBoard {
+class HidRelayBoard final : public OutputDevice {
 public:
     HidRelayBoard(const Config& config, std::string libraryDir)
-        : m_serial(config.serial), m_invert(config.invert), m_libraryDir(std::move(libraryDir)), m_plan(8, m_invert) {}
+        : OutputDevice(config.invert),
+          m_serial(config.serial),
+          m_libraryDir(std::move(libraryDir)),
+          m_plan(8, m_invert) {}
 
-    bool Open(std::string& serial, std::string& why) override {
+    bool Open(std::string& why) override {
         if (!Bind()) {
             why = "hid.dll or setupapi.dll lacks what HID relay boards need";
             return false;
@@ -55,25 +58,40 @@ public:
             why = "the HID devices could not be listed";
             return false;
         }
-        int boards = 0;
+        std::vector<HidRelayFound> found;
+        std::vector<HANDLE> handles;
         SP_DEVICE_INTERFACE_DATA item{};
         item.cbSize = sizeof item;
-        for (DWORD i = 0; !m_handle && m_enumInterfaces(list, nullptr, &hidGuid, i, &item); ++i) {
+        for (DWORD i = 0; m_enumInterfaces(list, nullptr, &hidGuid, i, &item); ++i) {
             const std::string path = PathOf(list, item);
-            if (!path.empty()) TryBoard(path, serial, boards);
+            if (path.empty()) continue;
+            HidRelayFound board;
+            const HANDLE h = Inspect(path, board);
+            if (h == INVALID_HANDLE_VALUE) continue;
+            found.push_back(std::move(board));
+            handles.push_back(h);
         }
         m_destroyList(list);
-        if (m_handle) return true;
-        why = m_serial.empty() ? "no USBRelay board"
-                               : "no USBRelay board with serial " + m_serial + " (" + std::to_string(boards) +
-                                     " other board" + (boards == 1 ? "" : "s") + " present)";
-        return false;
+        const HidRelayChoice choice = ChooseHidRelay(found, m_serial);
+        for (std::size_t i = 0; i < handles.size(); ++i)
+            if (choice.index != i) CloseHandle(handles[i]);
+        if (!choice.index) {
+            why = choice.why;
+            return false;
+        }
+        m_handle = handles[*choice.index];
+        m_name = found[*choice.index].serial + " (" + std::to_string(choice.relays) + " relays)";
+        m_plan = HidRelayPlan(choice.relays, m_invert);
+        return true;
     }
 
-    bool Send(std::uint8_t value) override {
-        for (auto report : m_plan.ReportsFor(value)) {
+    std::string Name() const override { return m_name; }
+
+    bool Write(const OutputEvent& event, std::string& why) override {
+        for (auto report : m_plan.ReportsFor(event.byte)) {
             if (!m_setFeature(m_handle, report.data(), static_cast<ULONG>(report.size()))) {
                 m_plan.Forget();
+                why = "a feature report was not delivered";
                 return false;
             }
         }
@@ -117,41 +135,35 @@ private:
         return std::string(detail->DevicePath, strnlen(detail->DevicePath, needed - sizeof(DWORD)));
     }
 
-    // Keeps the board open when it is the one asked for; `boards` counts the others.
-    void TryBoard(const std::string& path, std::string& serial, int& boards) {
+    // A relay board's product string and serial, the handle kept open; keyboards,
+    // mice and other HID devices come back closed, as INVALID_HANDLE_VALUE.
+    HANDLE Inspect(const std::string& path, HidRelayFound& board) {
         const HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                      nullptr, OPEN_EXISTING, 0, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return;  // keyboards and mice refuse, and are not ours
+        if (h == INVALID_HANDLE_VALUE) return h;  // keyboards and mice refuse, and are not ours
         HiddAttributes attributes{};
         attributes.Size = sizeof attributes;
         WCHAR product[64] = {};
-        int count = 0;
         if (m_getAttributes(h, &attributes) && attributes.VendorID == kVendor && attributes.ProductID == kProduct &&
             m_getProduct(h, product, sizeof product - sizeof(WCHAR))) {
-            std::string name;
-            for (const WCHAR* c = product; *c && name.size() < 16; ++c) name += *c < 0x80 ? static_cast<char>(*c) : '?';
-            count = HidRelayCount(name);
+            for (const WCHAR* c = product; *c && board.product.size() < 16; ++c)
+                board.product += *c < 0x80 ? static_cast<char>(*c) : '?';
         }
+        // Only a relay board is asked for its status.
         std::uint8_t status[kHidRelayReportSize] = {kStatusReport};
-        if (count == 0 || !m_getFeature(h, status, sizeof status)) {
+        if (HidRelayCount(board.product) == 0 || !m_getFeature(h, status, sizeof status)) {
             CloseHandle(h);
-            return;
+            return INVALID_HANDLE_VALUE;
         }
         // The board answers in place of the report id: serial in bytes 0-4, relays in byte 7.
-        const HidRelayStatus found = ParseHidRelayStatus(status, sizeof status);
-        if (!m_serial.empty() && found.serial != m_serial) {
-            ++boards;
-            CloseHandle(h);
-            return;
-        }
-        m_handle = h;
-        serial = found.serial + " (" + std::to_string(count) + " relays)";
-        m_plan = HidRelayPlan(count, m_invert);
+        board.where = path;
+        board.serial = ParseHidRelayStatus(status, sizeof status).serial;
+        return h;
     }
 
     std::string m_serial;
-    bool m_invert;
     std::string m_libraryDir;
+    std::string m_name;
     HidRelayPlan m_plan;
     HANDLE m_handle = nullptr;
     kelvane::Library m_hid;
@@ -169,7 +181,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<UsbBoard> MakeHidRelayBoard(const Config& config, const std::string& libraryDir) {
+std::unique_ptr<OutputDevice> MakeHidRelayBoard(const Config& config, const std::string& libraryDir) {
     return std::make_unique<HidRelayBoard>(config, libraryDir);
 }
 

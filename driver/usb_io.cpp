@@ -9,12 +9,17 @@
 
 #include <utility>
 
+#include "outputs/output_hold.h"
 #include "win32/locked.h"
 
 namespace korvport {
 namespace {
 
 using kelvane::Locked;
+using kelvane::outputs::OutputDevice;
+using kelvane::outputs::OutputEvent;
+using kelvane::outputs::OutputHold;
+using kelvane::outputs::OutputReport;
 
 // A device call still running after this is a board "not answering".
 constexpr DWORD kAnswerMs = 250;
@@ -53,8 +58,8 @@ public:
     bool pending = false;  // `latest` has not reached the board yet
     std::uint8_t latest = 0;
     bool inCall = false;
-    bool late = false;     // the call in progress has been reported overdue
-    std::string callWhat;  // what the status line says if it is
+    bool late = false;      // the call in progress has been reported overdue
+    OutputReport callLate;  // what the status line says if it is
 
 private:
     LONG m_refs = 2;
@@ -62,32 +67,52 @@ private:
     CRITICAL_SECTION m_statusLock;
 };
 
+// The status log's words for the hold's reports; the tests and the user guide quote them.
+std::string StatusText(const OutputReport& r) {
+    switch (r.kind) {
+    case OutputReport::kFound:
+        return "found: " + r.name;
+    case OutputReport::kBack:
+        return "back: " + r.name;
+    case OutputReport::kAbsent:
+        return "not found: " + r.why;
+    case OutputReport::kLost:
+        return "lost: " + r.name + ", write failed";
+    case OutputReport::kNotAnswering:
+        return "not answering: " + (r.name.empty() ? r.why : r.name + ", " + r.why);
+    }
+    return r.why;
+}
+
 struct Worker {
-    Worker(Shared* s, std::unique_ptr<UsbBoard> board)
-        : shared(s), link(std::move(board), [s](const std::string& text) { s->Status(text); }) {}
+    Worker(Shared* s, std::unique_ptr<OutputDevice> board)
+        : shared(s),
+          hold(
+              std::move(board), [] { return static_cast<std::uint32_t>(GetTickCount()); },
+              [s](const OutputReport& r) { s->Status(StatusText(r)); }) {}
     Shared* shared;
-    UsbLink link;
+    OutputHold hold;
     HMODULE self = nullptr;  // the worker's own hold on this library
 };
 
 VOID CALLBACK Overdue(PVOID param, BOOLEAN) {
     auto* s = static_cast<Shared*>(param);
-    std::string what;
+    OutputReport report{OutputReport::kNotAnswering, {}, {}};
     {
         Locked hold(s->lock);
         if (!s->inCall || s->late) return;
         s->late = true;
-        what = s->callWhat;
+        report = s->callLate;
     }
-    s->Status("not answering: " + what);
+    s->Status(StatusText(report));
 }
 
-// One call to the board, with the overdue timer armed over it. True when the call ran late.
-bool TimedWrite(Worker& w, std::uint8_t value, bool& sent) {
+// One turn of the hold with the overdue timer armed over it. True when it ran late.
+bool TimedService(Worker& w) {
     Shared& s = *w.shared;
     HANDLE timer = nullptr;
     if (!CreateTimerQueueTimer(&timer, nullptr, Overdue, &s, kAnswerMs, 0, WT_EXECUTEONLYONCE)) timer = nullptr;
-    sent = w.link.Write(value, GetTickCount());
+    w.hold.Service();
     // Waits for a running Overdue, which must not outlive the call it reports.
     if (timer) DeleteTimerQueueTimer(nullptr, timer, INVALID_HANDLE_VALUE);
     Locked hold(s.lock);
@@ -99,40 +124,32 @@ DWORD WINAPI Run(void* param) {
     auto* w = static_cast<Worker*>(param);
     Shared& s = *w->shared;
     const HMODULE self = w->self;
+    const std::string late = "took over " + std::to_string(kAnswerMs) + " ms";
     for (;;) {
         DWORD wait = 0;
-        std::uint8_t value = 0;
         {
             Locked hold(s.lock);
+            // The latest byte wins; one not yet written is replaced.
+            if (s.pending) w->hold.Want(OutputEvent{s.latest, 0, {}});
+            s.pending = false;
             // On the way out, a byte still pending goes to a board that is open.
-            if (s.stop && !(s.pending && w->link.IsOpen())) break;
-            wait = s.pending ? w->link.MsUntilRetry(GetTickCount()) : INFINITE;
+            if (s.stop && !(w->hold.Pending() && w->hold.DeviceOpen())) break;
+            wait = w->hold.Pending() ? w->hold.MsUntilRetry() : INFINITE;
             if (wait == 0) {
-                value = s.latest;
-                s.pending = false;
                 s.inCall = true;
                 s.late = false;
-                s.callWhat = w->link.IsOpen()
-                                 ? w->link.Serial() + ", a write took over " + std::to_string(kAnswerMs) + " ms"
-                                 : "the search for the board took over " + std::to_string(kAnswerMs) + " ms";
+                s.callLate = w->hold.DeviceOpen()
+                                 ? OutputReport{OutputReport::kNotAnswering, w->hold.Name(), "a write " + late}
+                                 : OutputReport{OutputReport::kNotAnswering, {}, "the search for the board " + late};
             }
         }
         if (wait != 0) {
             WaitForSingleObject(s.wake, wait);
             continue;
         }
-        bool sent = false;
-        const bool late = TimedWrite(*w, value, sent);
-        {
-            Locked hold(s.lock);
-            // Unsent, or sent to a board that hung: it goes again unless a newer byte came.
-            if ((!sent || late) && !s.pending) {
-                s.pending = true;
-                s.latest = value;
-            }
-        }
-        // A board that hung is not trusted with the next byte: closed, and looked for anew.
-        if (late) w->link.Drop(GetTickCount());
+        // A board that hung is not trusted with the next byte: closed, and looked
+        // for anew; the byte goes again unless a newer one came.
+        if (TimedService(*w)) w->hold.Stalled();
     }
     delete w;  // closes the board and frees its library
     s.Release();

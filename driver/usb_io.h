@@ -9,20 +9,17 @@
 
 #include "driver/config.h"
 #include "driver/port_io.h"
-#include "driver/usb_link.h"
+#include "driver/status_log.h"
+#include "outputs/device.h"
 #include "win32/module.h"
 
 namespace korvport {
 
-inline constexpr char kStatusLogName[] = "KorvPortDll-status.log";
-
-// One time-stamped line added to the bounded status log; a failure loses the line only.
-void AppendStatus(const std::string& path, const std::string& text);
-
-// The boards' libraries (ftd2xx.dll; hid.dll and setupapi.dll) from `libraryDir`,
-// this library's own directory, else from the system directory.
-std::unique_ptr<UsbBoard> MakeFtdiBoard(const Config& config, const std::string& libraryDir);
-std::unique_ptr<UsbBoard> MakeHidRelayBoard(const Config& config, const std::string& libraryDir);
+// The boards' bindings, on their libraries (ftd2xx.dll; hid.dll and
+// setupapi.dll) from `libraryDir`, this library's own directory, else from the
+// system directory.
+std::unique_ptr<kelvane::outputs::OutputDevice> MakeFtdiBoard(const Config& config, const std::string& libraryDir);
+std::unique_ptr<kelvane::outputs::OutputDevice> MakeHidRelayBoard(const Config& config, const std::string& libraryDir);
 
 // The board is looked for on the first write, not here, so a board plugged in
 // later is found without reloading the library. Null only when no worker

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "linux/output.h"
+#include "linux/output_spec.h"
 #include "linux/poll_loop.h"
 #include "linux/rigctld_link.h"
 

@@ -3,6 +3,7 @@
 // SIGTERM/SIGINT ending it and SIGHUP reloading the settings file.
 
 #include "linux/cli.h"
+#include "linux/devices/devices.h"
 
 namespace kelvane::svc {
 

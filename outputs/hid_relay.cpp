@@ -18,6 +18,29 @@ HidRelayStatus ParseHidRelayStatus(const std::uint8_t* data, std::size_t size) {
     return status;
 }
 
+HidRelayChoice ChooseHidRelay(const std::vector<HidRelayFound>& found, std::string_view serial) {
+    std::vector<std::string> others;
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        const HidRelayFound& f = found[i];
+        const int relays = HidRelayCount(f.product);
+        if (relays == 0) continue;
+        if (!f.problem.empty()) {
+            others.push_back(f.where + " (" + f.problem + ")");
+        } else if (serial.empty() || f.serial == serial) {
+            return {i, relays, {}};
+        } else {
+            others.push_back(f.serial);
+        }
+    }
+    std::string list;
+    for (const auto& o : others) list += (list.empty() ? ": " : ", ") + o;
+    if (serial.empty()) return {std::nullopt, 0, "no USBRelay board" + (others.empty() ? "" : " that answers" + list)};
+    const std::size_t n = others.size();
+    return {std::nullopt, 0,
+            "no USBRelay board with serial " + std::string(serial) + " (" + std::to_string(n) + " other board" +
+                (n == 1 ? "" : "s") + " present" + list + ")"};
+}
+
 HidRelayReport HidRelayCommand(int relay, bool on) {
     HidRelayReport report{};
     report[1] = on ? kHidRelayOn : kHidRelayOff;

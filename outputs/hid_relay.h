@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +29,23 @@ struct HidRelayStatus {
     std::string serial;
 };
 HidRelayStatus ParseHidRelayStatus(const std::uint8_t* data, std::size_t size);
+
+// A HID device with the boards' vendor and product ids, as its binding found it.
+struct HidRelayFound {
+    std::string where;    // how a reason names it when its serial is unknown (a path)
+    std::string product;  // the product string
+    std::string serial;   // from its status report
+    std::string problem;  // why its serial is unknown ("cannot open", "no status"); empty when read
+};
+struct HidRelayChoice {
+    std::optional<std::size_t> index;  // into the list; nothing when no board fits
+    int relays = 0;
+    std::string why;  // when nothing fits
+};
+// The board to drive: the first relay board whose serial is `serial`, or the
+// first relay board with a serial when `serial` is empty. Devices whose product
+// is not a relay board are not counted.
+HidRelayChoice ChooseHidRelay(const std::vector<HidRelayFound>& found, std::string_view serial);
 
 // The report switching one relay (1..8) on or off.
 HidRelayReport HidRelayCommand(int relay, bool on);

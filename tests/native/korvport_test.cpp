@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "driver/config.h"
-#include "driver/usb_link.h"
+#include "driver/status_log.h"
 
 using namespace korvport;
 
@@ -140,85 +140,6 @@ TEST(KorvPortConfig, UsbBackendLinesToOutcomes) {
         EXPECT_EQ(config.invert, c.invert);
         EXPECT_EQ(config.problems, c.problems);
     }
-}
-
-namespace {
-
-// A board whose presence and failures the test sets, and which records what reached it.
-struct FakeBoard : UsbBoard {
-    struct State {
-        bool present = false;
-        bool failWrites = false;
-        int opens = 0;
-        int closes = 0;
-        std::vector<int> sent;
-    };
-    explicit FakeBoard(State& s) : state(s) {}
-    bool Open(std::string& serial, std::string& why) override {
-        ++state.opens;
-        if (!state.present) return why = "unplugged", false;
-        serial = "S1";
-        return true;
-    }
-    bool Send(std::uint8_t value) override {
-        if (state.failWrites) return false;
-        state.sent.push_back(value);
-        return true;
-    }
-    void Close() override { ++state.closes; }
-    State& state;
-};
-
-}  // namespace
-
-TEST(UsbLink, AbsentBoardsAreLookedForAtMostOnceASecondAndFoundAgain) {
-    FakeBoard::State board;
-    std::vector<std::string> log;
-    {
-        UsbLink link(std::make_unique<FakeBoard>(board), [&](const std::string& s) { log.push_back(s); });
-        const struct {
-            std::uint32_t now;
-            bool present, failWrites;
-            int value;
-            bool sent;
-            int opens;
-            std::uint32_t retryIn;  // what MsUntilRetry says right after
-        } steps[] = {
-            {0xFFFFFE00u, false, false, 1, false, 1, 1000},  // absent at start; the clock is about to wrap
-            {0xFFFFFFFFu, false, false, 2, false, 1, 489},   // within the second: not even looked for
-            {0x000001E7u, true, false, 3, false, 1, 1},      // plugged in, but the second has not passed
-            {0x000001E8u, true, false, 4, true, 2, 0},       // a second after the last try, across the wrap
-            {0x00000201u, true, false, 5, true, 2, 0},       // open: straight through
-            {0x00000300u, true, true, 6, false, 2, 1000},    // the write fails: closed
-            {0x00000301u, true, false, 7, false, 2, 999},    // and left alone for a second
-            {0x00000700u, true, false, 8, true, 3, 0},       // back
-            {0x00000800u, false, true, 9, false, 3, 1000},   // unplugged mid-run
-            {0x00000C00u, false, false, 10, false, 4, 1000},
-            {0x00001000u, false, false, 11, false, 5, 1000},  // still away: tried, not told again
-        };
-        for (const auto& s : steps) {
-            board.present = s.present;
-            board.failWrites = s.failWrites;
-            EXPECT_EQ(link.Write(static_cast<std::uint8_t>(s.value), s.now), s.sent) << "value " << s.value;
-            EXPECT_EQ(board.opens, s.opens) << "value " << s.value;
-            EXPECT_EQ(link.MsUntilRetry(s.now), s.retryIn) << "value " << s.value;
-        }
-        EXPECT_EQ(board.sent, (std::vector<int>{4, 5, 8}));
-        EXPECT_EQ(board.closes, 2);
-        board.present = true;
-        EXPECT_TRUE(link.Write(12, 0x00001400u));
-        // Dropped (a board that stopped answering): closed, and not looked for within the second.
-        link.Drop(0x00001500u);
-        EXPECT_EQ(board.closes, 3);
-        EXPECT_FALSE(link.Write(13, 0x000018E7u));
-        EXPECT_TRUE(link.Write(14, 0x000018E8u));
-        EXPECT_EQ(board.opens, 7);
-    }
-    EXPECT_EQ(board.sent, (std::vector<int>{4, 5, 8, 12, 14}));
-    EXPECT_EQ(board.closes, 4);  // the link closes an open board when it goes
-    EXPECT_EQ(log,
-              (std::vector<std::string>{"not found: unplugged", "found: S1", "lost: S1, write failed", "back: S1",
-                                        "lost: S1, write failed", "not found: unplugged", "back: S1", "back: S1"}));
 }
 
 TEST(StatusLog, NeverGrowsPastItsLimitAndKeepsTheNewestWholeLines) {

@@ -93,3 +93,32 @@ TEST(HidRelayPlan, ForgetSendsEveryRelayAgain) {
     EXPECT_EQ(Describe(plan.ReportsFor(0x05)), "+1 -2 +3 -4");
     EXPECT_EQ(Describe(plan.ReportsFor(0x04)), "-1");
 }
+
+TEST(ChooseHidRelay, TheWantedBoardOrWhyNot) {
+    const std::vector<HidRelayFound> found = {{"/dev/hidraw0", "Keyboard", "", "cannot open"},
+                                              {"/dev/hidraw1", "USBRelay2", "", "no status"},
+                                              {"/dev/hidraw2", "USBRelay8", "ZZZZZ", ""},
+                                              {"/dev/hidraw3", "USBRelay4", "QWERT", ""}};
+    const std::vector<HidRelayFound> unusable(found.begin(), found.begin() + 2);
+    const struct {
+        std::vector<HidRelayFound> found;
+        const char* serial;
+        int index, relays;  // index -1: none fits
+        std::string why;
+    } cases[] = {
+        {found, "QWERT", 3, 4, ""},
+        {found, "", 2, 8, ""},  // the first board with a serial
+        {found, "ABCDE", -1, 0,
+         "no USBRelay board with serial ABCDE (3 other boards present: /dev/hidraw1 (no status), ZZZZZ, QWERT)"},
+        {{found[3]}, "ZZZZZ", -1, 0, "no USBRelay board with serial ZZZZZ (1 other board present: QWERT)"},
+        {{}, "ABCDE", -1, 0, "no USBRelay board with serial ABCDE (0 other boards present)"},
+        {unusable, "", -1, 0, "no USBRelay board that answers: /dev/hidraw1 (no status)"},
+        {{found[0]}, "", -1, 0, "no USBRelay board"},
+    };
+    for (const auto& c : cases) {
+        const HidRelayChoice choice = ChooseHidRelay(c.found, c.serial);
+        EXPECT_EQ(choice.index ? static_cast<int>(*choice.index) : -1, c.index) << c.serial;
+        EXPECT_EQ(choice.relays, c.relays) << c.serial;
+        EXPECT_EQ(choice.why, c.why) << c.serial;
+    }
+}

@@ -15,6 +15,7 @@
 #include <random>
 #include <sstream>
 
+#include "linux/devices/devices.h"
 #include "linux/poll_loop.h"
 #include "settings/settings_file.h"
 #include "tests/linux/helpers.h"

@@ -3,17 +3,25 @@
 #include <fcntl.h>
 #include <linux/ppdev.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "linux/devices.h"
+#include "linux/devices/parport.h"
 #include "outputs/wire_byte.h"
 
 namespace kelvane::svc {
 namespace {
 
-class Parport final : public OutputDevice {
+class RealPpdevApi final : public PpdevApi {
+public:
+    int Open(const char* path, int flags) override { return ::open(path, flags); }
+    int Ioctl(int fd, unsigned long request, void* arg) override { return ::ioctl(fd, request, arg); }
+    int Close(int fd) override { return ::close(fd); }
+};
+
+class Parport final : public outputs::OutputDevice {
 public:
     Parport(std::string path, bool invert, PpdevApi& api) : OutputDevice(invert), m_path(std::move(path)), m_api(api) {}
 
@@ -52,7 +60,12 @@ private:
 
 }  // namespace
 
-std::unique_ptr<OutputDevice> MakeParport(const std::string& path, bool invert, PpdevApi& api) {
+PpdevApi& RealPpdev() {
+    static RealPpdevApi api;
+    return api;
+}
+
+std::unique_ptr<outputs::OutputDevice> MakeParport(const std::string& path, bool invert, PpdevApi& api) {
     return std::make_unique<Parport>(path, invert, api);
 }
 

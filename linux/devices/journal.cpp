@@ -9,7 +9,8 @@
 #include <cstring>
 #include <ctime>
 
-#include "linux/devices.h"
+#include "linux/devices/devices.h"
+#include "linux/output.h"
 
 namespace kelvane::svc {
 namespace {
@@ -20,7 +21,7 @@ std::int64_t UnixMicros() {
     return static_cast<std::int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
-class Journal final : public OutputDevice {
+class Journal final : public outputs::OutputDevice {
 public:
     Journal(std::string path, bool invert) : OutputDevice(invert), m_path(std::move(path)) {}
 
@@ -71,7 +72,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<OutputDevice> MakeJournal(const std::string& path, bool invert) {
+std::unique_ptr<outputs::OutputDevice> MakeJournal(const std::string& path, bool invert) {
     return std::make_unique<Journal>(path, invert);
 }
 

@@ -3,17 +3,40 @@
 // with that write's byte right behind it.
 #include <charconv>
 
-#include "linux/devices.h"
+#include "linux/devices/ftdi.h"
 #include "outputs/wire_byte.h"
 
 namespace kelvane::svc {
 namespace {
 
+class RealFtdiApi final : public FtdiApi {
+public:
+    ftdi_context* New() override { return ftdi_new(); }
+    void Free(ftdi_context* ftdi) override { ftdi_free(ftdi); }
+    int UsbOpenDesc(ftdi_context* ftdi, int vendor, int product, const char* serial) override {
+        return ftdi_usb_open_desc(ftdi, vendor, product, nullptr, serial);
+    }
+    int UsbOpenDescIndex(ftdi_context* ftdi, int vendor, int product, unsigned index) override {
+        return ftdi_usb_open_desc_index(ftdi, vendor, product, nullptr, nullptr, index);
+    }
+    int SetBitmode(ftdi_context* ftdi, unsigned char mask, unsigned char mode) override {
+        return ftdi_set_bitmode(ftdi, mask, mode);
+    }
+    int WriteData(ftdi_context* ftdi, const unsigned char* buf, int size) override {
+        return ftdi_write_data(ftdi, buf, size);
+    }
+    int UsbClose(ftdi_context* ftdi) override { return ftdi_usb_close(ftdi); }
+    std::string ErrorString(ftdi_context* ftdi) override {
+        const char* s = ftdi_get_error_string(ftdi);
+        return s ? s : "";
+    }
+};
+
 constexpr int kVendor = 0x0403, kProduct = 0x6001;
 // A lost board must not hold the poll for libftdi's default five seconds.
 constexpr int kUsbTimeoutMs = 200;
 
-class Ftdi final : public OutputDevice {
+class Ftdi final : public outputs::OutputDevice {
 public:
     Ftdi(std::string selector, bool invert, FtdiApi& api)
         : OutputDevice(invert), m_selector(std::move(selector)), m_api(api) {}
@@ -71,7 +94,12 @@ private:
 
 }  // namespace
 
-std::unique_ptr<OutputDevice> MakeFtdi(const std::string& selector, bool invert, FtdiApi& api) {
+FtdiApi& RealFtdi() {
+    static RealFtdiApi api;
+    return api;
+}
+
+std::unique_ptr<outputs::OutputDevice> MakeFtdi(const std::string& selector, bool invert, FtdiApi& api) {
     return std::make_unique<Ftdi>(selector, invert, api);
 }
 

@@ -4,13 +4,29 @@
 #include <cerrno>
 #include <cstring>
 
-#include "linux/devices.h"
+#include "linux/devices/gpio.h"
 #include "outputs/wire_byte.h"
 
 namespace kelvane::svc {
 namespace {
 
-class Gpio final : public OutputDevice {
+class RealGpiodApi final : public GpiodApi {
+public:
+    gpiod_chip* ChipOpenLookup(const char* descr) override { return gpiod_chip_open_lookup(descr); }
+    int ChipGetLines(gpiod_chip* chip, unsigned* offsets, unsigned count, gpiod_line_bulk* bulk) override {
+        return gpiod_chip_get_lines(chip, offsets, count, bulk);
+    }
+    int LineRequestBulkOutput(gpiod_line_bulk* bulk, const char* consumer, const int* values) override {
+        return gpiod_line_request_bulk_output(bulk, consumer, values);
+    }
+    int LineSetValueBulk(gpiod_line_bulk* bulk, const int* values) override {
+        return gpiod_line_set_value_bulk(bulk, values);
+    }
+    void LineReleaseBulk(gpiod_line_bulk* bulk) override { gpiod_line_release_bulk(bulk); }
+    void ChipClose(gpiod_chip* chip) override { gpiod_chip_close(chip); }
+};
+
+class Gpio final : public outputs::OutputDevice {
 public:
     Gpio(std::string chip, std::vector<unsigned> lines, bool invert, GpiodApi& api)
         : OutputDevice(invert), m_chipName(std::move(chip)), m_lines(std::move(lines)), m_api(api) {}
@@ -64,8 +80,13 @@ private:
 
 }  // namespace
 
-std::unique_ptr<OutputDevice> MakeGpio(const std::string& chip, const std::vector<unsigned>& lines, bool invert,
-                                       GpiodApi& api) {
+GpiodApi& RealGpiod() {
+    static RealGpiodApi api;
+    return api;
+}
+
+std::unique_ptr<outputs::OutputDevice> MakeGpio(const std::string& chip, const std::vector<unsigned>& lines,
+                                                bool invert, GpiodApi& api) {
     return std::make_unique<Gpio>(chip, lines, invert, api);
 }
 

@@ -1,5 +1,6 @@
-// Each hardware output through a fake of its library: the calls and bytes that
-// reach the library, absence and loss without waiting, recovery, release at exit.
+// Each device binding through a fake of its library: the calls and bytes that
+// reach the library when absent, written, lost, reopened and released; and the
+// log lines the channel makes of the hold's reports.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <linux/ppdev.h>
@@ -10,7 +11,10 @@
 #include <cstdio>
 #include <set>
 
-#include "linux/devices.h"
+#include "linux/devices/ftdi.h"
+#include "linux/devices/gpio.h"
+#include "linux/devices/hidrelay.h"
+#include "linux/devices/parport.h"
 #include "tests/linux/helpers.h"
 
 namespace kelvane::svc::test {
@@ -152,9 +156,9 @@ struct DeviceCase {
     std::vector<std::string> opened, first, second, lost, reopened, atExit;
 };
 
-TEST(OutputSeams, RightCallsAbsentLostRecoveredReleased) {
-    const std::vector<std::string> hidOpen = {"enumerate 16c0:05df", "open /dev/hidraw2", "get_feature 0x01", "close",
-                                              "open /dev/hidraw1",   "get_feature 0x01"};
+TEST(OutputDevices, RightCallsAbsentLostReopenedReleased) {
+    const std::vector<std::string> hidOpen = {"enumerate 16c0:05df", "open /dev/hidraw2", "get_feature 0x01",
+                                              "open /dev/hidraw1",   "get_feature 0x01",  "close"};
     auto hidReopen = hidOpen;
     hidReopen.insert(hidReopen.end(), {"report 0xFF 0x01", "report 0xFF 0x02"});
     const DeviceCase cases[] = {
@@ -226,79 +230,95 @@ TEST(OutputSeams, RightCallsAbsentLostRecoveredReleased) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.spec);
         OutputSpec spec;
-        std::string error;
-        ASSERT_TRUE(ParseOutputSpec(c.spec, spec, error)) << error;
+        std::string why;
+        ASSERT_TRUE(ParseOutputSpec(c.spec, spec, why)) << why;
         Calls calls;
         FakePpdev ppdev(calls);
         FakeGpiod gpiod(calls);
         FakeFtdi ftdi(calls);
         FakeHid hid(calls);
-        LogLines logs;
+        const auto device = MakeOutputDevice(spec, {&ppdev, &gpiod, &ftdi, &hid});
         std::vector<std::string> expected;
         auto expect = [&](const std::vector<std::string>& more, const char* when) {
             expected.insert(expected.end(), more.begin(), more.end());
             EXPECT_EQ(calls.log, expected) << when;
         };
-        {
-            calls.failing = {c.absentCall};
-            OutputChannel channel(MakeOutputDevice(spec, {&ppdev, &gpiod, &ftdi, &hid}), c.spec, logs.log, 0ms);
-            EXPECT_FALSE(channel.DeviceOpen());
-            const std::size_t absentCalls = calls.log.size();
-            channel.Set({0x05, 0, "a"});  // absent: one more try, no write
-            EXPECT_EQ(calls.log.size(), 2 * absentCalls);
-            EXPECT_TRUE(logs.Has("is not available"));
-            calls.failing.clear();
-            expected = calls.log;
-            channel.Service();
-            std::vector<std::string> both = c.opened;
-            both.insert(both.end(), c.first.begin(), c.first.end());
-            expect(both, "back");
-            EXPECT_TRUE(logs.Has("is back"));
-            channel.Set({0x0A, 1, "b"});
-            expect(c.second, "second write");
-            calls.failing = {c.writeCall};
-            channel.Set({0x03, 2, "c"});
-            expect(c.lost, "lost");
-            EXPECT_FALSE(channel.DeviceOpen());
-            EXPECT_TRUE(logs.Has(" lost ("));
-            calls.failing.clear();
-            channel.Service();
-            expect(c.reopened, "reopened");
-        }
-        expect(c.atExit, "at exit");
+        calls.failing = {c.absentCall};
+        EXPECT_FALSE(device->Open(why));
+        EXPECT_FALSE(why.empty());
+        calls.failing.clear();
+        expected = calls.log;
+        ASSERT_TRUE(device->Open(why));
+        expect(c.opened, "opened");
+        EXPECT_TRUE(device->Write({0x05, 0, "a"}, why));
+        expect(c.first, "first write");
+        EXPECT_TRUE(device->Write({0x0A, 1, "b"}, why));
+        expect(c.second, "second write");
+        calls.failing = {c.writeCall};
+        why.clear();
+        EXPECT_FALSE(device->Write({0x03, 2, "c"}, why));
+        EXPECT_FALSE(why.empty());
+        device->Close();
+        expect(c.lost, "lost");
+        calls.failing.clear();
+        ASSERT_TRUE(device->Open(why));
+        EXPECT_TRUE(device->Write({0x03, 2, "c"}, why));
+        expect(c.reopened, "reopened");
+        device->Close();
+        expect(c.atExit, "closed");
     }
 }
 
-TEST(OutputSeams, AnAbsentDeviceIsTriedAgainOnlyWhenDue) {
-    Calls calls;
-    FakePpdev ppdev(calls);
-    calls.failing = {"open"};
-    LogLines logs;
-    OutputChannel channel(MakeParport("/dev/parport0", false, ppdev), "parport", logs.log, 1h);
-    for (int i = 0; i < 100; ++i) {
-        channel.Set({static_cast<std::uint8_t>(i), i % 10, "x"});
+// The hold's reports as log lines: one per change, none for a device there from the start.
+TEST(OutputChannel, LogsAbsenceLossAndReturnOnce) {
+    const struct {
+        bool presentAtStart;
+        std::vector<std::string> parts;  // what each line says, in order
+    } cases[] = {
+        {true,
+         {"wrote byte=0x05 antenna=1 a to relay", "output relay lost (", "output relay is back",
+          "wrote byte=0x0A antenna=2 b to relay"}},
+        {false,
+         {"output relay is not available (", "output relay is back", "wrote byte=0x05 antenna=1 a to relay",
+          "output relay lost (", "output relay is back", "wrote byte=0x0A antenna=2 b to relay"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<OutputEvent> writes;
+        bool present = c.presentAtStart;
+        LogLines logs;
+        logs.log.verbose = true;
+        OutputChannel channel(std::make_unique<Recorder>(writes, &present), "relay", logs.log, 0ms);
+        channel.Service();  // still absent: not logged again
+        present = true;
+        channel.Set({0x05, 0, "a"});
+        present = false;
+        channel.Set({0x0A, 1, "b"});
         channel.Service();
+        EXPECT_EQ(channel.LastWritten(), (OutputEvent{0x05, 0, "a"}));
+        present = true;
+        channel.Service();
+        EXPECT_EQ(channel.LastWritten(), channel.Wanted());
+        ASSERT_EQ(logs.lines.size(), c.parts.size()) << testing::PrintToString(logs.lines);
+        for (std::size_t i = 0; i < c.parts.size(); ++i)
+            EXPECT_EQ(logs.lines[i].rfind(c.parts[i], 0), 0u) << logs.lines[i];
     }
-    EXPECT_EQ(calls.log, std::vector<std::string>{"open /dev/parport0"});
-    EXPECT_EQ(logs.lines.size(), 1u);
 }
 
 // A FIFO would make the poll wait for a reader, or for room in the pipe.
-TEST(OutputSeams, AJournalRefusesAFifo) {
+TEST(OutputDevices, AJournalRefusesAFifo) {
     const std::string fifo = ::testing::TempDir() + "kelvane-fifo-" + std::to_string(::getpid());
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    LogLines logs;
-    OutputChannel channel(MakeJournal(fifo, false), "journal", logs.log, 0ms);
-    EXPECT_FALSE(channel.DeviceOpen());
-    EXPECT_TRUE(logs.Has("not a regular file or a terminal"));
+    const auto journal = MakeJournal(fifo, false);
+    std::string why;
+    EXPECT_FALSE(journal->Open(why));
+    EXPECT_NE(why.find("not a regular file or a terminal"), std::string::npos) << why;
     ::close(reader);
-    channel.Set({0x05, 0, "a"});  // without a reader: refused too, and at once
-    EXPECT_FALSE(channel.DeviceOpen());
+    EXPECT_FALSE(journal->Open(why));  // without a reader: refused too, and at once
     std::remove(fifo.c_str());
 }
 
-TEST(OutputSeams, SpecRefusals) {
+TEST(OutputSpec, Refusals) {
     for (const char* bad :
          {"parport", "parport:", "gpio:gpiochip0", "gpio:gpiochip0:", "gpio:gpiochip0:1,,2", "gpio:gpiochip0:1,2,1",
           "gpio:c:0,1,2,3,4,5,6,7,8", "gpio::1", "ftdi:#", "ftdi:#x", "hidrelay", "usb:1", "gpio:c:1,"}) {
