@@ -251,9 +251,9 @@ TEST_F(MainWindow, CancelledConfigLeavesTheTablesAlone) {
         Click(w, IDCANCEL);
     });
     EXPECT_EQ(dlg->DoModal(), IDCANCEL);
-    EXPECT_EQ(dlg->m_core.m_portAddr, 0x278);
-    EXPECT_EQ(dlg->m_core.m_antName[0], "Ant #1");
-    EXPECT_EQ(dlg->m_core.m_antValue[0], 1u);
+    EXPECT_EQ(dlg->m_core.m_tables.m_portAddr, 0x278);
+    EXPECT_EQ(dlg->m_core.m_tables.m_antName[0], "Ant #1");
+    EXPECT_EQ(dlg->m_core.m_tables.m_antValue[0], 1u);
 }
 
 TEST_F(MainWindow, BandsConfirmedUnderACancelledConfigApplyButShowOldNames) {
