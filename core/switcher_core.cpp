@@ -1,5 +1,6 @@
 #include "core/switcher_core.h"
 
+#include "core/band_match.h"
 #include "core/ctext.h"
 #include "core/frequency.h"
 
@@ -7,23 +8,19 @@ namespace kelvane {
 
 void SwitcherCore::MatchFrequency() {
     m_freqKHz = CAtof(m_view->GetFrequencyText());
-    // No early exit: overlapping bands each switch in turn, the highest one last.
-    for (int i = 0; i < kBandCount; ++i) {
-        if (static_cast<double>(m_bands.low[i]) <= m_freqKHz && m_freqKHz <= static_cast<double>(m_bands.high[i]))
-            SelectBand(i);
-    }
-}
-
-void SwitcherCore::SelectBand(int i) {
+    const std::vector<int> bands = MatchingBands(m_bands, m_freqKHz);
+    if (bands.empty()) return;
+    // The selectors may have changed on screen since they were last read.
     m_view->ReadControls();
-    SetAntenna(m_bandAntenna[static_cast<std::size_t>(i)]);
+    // Overlapping bands each switch in turn, the last one last.
+    for (const int band : bands) SetAntenna(m_tables.m_bandAntenna[static_cast<std::size_t>(band)]);
 }
 
 void SwitcherCore::SetAntenna(int a) {
     // An index from a damaged file or an empty selector outputs nothing rather
     // than reading past the antenna table.
     if (!IsAntennaIndex(a)) return;
-    WritePortByte(a);
+    m_port.WritePortByte(m_tables.m_portAddr, m_tables.m_antValue[static_cast<std::size_t>(a)]);
     m_view->ShowCurrentAntenna(a);
 }
 

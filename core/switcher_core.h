@@ -1,6 +1,7 @@
 #pragma once
-// Frequency-to-antenna switching. It sees the window only through SwitcherView
-// and the port only through PortOutput, so it runs and is tested without either.
+// The main window's switching: the band rule (band_match.h) applied to the
+// frequency field, with the port written for each band it switches. It sees
+// the window only through SwitcherView and the port only through PortOutput.
 
 #include <string>
 
@@ -10,7 +11,7 @@
 namespace kelvane {
 
 // Implemented by the main window. ReadControls/WriteControls move the Auto box
-// and the band selectors to and from the core's m_bAuto and m_bandAntenna.
+// and the band selectors to and from the core's m_bAuto and band assignment.
 class SwitcherView {
 public:
     virtual void ReadControls() = 0;
@@ -25,18 +26,20 @@ protected:
     ~SwitcherView() = default;
 };
 
-class SwitcherCore : public SwitcherTables {
+class SwitcherCore {
 public:
     SwitcherCore(const BandTable& bands, PortOutput& port) : m_bands(bands), m_port(port) {}
 
     // The view comes later than the core: the window exists only once it runs.
     void AttachView(SwitcherView* view) { m_view = view; }
 
+    SwitcherTables m_tables;
     bool m_bAuto = true;
     double m_freqKHz = 0.0;
 
+    // The field's text changed: the controls are read, then each matching band
+    // writes its antenna to the port, in order.
     void MatchFrequency();
-    void SelectBand(int i);
     void SetAntenna(int a);
     void SelectAntennaManually();
     void OnBandAntennaChanged();
@@ -44,8 +47,6 @@ public:
     // One reading of the host radio, in hertz; set on every reading, changed
     // or not, so the port is rewritten while the host stays inside a band.
     void OnHostFrequency(double hertz);
-
-    void WritePortByte(int a) { m_port.WritePortByte(m_portAddr, m_antValue[static_cast<std::size_t>(a)]); }
 
 private:
     const BandTable& m_bands;

@@ -44,8 +44,8 @@ Options:
                           has a transmit state (default; a warning when not)
                     required: never switch without a transmit state
                     off: never ask for the transmit state
-  --verbose         log every output write
-  --help            this text
+  -v, --verbose     log every output write
+  -h, --help        this text
   --version         the version
 
 The settings command edits the tables without a window, with the dialogs'

@@ -2,12 +2,14 @@
 
 #include <cmath>
 
+#include "core/band_match.h"
+
 namespace kelvane::svc {
 
 PollLoop::PollLoop(RigLink& link, OutputChannel& output, Log& log, Interlock mode, const Station& station)
-    : m_link(link), m_output(output), m_log(log), m_mode(mode), m_rules(std::make_unique<BandRules>(station)) {}
+    : m_link(link), m_output(output), m_log(log), m_mode(mode), m_station(station) {}
 
-void PollLoop::Reload(const Station& station) { m_rules = std::make_unique<BandRules>(station); }
+void PollLoop::Reload(const Station& station) { m_station = station; }
 
 void PollLoop::BadReply(const char* command, const Reply& reply) {
     m_log.Once(std::string("bad:") + command + ":" + reply.bad, Log::kWarning,
@@ -83,7 +85,7 @@ void PollLoop::PollOnce() {
     if (AskFrequency(hertz) == Step::kStop) return;
     if (m_mode != Interlock::kOff && AskTransmit() == Step::kStop) return;
     ++m_answered;
-    if (const auto antenna = m_rules->AntennaFor(hertz)) m_wanted = antenna;
+    if (const auto antenna = AntennaForReading(m_station.bands, m_station.tables, hertz, true)) m_wanted = antenna;
     Apply();
 }
 
@@ -97,7 +99,7 @@ void PollLoop::Apply() {
         if (!transmitting) m_output.Service();
         return;
     }
-    const SwitcherTables& t = m_rules->station().tables;
+    const SwitcherTables& t = m_station.tables;
     const auto a = static_cast<std::size_t>(*m_wanted);
     const OutputEvent event{static_cast<std::uint8_t>(t.m_antValue[a] & 0xFFu), *m_wanted, t.m_antName[a]};
     if (m_output.Wanted() == event) {

@@ -4,13 +4,12 @@
 // Anything doubtful (no reply, a bad reply, an error report) changes nothing.
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 
-#include "linux/band_rules.h"
 #include "linux/log.h"
 #include "linux/output.h"
 #include "linux/rigctld_link.h"
+#include "linux/station_file.h"
 
 namespace kelvane::svc {
 
@@ -41,7 +40,7 @@ private:
     OutputChannel& m_output;
     Log& m_log;
     Interlock m_mode;
-    std::unique_ptr<BandRules> m_rules;
+    Station m_station;
     std::uint64_t m_decidedFor = 0;  // the connection m_hasTx belongs to
     std::optional<bool> m_hasTx;
     bool m_transmitting = false;

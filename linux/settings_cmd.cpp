@@ -9,7 +9,6 @@
 #include <optional>
 
 #include "core/ctext.h"
-#include "linux/band_rules.h"
 #include "linux/output.h"
 #include "linux/station_file.h"
 #include "settings/settings_file.h"

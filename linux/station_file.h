@@ -3,9 +3,15 @@
 
 #include <string>
 
-#include "linux/band_rules.h"
+#include "core/tables.h"
 
 namespace kelvane::svc {
+
+// What the settings file holds.
+struct Station {
+    SwitcherTables tables;
+    BandTable bands;
+};
 
 enum class StationFile { kMissing, kLoaded, kFailed };
 

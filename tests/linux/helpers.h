@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "linux/band_rules.h"
 #include "linux/log.h"
 #include "linux/output.h"
+#include "linux/station_file.h"
 
 namespace kelvane::svc::test {
 

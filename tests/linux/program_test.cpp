@@ -3,8 +3,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <map>
 #include <regex>
+#include <set>
+#include <sstream>
 
+#include "linux/cli.h"
+#include "linux/settings_cmd.h"
 #include "settings/settings_file.h"
 #include "tests/linux/helpers.h"
 
@@ -36,38 +42,79 @@ class Program : public ::testing::Test {
 protected:
     std::string Path(const char* name) { return ::testing::TempDir() + "kelvane-" + std::to_string(::getpid()) + name; }
     int Run(const std::vector<std::string>& args) { return Wait(Spawn(args, Path(".out"), Path(".err"))); }
+    // The command line as main() takes it, in this process: the exit status a
+    // run would end with short of the service, its error text in `m_error`.
+    int Parse(std::vector<std::string> args) {
+        args.insert(args.begin(), "kelvane");
+        std::vector<const char*> argv;
+        for (const auto& a : args) argv.push_back(a.c_str());
+        Options o;
+        if (!ParseCommandLine(static_cast<int>(argv.size()), argv.data(), o, m_error)) return 2;
+        std::ostringstream out, err;
+        const int status = o.settingsCommand ? RunSettingsCommand(o.settingsPath, o.settingsArgs, out, err) : 0;
+        m_error = err.str();
+        return status;
+    }
+    std::string m_error;
     void TearDown() override {
         for (const char* f : {".out", ".err", ".ini", ".journal"}) std::remove(Path(f).c_str());
     }
 };
 
-TEST_F(Program, HelpNamesEveryOptionAndUsageErrorsExitTwo) {
+// The help names exactly the options the program takes: each one it names runs
+// in a valid form, and any other, a single letter or a "--word" from the
+// program's own bytes (where an option's name has to be), is refused as unknown.
+TEST_F(Program, HelpNamesExactlyTheOptionsTakenAndUsageErrorsExitTwo) {
     ASSERT_EQ(Run({"--help"}), 0);
     const std::string help = Slurp(Path(".out"));
-    for (const char* word : {"--settings FILE",
-                             "--rigctld HOST:PORT",
-                             "--poll MS",
-                             "--output SPEC",
-                             "--interlock",
-                             "auto",
-                             "required",
-                             "off",
-                             "--verbose",
-                             "journal:PATH",
-                             "parport:/dev/parport",
-                             "gpio:CHIP:L0,...,L7",
-                             "ftdi:SERIAL",
-                             "ftdi:#N",
-                             "hidrelay:SERIAL",
-                             "hidrelay:first",
-                             ",invert",
-                             "settings show",
-                             "settings antenna N",
-                             "settings band N",
-                             "settings assign BAND ANTENNA",
-                             "SIGHUP",
-                             "Exit status"})
-        EXPECT_NE(help.find(word), std::string::npos) << word;
+    std::set<std::string> named;
+    const std::regex option("(^|[\\s[|])(--?[a-z][a-z-]*)");
+    for (std::sregex_iterator m(help.begin(), help.end(), option), end; m != end; ++m) named.insert((*m)[2]);
+    const auto edit = [&](std::vector<std::string> words) {
+        words.insert(words.begin(), {"--settings", Path(".ini"), "settings"});
+        return words;
+    };
+    const std::map<std::string, std::vector<std::string>> valid = {
+        {"--settings", {"--settings", Path(".ini")}},
+        {"--rigctld", {"--rigctld", "[::1]:4532"}},
+        {"--poll", {"--poll", "5000"}},
+        {"--output", {"--output", "gpio:0:1,2,invert"}},
+        {"--interlock", {"--interlock", "required"}},
+        {"--verbose", {"--verbose"}},
+        {"-v", {"-v"}},
+        {"--help", {"--help"}},
+        {"-h", {"-h"}},
+        {"--version", {"--version"}},
+        {"--name", edit({"band", "2", "--name", "40 m"})},
+        {"--value", edit({"antenna", "3", "--value", "200"})},
+        {"--low", edit({"band", "1", "--low", "1800"})},
+        {"--high", edit({"band", "1", "--high", "1900"})}};
+    std::set<std::string> keys;
+    for (const auto& [name, args] : valid) {
+        keys.insert(name);
+        EXPECT_EQ(Parse(args), 0) << name << ": " << m_error;
+    }
+    EXPECT_EQ(named, keys);
+
+    std::set<std::string> others;
+    for (char c = 'A'; c <= 'z'; ++c)
+        if (std::isalpha(static_cast<unsigned char>(c))) others.insert(std::string("-") + c);
+    const std::string bytes = Slurp(KELVANE_PROGRAM);
+    for (std::size_t at = bytes.find("--"); at != std::string::npos; at = bytes.find("--", at + 2)) {
+        std::size_t to = at + 2;
+        while (to < bytes.size() &&
+               (std::islower(static_cast<unsigned char>(bytes[to])) || (to > at + 2 && bytes[to] == '-')))
+            ++to;
+        if (to > at + 2) others.insert(bytes.substr(at, to - at));
+    }
+    for (const auto& o : others) {
+        if (named.count(o)) continue;
+        for (const auto& args :
+             {std::vector<std::string>{o, "1"}, edit({"band", "1", o, "1"}), edit({"antenna", "1", o, "1"})}) {
+            EXPECT_EQ(Parse(args), 2) << o;
+            EXPECT_NE(m_error.find("unknown option \"" + o + "\""), std::string::npos) << o;
+        }
+    }
 
     for (const std::vector<std::string>& bad : {std::vector<std::string>{"--poll", "19"},
                                                 {"--poll", "5001"},

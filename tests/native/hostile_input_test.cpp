@@ -68,27 +68,27 @@ TEST(HostileSettings, LoadSwitchAndSaveBackByTheLayout) {
     const char* frequencies[] = {"0", "1800", "7100", "14200", "52000", "-1", "1e400", "-1e400", "nan"};
     for (const auto& f : files) {
         Station s;
-        ParseSettings(f.bytes, s.core, s.bands);
-        s.view.bandSelector = s.core.m_bandAntenna;  // the selectors show what was loaded
+        ParseSettings(f.bytes, s.core.m_tables, s.bands);
+        s.view.bandSelector = s.core.m_tables.m_bandAntenna;  // the selectors show what was loaded
         for (const char* freq : frequencies) s.Type(freq);
         for (const auto& w : RecordedWrites())
-            EXPECT_EQ(w.first, static_cast<std::uint16_t>(s.core.m_portAddr)) << f.what;
+            EXPECT_EQ(w.first, static_cast<std::uint16_t>(s.core.m_tables.m_portAddr)) << f.what;
 
-        const std::string saved = SerializeSettings(s.core, s.bands);
+        const std::string saved = SerializeSettings(s.core.m_tables, s.bands);
         std::size_t names = 0;
         for (std::size_t i = kSettingsFixedBytes; i < saved.size(); ++i) names += saved[i] == '\0';
         EXPECT_EQ(names, 20u) << f.what;
         Station again;
-        ParseSettings(saved, again.core, again.bands);
-        EXPECT_EQ(SerializeSettings(again.core, again.bands), saved) << f.what;
+        ParseSettings(saved, again.core.m_tables, again.bands);
+        EXPECT_EQ(SerializeSettings(again.core.m_tables, again.bands), saved) << f.what;
     }
 }
 
 TEST(HostileSettings, OutOfTableIndexesNeverSwitch) {
     for (std::uint32_t bad : {0xFFFFFFFFu, 10u, 0x7FFFFFFFu, 0x80000000u}) {
         Station s;
-        ParseSettings(WithBandAntennas(bad), s.core, s.bands);
-        s.view.bandSelector = s.core.m_bandAntenna;
+        ParseSettings(WithBandAntennas(bad), s.core.m_tables, s.bands);
+        s.view.bandSelector = s.core.m_tables.m_bandAntenna;
         s.Type("7100");
         EXPECT_TRUE(RecordedWrites().empty()) << bad;
     }

@@ -32,14 +32,14 @@ struct FakeDriver : DriverByteOutput {
 // Controls as the user sees them; Read/WriteControls move them like data exchange.
 class FakeView : public SwitcherView {
 public:
-    explicit FakeView(SwitcherCore& core) : m_core(core) { bandSelector = core.m_bandAntenna; }
+    explicit FakeView(SwitcherCore& core) : m_core(core) { bandSelector = core.m_tables.m_bandAntenna; }
     void ReadControls() override {
         m_core.m_bAuto = autoBox;
-        m_core.m_bandAntenna = bandSelector;
+        m_core.m_tables.m_bandAntenna = bandSelector;
     }
     void WriteControls() override {
         autoBox = m_core.m_bAuto;
-        bandSelector = m_core.m_bandAntenna;
+        bandSelector = m_core.m_tables.m_bandAntenna;
     }
     std::string GetFrequencyText() override { return freqText; }
     void ShowCurrentAntenna(int a) override { nowSelection = a; }

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+#include <optional>
+
+#include "core/band_match.h"
 #include "switching_fixture.h"
 
 using namespace kelvane;
@@ -25,11 +29,11 @@ TEST(Defaults, AreTheFirstStartTables) {
         EXPECT_EQ(s.bands.name[i], names[i]);
         EXPECT_EQ(s.bands.low[i], low[i]);
         EXPECT_EQ(s.bands.high[i], high[i]);
-        EXPECT_EQ(s.core.m_antValue[i], values[i]);
-        EXPECT_EQ(s.core.m_antName[i], "Ant #" + std::to_string(i + 1));
-        EXPECT_EQ(s.core.m_bandAntenna[i], 0);
+        EXPECT_EQ(s.core.m_tables.m_antValue[i], values[i]);
+        EXPECT_EQ(s.core.m_tables.m_antName[i], "Ant #" + std::to_string(i + 1));
+        EXPECT_EQ(s.core.m_tables.m_bandAntenna[i], 0);
     }
-    EXPECT_EQ(s.core.m_portAddr, 0x278);
+    EXPECT_EQ(s.core.m_tables.m_portAddr, 0x278);
     EXPECT_TRUE(s.core.m_bAuto);
     EXPECT_EQ(s.core.m_freqKHz, 0.0);
 }
@@ -53,7 +57,7 @@ TEST(MatchFrequency, SwitchesOnlyInsideInclusiveBandEdges) {
             EXPECT_EQ(s.view.nowSelection, -1) << c.text;
         } else {
             ASSERT_EQ(RecordedWrites().size(), 1u) << c.text;
-            EXPECT_EQ(RecordedWrites()[0], PortWrite(0x278, s.core.m_antValue[c.antenna] & 0xFF)) << c.text;
+            EXPECT_EQ(RecordedWrites()[0], PortWrite(0x278, s.core.m_tables.m_antValue[c.antenna] & 0xFF)) << c.text;
             EXPECT_EQ(s.view.nowSelection, c.antenna) << c.text;
         }
     }
@@ -177,5 +181,47 @@ TEST(BandAssignment, IndexesOutsideTheTableOutputNothing) {
         s.Type("14100");
         EXPECT_TRUE(RecordedWrites().empty()) << bad;
         EXPECT_EQ(s.view.nowSelection, 2) << bad;
+    }
+}
+
+// A reading through the band rule alone and through the window's core: the same
+// antenna, so the Linux edition picks what the Windows program leaves switched.
+TEST(BandRule, ReadingPicksWhatTheProgramLeavesSwitched) {
+    constexpr double kInf = std::numeric_limits<double>::infinity(), kNaN = std::numeric_limits<double>::quiet_NaN();
+    const struct {
+        double hertz;
+        bool autoOn;
+        std::vector<int> switched;  // antennas written, in order
+    } cases[] = {
+        {7099999.4, true, {7}},
+        {7099999.6, true, {7, 6}},  // "7100.000": band 3 overlaps from 7100
+        {7200000.4, true, {7, 6}},
+        {7200000.6, true, {6}},  // "7200.000" is in band 2, "7200.001" past it
+        {5000000, true, {}},     // the gap above 80 m
+        {10450000, true, {6}},   // band 4 holds it too, but its antenna index is damaged
+        {500, true, {0}},        // band 9 holds -1..1 kHz, so 0 Hz would match
+        {0, true, {}},
+        {kNaN, true, {}},
+        {kInf, true, {}},
+        {7100000, false, {}},  // Auto off
+    };
+    for (const auto& c : cases) {
+        Station s;
+        AssignReversed(s);
+        s.bands.low[3] = 7100;
+        s.bands.low[4] = 10400;
+        s.bands.low[9] = -1;
+        s.bands.high[9] = 1;
+        s.view.bandSelector[4] = kAntennaCount;
+        s.view.autoBox = c.autoOn;
+        s.view.ReadControls();
+        s.core.OnHostFrequency(c.hertz);
+        std::vector<PortWrite> writes;
+        for (const int a : c.switched)
+            writes.emplace_back(0x278, static_cast<std::uint8_t>(s.core.m_tables.m_antValue[a]));
+        EXPECT_EQ(RecordedWrites(), writes) << c.hertz;
+        const auto last = c.switched.empty() ? std::nullopt : std::optional<int>(c.switched.back());
+        EXPECT_EQ(AntennaForReading(s.bands, s.core.m_tables, c.hertz, c.autoOn), last) << c.hertz;
+        EXPECT_EQ(s.view.nowSelection, last.value_or(-1)) << c.hertz;
     }
 }

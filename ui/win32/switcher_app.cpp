@@ -11,7 +11,7 @@ namespace kelvane {
 
 void CSwitcherApp::StartUp(CSwitcherDlg& dlg) const {
     dlg.m_hostPeriodMs = m_hostPeriodMs;
-    LoadSettings(kSettingsFileName, dlg.m_core, m_bands);
+    LoadSettings(kSettingsFileName, dlg.m_core.m_tables, m_bands);
     dlg.LoadIcons();
     dlg.m_port.m_bNT = m_platform.detectPlatform();
     if (dlg.m_port.m_bNT && !m_platform.bindDriver()) m_platform.showDriverFailure();
@@ -20,7 +20,7 @@ void CSwitcherApp::StartUp(CSwitcherDlg& dlg) const {
 void CSwitcherApp::ShutDown(CSwitcherDlg& dlg) const {
     if (dlg.m_port.m_bNT) m_platform.unbindDriver();
     std::string reason;
-    const bool saved = SaveSettings(kSettingsFileName, dlg.m_core, m_bands, &reason);
+    const bool saved = SaveSettings(kSettingsFileName, dlg.m_core.m_tables, m_bands, &reason);
     dlg.m_host.ReleaseHost();
     // Told only now, with the window gone and nothing left to release.
     if (!saved) ReportSaveFailure(kSettingsFileName, reason);

@@ -37,7 +37,7 @@ void CSwitcherDlg::LoadIcons() {
 
 void CSwitcherDlg::DoDataExchange(CDataExchange& dx) {
     DDX_Check(dx, IDC_AUTO, m_core.m_bAuto);
-    for (int r = 0; r < kBandCount; ++r) DDX_CBIndex(dx, IDC_BAND_ANTENNA1 + r, m_core.m_bandAntenna[r]);
+    for (int r = 0; r < kBandCount; ++r) DDX_CBIndex(dx, IDC_BAND_ANTENNA1 + r, m_core.m_tables.m_bandAntenna[r]);
 }
 
 BOOL CSwitcherDlg::OnInitDialog() {
@@ -60,11 +60,11 @@ BOOL CSwitcherDlg::OnInitDialog() {
 
 void CSwitcherDlg::RefreshLists() {
     // Unsorted lists: a list index is always the antenna index.
-    FillAntennaNames(GetDlgItem(IDC_NOW_ANTENNA), m_core.m_antName);
+    FillAntennaNames(GetDlgItem(IDC_NOW_ANTENNA), m_core.m_tables.m_antName);
     for (int r = 0; r < kBandCount; ++r) {
         const HWND combo = GetDlgItem(IDC_BAND_ANTENNA1 + r);
-        FillAntennaNames(combo, m_core.m_antName);
-        SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(m_core.m_bandAntenna[r]), 0);
+        FillAntennaNames(combo, m_core.m_tables.m_antName);
+        SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(m_core.m_tables.m_bandAntenna[r]), 0);
         SetDlgItemTextA(m_hWnd, IDC_BAND_NAME1 + r, m_bands.name[r].c_str());
     }
 }
@@ -125,14 +125,14 @@ bool CSwitcherDlg::OnPaint() {
 
 void CSwitcherDlg::OnConfig() {
     CConfigDlg dlg(m_bands, m_hWnd);
-    dlg.m_portAddr = m_core.m_portAddr;
-    dlg.m_antValue = m_core.m_antValue;
-    dlg.m_antName = m_core.m_antName;
+    dlg.m_portAddr = m_core.m_tables.m_portAddr;
+    dlg.m_antValue = m_core.m_tables.m_antValue;
+    dlg.m_antName = m_core.m_tables.m_antName;
     if (dlg.DoModal() != IDOK) return;
     // The new address and values reach the port at the next switch.
-    m_core.m_portAddr = dlg.m_portAddr;
-    m_core.m_antValue = dlg.m_antValue;
-    m_core.m_antName = dlg.m_antName;
+    m_core.m_tables.m_portAddr = dlg.m_portAddr;
+    m_core.m_tables.m_antValue = dlg.m_antValue;
+    m_core.m_tables.m_antName = dlg.m_antName;
     RefreshLists();
 }
 

@@ -137,7 +137,7 @@ TEST(HostLink, EveryTickFeedsTheHostFrequencyToTheCore) {
         EXPECT_EQ(s.Field(), c.field) << c.args;
         EXPECT_EQ(s.station.view.fieldSets, 3) << c.args;
         EXPECT_EQ(HostReadCount(), 3.0) << c.args;
-        const PortWrite expected(0x278, static_cast<std::uint8_t>(s.station.core.m_antValue[c.antenna]));
+        const PortWrite expected(0x278, static_cast<std::uint8_t>(s.station.core.m_tables.m_antValue[c.antenna]));
         EXPECT_EQ(RecordedWrites(), std::vector<PortWrite>(3, expected)) << c.args;
         EXPECT_EQ(s.station.view.nowSelection, c.antenna) << c.args;
     }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "kelvane_version.h"
 #include "modal_script.h"
 #include "screenshot.h"
 #include "settings/settings_file.h"
@@ -71,7 +72,7 @@ TEST_F(MainWindow, SystemMenuEndsWithTheAboutItem) {
         PostMessageA(w, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
     });
     script.On("About Kelvane", [&](HWND about) {
-        EXPECT_NE(FindWindowExA(about, nullptr, "Static", "Kelvane Version 1.5"), nullptr);
+        EXPECT_NE(FindWindowExA(about, nullptr, "Static", "Kelvane Version " KELVANE_VERSION_TEXT), nullptr);
         EXPECT_NE(SaveWindowPng(about, "about"), "");
         Click(about, IDOK);
     });
@@ -251,9 +252,9 @@ TEST_F(MainWindow, CancelledConfigLeavesTheTablesAlone) {
         Click(w, IDCANCEL);
     });
     EXPECT_EQ(dlg->DoModal(), IDCANCEL);
-    EXPECT_EQ(dlg->m_core.m_portAddr, 0x278);
-    EXPECT_EQ(dlg->m_core.m_antName[0], "Ant #1");
-    EXPECT_EQ(dlg->m_core.m_antValue[0], 1u);
+    EXPECT_EQ(dlg->m_core.m_tables.m_portAddr, 0x278);
+    EXPECT_EQ(dlg->m_core.m_tables.m_antName[0], "Ant #1");
+    EXPECT_EQ(dlg->m_core.m_tables.m_antValue[0], 1u);
 }
 
 TEST_F(MainWindow, BandsConfirmedUnderACancelledConfigApplyButShowOldNames) {
