@@ -10,7 +10,7 @@ linux_packages=(cmake g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev 
                 libgpiod-dev libsystemd-dev dpkg-dev procps)
 packages=("${linux_packages[@]}" clang clang-format libclang-rt-14-dev
           g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth xdotool
-          imagemagick locales)
+          imagemagick libxml2-utils locales)
 LINUX_ONLY=
 [ "${1:-}" = --linux ] && { LINUX_ONLY=1; packages=("${linux_packages[@]}"); }
 
