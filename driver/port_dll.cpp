@@ -86,8 +86,8 @@ int __stdcall LoadPortDriver(const char* dir) {
         return 1;
     }
     case korvport::Backend::Hardware:
-        // Nowhere to explain a misread line: refuse, so the program tells the user.
-        if (!config.problems.empty()) return 0;
+        // A misread line refuses the load, so the program warns; the status log says which line.
+        if (!config.problems.empty()) break;
         g_io = korvport::OpenHardware(programDir).release();
         return g_io ? 1 : 0;
     case korvport::Backend::Ftdi:

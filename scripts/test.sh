@@ -30,8 +30,14 @@ if cmake --workflow --preset linux-deb >"$ROOT/build/linux-deb.log" 2>&1; then
     deb=$(ls "$ROOT"/build/linux-deb/package/kelvane_*.deb)
     listing=$(dpkg -c "$deb")
     for f in usr/bin/kelvane usr/share/man/man1/kelvane.1.gz usr/lib/systemd/system/kelvane.service \
-             usr/lib/udev/rules.d/60-kelvane.rules usr/lib/sysusers.d/kelvane.conf etc/default/kelvane; do
+             usr/lib/udev/rules.d/60-kelvane.rules usr/lib/sysusers.d/kelvane.conf etc/default/kelvane \
+             usr/share/doc/kelvane/copyright; do
         grep -q " \./$f\$" <<<"$listing" || { echo "missing from the package: $f"; status=1; }
+    done
+    control=$ROOT/build/linux-deb/control
+    rm -rf "$control" && dpkg-deb -e "$deb" "$control"
+    for f in postinst prerm postrm; do
+        { [ -x "$control/$f" ] && sh -n "$control/$f"; } || { echo "maintainer script missing, not executable or not sh: $f"; status=1; }
     done
     depends=$(dpkg-deb -f "$deb" Depends)
     if grep -qi hamlib <<<"$depends"; then echo "the package depends on Hamlib: $depends"; status=1; fi

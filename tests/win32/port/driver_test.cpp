@@ -177,15 +177,18 @@ TEST(KorvPortDllJournal, QpcStampsAreMicrosecondsOfThePerformanceCounter) {
 }
 
 // What the config says and what LoadPortDriver makes of it. Problems a journal
-// can carry are written there; anything else refuses, so the program warns.
+// can carry are written there; anything else refuses, so the program warns, and
+// the status log names the line.
 TEST(KorvPortDllConfig, GoodBadAndOddFiles) {
-    ScratchDir other;
+    ScratchDir other, program;
+    ASSERT_TRUE(CopyFixture("fake_inpout32.dll", program / "inpout32.dll"));
     const std::string absoluteJournal = other / "abs.log";
     const struct {
         std::string config;
         int loaded;
-        std::string journal;  // relative to the library's directory unless absolute
+        std::string journal;  // relative to the library's directory unless absolute; none for hardware
         std::vector<std::string> notes;
+        std::vector<std::string> status = {};
     } cases[] = {
         {"backend=journal\n", 1, "KorvPortDll.log", {}},
         {"# demo\n\n  Backend = JOURNAL \r\n; comment\r\njournal = sub\\j.log\r\n", 1, "sub\\j.log", {}},
@@ -206,21 +209,36 @@ TEST(KorvPortDllConfig, GoodBadAndOddFiles) {
          "KorvPortDll.log",
          {"config - - KorvPortDll.cfg line 2: qpc takes on or off, got \"maybe\""}},
         {"backend=journal\n qpc = ON \nQPC=Off\n", 1, "KorvPortDll.log", {}},  // the last word counts
-        {"backend=bogus\n", 0, "", {}},
+        {"backend=bogus\n",
+         0,
+         "",
+         {},
+         {"config error: KorvPortDll.cfg line 1: unknown backend \"bogus\" (hardware, journal, ftdi or hidrelay)"}},
         {"backend=journal\njournal=missing\\j.log\n", 0, "", {}},
         {"backend=journal\njournal=NUL\n", 0, "", {}},  // a device could block; only files are journals
-        {"backend=hardware\ncolour=blue\n", 0, "", {}},
-        {"", 0, "", {}},  // an empty file means hardware, and there is no inpout32.dll here
+        {"backend=hardware\ncolour=blue\n",
+         0,
+         "",
+         {},
+         {"config error: KorvPortDll.cfg line 2: unknown key \"colour\""}},
+        {"invert=on\nbackend=hardware\nx\n",
+         0,
+         "",
+         {},
+         {"config error: KorvPortDll.cfg line 1: invert applies to the ftdi and hidrelay backends, not hardware",
+          "config error: KorvPortDll.cfg line 3: expected key=value, got \"x\""}},
+        {"", 1, "", {}},  // an empty file means hardware
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.config.substr(0, 80));
         Driver d(c.config.c_str());
         ASSERT_TRUE(d.Ready());
         CreateDirectoryA((d.dir / "sub").c_str(), nullptr);
-        EXPECT_EQ(d.load(d.dir.path().c_str()), c.loaded);
+        EXPECT_EQ(d.load(program.path().c_str()), c.loaded);
         EXPECT_EQ(d.isLoaded(), c.loaded);
         d.unload();
-        if (!c.loaded) continue;
+        EXPECT_EQ(Untimed(ReadLines(d.dir / "KorvPortDll-status.log")), c.status);
+        if (!c.loaded || c.journal.empty()) continue;
         const std::string journal = c.journal.find(':') != std::string::npos ? c.journal : d.dir / c.journal;
         auto lines = Untimed(ReadLines(journal));
         ASSERT_EQ(lines.size(), c.notes.size() + 3) << journal;  // notes, load, query, unload
