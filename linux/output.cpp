@@ -138,13 +138,13 @@ void OutputChannel::TryOpen() {
     if (m_device->Open(error)) {
         m_open = true;
         m_written = false;
-        if (m_log.Clear("output-down")) m_log.Info("output " + m_label + " is back");
+        m_log.End(Condition::kOutput, "output " + m_label + " is back");
         return;
     }
     m_nextOpen = now + m_retry;
-    m_log.Once("output-down", Log::kWarning,
-               "output " + m_label + " is not available (" + error + "); trying again every " +
-                   std::to_string(m_retry.count()) + " ms");
+    m_log.Begin(Condition::kOutput, Log::kWarning,
+                "output " + m_label + " is not available (" + error + "); trying again every " +
+                    std::to_string(m_retry.count()) + " ms");
 }
 
 void OutputChannel::WriteWanted() {
@@ -152,6 +152,7 @@ void OutputChannel::WriteWanted() {
     std::string error;
     if (m_device->Write(*m_wanted, error)) {
         m_written = true;
+        m_lastWritten = m_wanted;
         m_log.Verbose("wrote byte=" + HexByte(m_wanted->byte) + " antenna=" + std::to_string(m_wanted->antenna + 1) +
                       " " + m_wanted->name + " to " + m_label +
                       (m_device->Inverts()
@@ -162,8 +163,8 @@ void OutputChannel::WriteWanted() {
     m_device->Close();
     m_open = false;
     m_nextOpen = std::chrono::steady_clock::now() + m_retry;
-    m_log.Once(
-        "output-down", Log::kWarning,
+    m_log.Begin(
+        Condition::kOutput, Log::kWarning,
         "output " + m_label + " lost (" + error + "); trying again every " + std::to_string(m_retry.count()) + " ms");
 }
 

@@ -78,6 +78,8 @@ public:
     void Service();
     // The last wanted state; nothing before the first switch.
     const std::optional<OutputEvent>& Wanted() const { return m_wanted; }
+    // What the device last took; nothing when no write has succeeded.
+    const std::optional<OutputEvent>& LastWritten() const { return m_lastWritten; }
     bool DeviceOpen() const { return m_open; }
 
 private:
@@ -92,6 +94,7 @@ private:
     bool m_open = false;
     bool m_written = false;
     std::optional<OutputEvent> m_wanted;
+    std::optional<OutputEvent> m_lastWritten;
 };
 
 }  // namespace kelvane::svc
