@@ -99,8 +99,8 @@ int RunService(const Options& options, const OutputApis& apis) {
     for (;;) {
         loop.PollOnce();
         outputSeen = outputSeen || output.DeviceOpen();
-        if (std::string now = Status(link, loop, output, outputSeen, log, options); now != status || !ready) {
-            status = std::move(now);
+        if (std::string current = Status(link, loop, output, outputSeen, log, options); current != status || !ready) {
+            status = std::move(current);
             sd_notify(0, ((ready ? "" : "READY=1\n") + ("STATUS=" + status)).c_str());
             ready = true;
         }
