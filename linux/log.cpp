@@ -4,6 +4,29 @@
 #include <cstdlib>
 
 namespace kelvane::svc {
+namespace {
+
+// What goes on while each condition lasts, as its reminders say.
+constexpr std::array<const char*, static_cast<std::size_t>(Condition::kCount)> kOngoing{
+    "still retrying",              // kRigLink
+    "still asking at every poll",  // kBadReplyF
+    "still asking at every poll",  // kBadReplyT
+    "still so",                    // kNoTransmitState
+    "still waiting for receive",   // kHeldForTransmit
+    "still retrying",              // kOutput
+};
+
+}  // namespace
+
+std::string SpokenDuration(std::chrono::steady_clock::duration d) {
+    using namespace std::chrono;
+    const auto ms = duration_cast<milliseconds>(d).count();
+    if (ms < 1000) return std::to_string(ms) + " ms";
+    const auto s = ms / 1000;
+    if (s < 60) return std::to_string(s) + " s";
+    if (s < 3600) return std::to_string(s / 60) + " min " + std::to_string(s % 60) + " s";
+    return std::to_string(s / 3600) + " h " + std::to_string(s % 3600 / 60) + " min";
+}
 
 Log::Log() {
     // Under systemd the journal reads "<N>" as the line's priority and stamps
@@ -18,15 +41,36 @@ Log::Log() {
     };
 }
 
-bool Log::Once(const std::string& kind, int priority, const std::string& text) {
-    if (!m_active.insert(kind).second) return false;
-    m_sink(priority, text);
+bool Log::Begin(Condition c, int priority, std::string text) {
+    State& s = Slot(c);
+    s.text = std::move(text);
+    s.priority = priority;
+    if (s.active) {
+        Still(c);
+        return false;
+    }
+    s.active = true;
+    s.since = s.lastLine = m_now();
+    m_sink(priority, s.text);
     return true;
 }
 
-void Log::ClearPrefix(const std::string& prefix) {
-    for (auto it = m_active.lower_bound(prefix); it != m_active.end() && it->compare(0, prefix.size(), prefix) == 0;)
-        it = m_active.erase(it);
+void Log::Still(Condition c) {
+    State& s = Slot(c);
+    if (!s.active) return;
+    const auto now = m_now();
+    if (now - s.lastLine < kRemindEvery) return;
+    s.lastLine = now;
+    m_sink(s.priority,
+           s.text + " (for " + SpokenDuration(now - s.since) + "; " + kOngoing[static_cast<std::size_t>(c)] + ")");
+}
+
+bool Log::End(Condition c, const std::string& text) {
+    State& s = Slot(c);
+    if (!s.active) return false;
+    s.active = false;
+    m_sink(kInfo, text + " (after " + SpokenDuration(m_now() - s.since) + ")");
+    return true;
 }
 
 }  // namespace kelvane::svc

@@ -1,22 +1,38 @@
 #pragma once
 // One line per event on standard error. A condition that lasts (a rig that is
 // gone, a device that is absent) is logged when it begins and when it ends,
-// never once per poll.
+// and while it lasts at most once a minute, never once per poll.
 
+#include <array>
+#include <chrono>
+#include <cstddef>
 #include <functional>
-#include <set>
 #include <string>
 
 namespace kelvane::svc {
 
+// Every condition the service can be in; one slot each, so what the log keeps is bounded.
+enum class Condition {
+    kRigLink,          // rigctld cannot be reached or stopped answering
+    kBadReplyF,        // 'f' answered with something that is no frequency
+    kBadReplyT,        // 't' answered with something that is no transmit state
+    kNoTransmitState,  // the rig stopped (or never started) reporting its transmit state
+    kHeldForTransmit,  // a band change waits for receive
+    kOutput,           // the output device is absent or lost
+    kCount
+};
+
 class Log {
 public:
     using Sink = std::function<void(int priority, const std::string& line)>;
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
     // Priorities as syslog numbers them; under systemd they reach the journal.
     enum { kError = 3, kWarning = 4, kInfo = 6, kDebug = 7 };
+    static constexpr std::chrono::minutes kRemindEvery{1};
 
     Log();  // standard error
-    explicit Log(Sink sink) : m_sink(std::move(sink)) {}
+    explicit Log(Sink sink, Clock clock = std::chrono::steady_clock::now)
+        : m_sink(std::move(sink)), m_now(std::move(clock)) {}
 
     void Error(const std::string& text) { m_sink(kError, text); }
     void Warn(const std::string& text) { m_sink(kWarning, text); }
@@ -25,18 +41,33 @@ public:
         if (verbose) m_sink(kDebug, text);
     }
 
-    // Logs only when `kind` is not already active; returns whether it logged.
-    bool Once(const std::string& kind, int priority, const std::string& text);
-    // Ends `kind`; true when it was active.
-    bool Clear(const std::string& kind) { return m_active.erase(kind) > 0; }
-    // Ends every kind starting with `prefix`.
-    void ClearPrefix(const std::string& prefix);
+    // Starts `c` with a line; when it is already on, `text` becomes what its
+    // reminders say, and one is due a minute after its last line. True when it started now.
+    bool Begin(Condition c, int priority, std::string text);
+    // `c` still holds: a reminder when one is due; nothing when it is off.
+    void Still(Condition c);
+    // Ends `c` with `text` and how long it lasted; true when it was on.
+    bool End(Condition c, const std::string& text);
+    bool Active(Condition c) const { return Slot(c).active; }
 
     bool verbose = false;
 
 private:
+    struct State {
+        bool active = false;
+        int priority = kInfo;
+        std::string text;
+        std::chrono::steady_clock::time_point since, lastLine;
+    };
+    State& Slot(Condition c) { return m_conditions[static_cast<std::size_t>(c)]; }
+    const State& Slot(Condition c) const { return m_conditions[static_cast<std::size_t>(c)]; }
+
     Sink m_sink;
-    std::set<std::string> m_active;
+    Clock m_now = std::chrono::steady_clock::now;
+    std::array<State, static_cast<std::size_t>(Condition::kCount)> m_conditions{};
 };
+
+// "250 ms", "42 s", "3 min 5 s", "2 h 10 min": how long a condition has lasted.
+std::string SpokenDuration(std::chrono::steady_clock::duration d);
 
 }  // namespace kelvane::svc

@@ -37,14 +37,15 @@ void OutputChannel::Report(const outputs::OutputReport& r) {
     switch (r.kind) {
     case outputs::OutputReport::kFound:
     case outputs::OutputReport::kBack:
-        if (m_log.Clear("output-down")) m_log.Info("output " + m_label + " is back");
+        m_log.End(Condition::kOutput, "output " + m_label + " is back");
         break;
     case outputs::OutputReport::kAbsent:
-        m_log.Once("output-down", Log::kWarning, "output " + m_label + " is not available (" + r.why + ")" + retrying);
+        m_log.Begin(Condition::kOutput, Log::kWarning,
+                    "output " + m_label + " is not available (" + r.why + ")" + retrying);
         break;
     case outputs::OutputReport::kLost:
     case outputs::OutputReport::kNotAnswering:
-        m_log.Once("output-down", Log::kWarning, "output " + m_label + " lost (" + r.why + ")" + retrying);
+        m_log.Begin(Condition::kOutput, Log::kWarning, "output " + m_label + " lost (" + r.why + ")" + retrying);
         break;
     }
 }
@@ -57,6 +58,8 @@ void OutputChannel::Set(const OutputEvent& event) {
 void OutputChannel::Service() {
     const bool pending = m_hold.Pending();
     m_hold.Service();
+    // The hold reports a change once; the reminder while it lasts is the log's.
+    m_log.Still(Condition::kOutput);
     if (!pending || m_hold.Pending()) return;
     const OutputEvent& e = *m_hold.LastWritten();
     m_log.Verbose(

@@ -11,71 +11,79 @@ PollLoop::PollLoop(RigLink& link, OutputChannel& output, Log& log, Interlock mod
 
 void PollLoop::Reload(const Station& station) { m_station = station; }
 
-void PollLoop::BadReply(const char* command, const Reply& reply) {
-    m_log.Once(std::string("bad:") + command + ":" + reply.bad, Log::kWarning,
-               std::string("rigctld answered '") + command + "' with a bad reply (" + reply.bad + "): \"" +
-                   reply.excerpt + "\"; such polls change nothing");
+void PollLoop::BadReply(Condition condition, const char* command, const Reply& reply) {
+    const std::string said = reply.kind == Reply::kReport
+                                 ? "RPRT " + std::to_string(reply.report)
+                                 : "a bad reply (" + reply.bad + "): \"" + reply.excerpt + "\"";
+    m_log.Begin(condition, Log::kWarning,
+                std::string("rigctld answered '") + command + "' with " + said + "; such polls change nothing");
 }
 
 PollLoop::Step PollLoop::AskFrequency(double& hertz) {
     Reply reply;
     if (!m_link.Ask("f", reply)) return Step::kStop;
-    if (reply.kind == Reply::kReport) {
-        m_log.Once("report:f:" + std::to_string(reply.report), Log::kWarning,
-                   "rigctld answered 'f' with RPRT " + std::to_string(reply.report) + "; such polls change nothing");
-        return Step::kStop;
-    }
     if (reply.kind == Reply::kNumber && reply.number < 0) {
         reply.kind = Reply::kBad;
         reply.bad = "negative frequency";
+        // ParseReply let no more than kMaxWholeDigits through: the cast is defined.
         reply.excerpt = std::to_string(static_cast<long long>(reply.number));
     }
-    if (reply.kind == Reply::kBad) {
-        BadReply("f", reply);
+    if (reply.kind != Reply::kNumber) {
+        BadReply(Condition::kBadReplyF, "f", reply);
         return Step::kStop;
     }
+    m_log.End(Condition::kBadReplyF, "rigctld answers 'f' with a frequency again");
     hertz = reply.number;
     return Step::kGo;
 }
 
+// "Not available" ends the question for this connection even after numbers:
+// rigctld may answer from a cache for a while before it says what the rig has.
+void PollLoop::NoTransmitState(int report) {
+    const bool hadOne = m_hasTx == true;
+    m_hasTx = false;
+    m_transmitting = false;
+    const std::string why = "the rig has no transmit state ('t' answered RPRT " + std::to_string(report) +
+                            (hadOne ? " after reporting one" : "") + ")";
+    if (m_mode == Interlock::kRequired) {
+        m_log.Begin(Condition::kNoTransmitState, Log::kError,
+                    why +
+                        " and --interlock required is set: switching is held until a new connection to rigctld "
+                        "reports a transmit state");
+        m_log.End(Condition::kHeldForTransmit, "no transmit state: the change waiting for receive stays held");
+    } else {
+        m_log.Begin(Condition::kNoTransmitState, Log::kWarning, why + ": switching without the transmit interlock");
+        m_log.End(Condition::kHeldForTransmit, "no transmit state: the change waiting for receive is made now");
+    }
+}
+
 PollLoop::Step PollLoop::AskTransmit() {
     if (m_link.ConnectionNumber() != m_decidedFor) {
+        m_decidedFor = m_link.ConnectionNumber();
         m_hasTx.reset();
         m_transmitting = false;
     }
     if (m_hasTx == false) return Step::kGo;
     Reply reply;
     if (!m_link.Ask("t", reply)) return Step::kStop;
-    const bool first = !m_hasTx.has_value();
     if (reply.kind == Reply::kNumber && reply.number >= 0 && reply.number == std::floor(reply.number)) {
+        m_log.End(Condition::kBadReplyT, "rigctld answers 't' with a transmit state again");
         m_transmitting = reply.number != 0;
-        if (first) {
+        if (!m_hasTx) {
             m_hasTx = true;
-            m_decidedFor = m_link.ConnectionNumber();
-            m_log.ClearPrefix("no-tx:");
-            m_log.Once("tx:on", Log::kInfo, "the rig reports its transmit state: no switching while it transmits");
+            const std::string says = "the rig reports its transmit state: no switching while it transmits";
+            if (!m_log.End(Condition::kNoTransmitState, says) && !m_txAnnounced) m_log.Info(says);
+            m_txAnnounced = true;
         }
         return Step::kGo;
     }
-    if (first && reply.kind == Reply::kReport && IsNotAvailable(reply.report)) {
-        m_hasTx = false;
-        m_decidedFor = m_link.ConnectionNumber();
-        m_log.Clear("tx:on");
-        if (m_mode == Interlock::kRequired)
-            m_log.Once("no-tx:required", Log::kError,
-                       "the rig has no transmit state ('t' answered RPRT " + std::to_string(reply.report) +
-                           ") and --interlock required is set: the output will not change");
-        else
-            m_log.Once("no-tx:auto", Log::kWarning,
-                       "the rig has no transmit state ('t' answered RPRT " + std::to_string(reply.report) +
-                           "): switching without the transmit interlock");
+    if (reply.kind == Reply::kReport && IsNotAvailable(reply.report)) {
+        m_log.End(Condition::kBadReplyT, "rigctld answers 't' again");
+        NoTransmitState(reply.report);
         return Step::kGo;
     }
-    if (reply.kind == Reply::kReport)
-        m_log.Once("report:t:" + std::to_string(reply.report), Log::kWarning,
-                   "rigctld answered 't' with RPRT " + std::to_string(reply.report) + "; such polls change nothing");
-    else
-        BadReply("t", reply.kind == Reply::kBad ? reply : Reply{Reply::kBad, 0, 0, "not a transmit state", ""});
+    BadReply(Condition::kBadReplyT, "t",
+             reply.kind == Reply::kNumber ? Reply{Reply::kBad, 0, 0, "not a transmit state", ""} : reply);
     return Step::kStop;
 }
 
@@ -90,7 +98,10 @@ void PollLoop::PollOnce() {
 }
 
 void PollLoop::Apply() {
-    if (m_mode == Interlock::kRequired && m_hasTx != true) return;
+    if (m_mode == Interlock::kRequired && m_hasTx != true) {
+        m_log.Still(Condition::kNoTransmitState);
+        return;
+    }
     const bool transmitting = m_hasTx == true && m_transmitting;
     // Only on receive: a board that comes back (powered up with its relays
     // released) gets its byte again, and that too is a switch. When the byte
@@ -102,21 +113,18 @@ void PollLoop::Apply() {
     const SwitcherTables& t = m_station.tables;
     const auto a = static_cast<std::size_t>(*m_wanted);
     const OutputEvent event{static_cast<std::uint8_t>(t.m_antValue[a] & 0xFFu), *m_wanted, t.m_antName[a]};
+    const std::string target = "antenna " + std::to_string(*m_wanted + 1) + " (" + event.name + ")";
     if (m_output.Wanted() == event) {
-        if (transmitting) return;
-        m_output.Service();
-        m_log.Clear("held");
+        m_log.End(Condition::kHeldForTransmit, "back on " + target + ": the held change is no longer wanted");
+        if (!transmitting) m_output.Service();
         return;
     }
     if (transmitting) {
-        m_log.Once("held", Log::kInfo,
-                   "transmitting: the change to antenna " + std::to_string(*m_wanted + 1) + " (" + event.name +
-                       ") waits for receive");
+        m_log.Begin(Condition::kHeldForTransmit, Log::kInfo,
+                    "transmitting: the change to " + target + " waits for receive");
         return;
     }
-    if (m_log.Clear("held"))
-        m_log.Info("receive: antenna " + std::to_string(*m_wanted + 1) + " (" + event.name +
-                   ") switched after transmit");
+    m_log.End(Condition::kHeldForTransmit, "receive: the held change to " + target + " is made");
     m_output.Set(event);
 }
 

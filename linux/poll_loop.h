@@ -23,8 +23,11 @@ public:
     // SIGHUP: the next poll switches by the new tables.
     void Reload(const Station& station);
 
-    // Whether this connection's rig has a transmit state; nothing until its first answer to 't'.
+    // Whether this connection's rig has a transmit state; nothing until its first answer
+    // to 't'. A "not available" after numbers means none from then on.
     std::optional<bool> HasTransmitState() const { return m_hasTx; }
+    // --interlock required without a transmit state: nothing is switched.
+    bool SwitchingHeld() const { return m_mode == Interlock::kRequired && m_hasTx == false; }
     bool Transmitting() const { return m_transmitting; }
     // Polls that got every answer they asked for.
     std::uint64_t AnsweredPolls() const { return m_answered; }
@@ -33,7 +36,8 @@ private:
     enum class Step { kGo, kStop };
     Step AskFrequency(double& hertz);
     Step AskTransmit();
-    void BadReply(const char* command, const Reply& reply);
+    void NoTransmitState(int report);
+    void BadReply(Condition condition, const char* command, const Reply& reply);
     void Apply();
 
     RigLink& m_link;
@@ -42,6 +46,7 @@ private:
     Interlock m_mode;
     Station m_station;
     std::uint64_t m_decidedFor = 0;  // the connection m_hasTx belongs to
+    bool m_txAnnounced = false;
     std::optional<bool> m_hasTx;
     bool m_transmitting = false;
     std::optional<int> m_wanted;  // the antenna of the last frequency inside a band

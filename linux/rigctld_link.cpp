@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 namespace kelvane::svc {
 namespace {
@@ -105,13 +107,20 @@ Reply ParseReply(std::string_view line) {
     }
     std::size_t i = 0;
     if (line[0] == '-') ++i;
+    const std::size_t whole = i;
     bool ok = Digits(line, i);
+    const std::size_t wholeDigits = i - whole;
     if (ok && i < line.size() && line[i] == '.') {
         ++i;
         ok = Digits(line, i);
     }
     if (!ok || i != line.size()) {
         r.bad = line.find(',') != std::string_view::npos ? "comma in a number" : "not a number";
+        return r;
+    }
+    // Before any conversion: a value that fits a double may still not fit what it becomes later.
+    if (wholeDigits > kMaxWholeDigits) {
+        r.bad = "number out of range";
         return r;
     }
     const auto [end, ec] = std::from_chars(line.data(), line.data() + line.size(), r.number);
@@ -137,42 +146,90 @@ bool RigLink::EnsureConnected() {
     return true;
 }
 
-int RigLink::ConnectOnce(std::string& error) {
+Resolved ResolveName(const std::string& host, const std::string& port, int flags) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    const int gai = ::getaddrinfo(m_options.endpoint.host.c_str(), m_options.endpoint.port.c_str(), &hints, &found);
-    if (gai != 0) {
-        error = ::gai_strerror(gai);
-        return -1;
+    hints.ai_flags = flags;
+    addrinfo* list = nullptr;
+    Resolved out;
+    out.error = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &list);
+    if (out.error != 0) return out;
+    for (const addrinfo* a = list; a != nullptr; a = a->ai_next) {
+        if (a->ai_addrlen > sizeof(sockaddr_storage)) continue;
+        Resolved::Address address{a->ai_family, a->ai_socktype, a->ai_protocol, {}, a->ai_addrlen};
+        std::memcpy(&address.addr, a->ai_addr, a->ai_addrlen);
+        out.addresses.push_back(address);
     }
+    ::freeaddrinfo(list);
+    return out;
+}
+
+// An address is taken at once. A name is looked up on a thread of its own,
+// waited for no longer than a reply: getaddrinfo cannot be interrupted, and a
+// slow resolver must not hold the poll. A lookup that outlasts the wait keeps
+// running and its answer serves the next attempt, so there is never more than one.
+bool RigLink::Addresses(Resolved& found, std::string& error) {
+    const Endpoint& e = m_options.endpoint;
+    found = ResolveName(e.host, e.port, AI_NUMERICHOST | AI_NUMERICSERV);
+    if (found.error == EAI_NONAME) {
+        if (!m_resolving.valid()) {
+            std::packaged_task<Resolved()> task([e] { return ResolveName(e.host, e.port); });
+            try {
+                m_resolving = task.get_future();
+                std::thread(std::move(task)).detach();
+            } catch (const std::system_error& failed) {
+                m_resolving = {};
+                error = std::string("cannot start the name lookup: ") + failed.what();
+                return false;
+            }
+        }
+        if (m_resolving.wait_for(m_options.replyTimeout) != std::future_status::ready) {
+            error =
+                "looking up " + e.host + " takes longer than " + std::to_string(m_options.replyTimeout.count()) + " ms";
+            return false;
+        }
+        found = m_resolving.get();
+    }
+    if (found.error != 0) {
+        error = ::gai_strerror(found.error);
+        return false;
+    }
+    if (found.addresses.empty()) {
+        error = "no address";
+        return false;
+    }
+    return true;
+}
+
+int RigLink::ConnectOnce(std::string& error) {
+    Resolved found;
+    if (!Addresses(found, error)) return -1;
+    // One bound for every address together, so that a name with many cannot hold the poll either.
+    const auto deadline = Clock::now() + m_options.replyTimeout;
     int fd = -1;
-    error = "no address";
-    for (addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) {
-        fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+    for (const auto& a : found.addresses) {
+        fd = ::socket(a.family, a.socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a.protocol);
         if (fd < 0) {
             error = std::strerror(errno);
             continue;
         }
         int err = 0;
-        if (::connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&a.addr), a.length) != 0) {
             err = errno;
             if (err == EINPROGRESS) {
                 socklen_t len = sizeof err;
-                if (!WaitFor(fd, POLLOUT, Clock::now() + m_options.replyTimeout))
+                if (!WaitFor(fd, POLLOUT, deadline))
                     err = ETIMEDOUT;
                 else if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
                     err = errno;
             }
         }
-        if (err != 0) {
-            error = std::strerror(err);
-            ::close(fd);
-            fd = -1;
-        }
+        if (err == 0) break;
+        error = std::strerror(err);
+        ::close(fd);
+        fd = -1;
     }
-    ::freeaddrinfo(found);
     if (fd >= 0) {
         const int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -187,7 +244,8 @@ void RigLink::Close() {
 
 void RigLink::Drop(const std::string& why) {
     Close();
-    m_log.Once("link-down", Log::kWarning, "rigctld at " + Where() + ": " + why + "; the output keeps its state");
+    m_log.Begin(Condition::kRigLink, Log::kWarning,
+                "rigctld at " + Where() + ": " + why + "; reconnecting, the output keeps its state");
     m_backoff = m_backoff.count() == 0 ? m_options.firstBackoff : std::min(m_backoff * 2, m_options.maxBackoff);
     m_nextAttempt = Clock::now() + m_backoff;
 }
@@ -287,7 +345,7 @@ bool RigLink::Ask(std::string_view command, Reply& reply) {
     if (reply.kind == Reply::kBad) reply.excerpt = Printable(line);
     if (reply.kind != Reply::kBad) {
         m_backoff = std::chrono::milliseconds{0};
-        if (m_log.Clear("link-down")) m_log.Info("rigctld at " + Where() + " answers again");
+        m_log.End(Condition::kRigLink, "rigctld at " + Where() + " answers again");
     }
     return true;
 }

@@ -4,10 +4,14 @@
 // timeout, a closed connection or a refused connect drop the link, and it
 // reconnects by itself with a backoff that tops out at two seconds.
 
+#include <sys/socket.h>
+
 #include <chrono>
 #include <cstdint>
+#include <future>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "linux/log.h"
 
@@ -21,8 +25,9 @@ struct Endpoint {
 bool ParseEndpoint(std::string_view text, Endpoint& out);
 
 // A reply line, read strictly: a decimal number on its own (digits, an optional
-// minus, an optional fraction; no blanks, exponent, comma or words), or
-// "RPRT n". Anything else is bad, with a short reason that names its kind.
+// minus, an optional fraction; no blanks, exponent, comma or words; at most
+// kMaxWholeDigits before the point), or "RPRT n". Anything else is bad, with a
+// short reason that names its kind.
 struct Reply {
     enum Kind { kNumber, kReport, kBad } kind = kBad;
     double number = 0.0;
@@ -30,12 +35,27 @@ struct Reply {
     std::string bad;      // the kind of bad reply
     std::string excerpt;  // the start of a bad line, printable, for the log
 };
+// Exact in a double and in a long long, and far above any rig's frequency in hertz.
+constexpr std::size_t kMaxWholeDigits = 15;
 Reply ParseReply(std::string_view line);
 // The start of `text` with every byte outside printable ASCII as \xNN.
 std::string Printable(std::string_view text, std::size_t limit = 40);
 
 // Hamlib's "feature not available" and "not implemented".
 constexpr bool IsNotAvailable(int report) { return report == -11 || report == -4; }
+
+// What getaddrinfo found, copied out of its list.
+struct Resolved {
+    struct Address {
+        int family, socktype, protocol;
+        sockaddr_storage addr;
+        socklen_t length;
+    };
+    int error = 0;  // an EAI_ code; 0 when found
+    std::vector<Address> addresses;
+};
+// getaddrinfo for a TCP connection; `flags` as its ai_flags. May block for as long as the resolver takes.
+Resolved ResolveName(const std::string& host, const std::string& port, int flags = 0);
 
 struct LinkOptions {
     Endpoint endpoint;
@@ -61,11 +81,14 @@ public:
     void Drop(const std::string& why);
 
     bool Connected() const { return m_fd >= 0; }
+    // Whether a connection has ever been made (so that one now missing is lost, not yet to be found).
+    bool EverConnected() const { return m_connections > 0; }
     // Counts connections, so that what is decided once per connection can tell them apart.
     std::uint64_t ConnectionNumber() const { return m_connections; }
 
 private:
     using Clock = std::chrono::steady_clock;
+    bool Addresses(Resolved& found, std::string& error);
     int ConnectOnce(std::string& error);
     bool DrainStale();
     bool ReadLine(std::string& line, bool& tooLong, std::string& error);
@@ -78,6 +101,8 @@ private:
     std::uint64_t m_connections = 0;
     Clock::time_point m_nextAttempt{};
     std::chrono::milliseconds m_backoff{0};
+    // A name lookup still running from an earlier attempt; its answer serves the next one.
+    std::future<Resolved> m_resolving;
 };
 
 }  // namespace kelvane::svc

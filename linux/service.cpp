@@ -33,6 +33,34 @@ const char* InterlockName(Interlock mode) {
     return mode == Interlock::kAuto ? "auto" : mode == Interlock::kOff ? "off" : "required";
 }
 
+std::string Antenna(const OutputEvent& e) { return "antenna " + std::to_string(e.antenna + 1) + " (" + e.name + ")"; }
+
+// What `systemctl status` shows: the rig link and the output as they are now.
+std::string Status(const RigLink& link, const PollLoop& loop, const OutputChannel& output, bool outputSeen,
+                   const Log& log, const Options& options) {
+    std::string s = "rigctld " + options.rigctld.host + ":" + options.rigctld.port;
+    if (!link.Connected())
+        s += link.EverConnected() ? " lost, reconnecting" : " not reached, retrying";
+    else if (log.Active(Condition::kBadReplyF) || log.Active(Condition::kBadReplyT))
+        s += " connected, its replies not understood";
+    else
+        s += " connected";
+    s += "; output " + options.outputText;
+    s += output.DeviceOpen() ? " open" : outputSeen ? " lost, retrying" : " absent, retrying";
+    if (loop.SwitchingHeld()) s += "; switching held: the rig has no transmit state";
+    return s;
+}
+
+std::string LastState(const OutputChannel& output) {
+    const auto& last = output.LastWritten();
+    const auto& wanted = output.Wanted();
+    std::string s = !last                 ? "nothing was written to the output"
+                    : output.DeviceOpen() ? "the output stays at " + Antenna(*last)
+                                          : "the output was last set to " + Antenna(*last) + " before it was lost";
+    if (wanted && wanted != last) s += "; " + Antenna(*wanted) + " was wanted";
+    return s;
+}
+
 }  // namespace
 
 int RunService(const Options& options, const OutputApis& apis) {
@@ -61,12 +89,21 @@ int RunService(const Options& options, const OutputApis& apis) {
     log.Info("started: rigctld " + options.rigctld.host + ":" + options.rigctld.port + ", poll " +
              std::to_string(options.poll.count()) + " ms, output " + options.outputText + ", interlock " +
              InterlockName(options.interlock) + ", settings " + options.settingsPath);
-    sd_notify(0, "READY=1\nSTATUS=switching");
 
+    // Ready once the first poll has shown what the link and the output do, so
+    // that the status given with it is true; a poll is bounded by the reply timeout.
+    bool ready = false, outputSeen = false;
+    std::string status;
     using Clock = std::chrono::steady_clock;
     auto next = Clock::now();
     for (;;) {
         loop.PollOnce();
+        outputSeen = outputSeen || output.DeviceOpen();
+        if (std::string current = Status(link, loop, output, outputSeen, log, options); current != status || !ready) {
+            status = std::move(current);
+            sd_notify(0, ((ready ? "" : "READY=1\n") + ("STATUS=" + status)).c_str());
+            ready = true;
+        }
         next += options.poll;
         const auto now = Clock::now();
         if (next < now) next = now;  // a slow poll is not made up for with a burst
@@ -89,11 +126,8 @@ int RunService(const Options& options, const OutputApis& apis) {
                 continue;
             }
             sd_notify(0, "STOPPING=1");
-            const auto& wanted = output.Wanted();
-            log.Info(std::string("stopping on ") + (info.ssi_signo == SIGTERM ? "SIGTERM" : "SIGINT") +
-                     "; the output stays " +
-                     (wanted ? "at antenna " + std::to_string(wanted->antenna + 1) + " (" + wanted->name + ")"
-                             : "as it was"));
+            log.Info(std::string("stopping on ") + (info.ssi_signo == SIGTERM ? "SIGTERM" : "SIGINT") + "; " +
+                     LastState(output));
             ::close(sigfd);
             return 0;
         }

@@ -2,6 +2,8 @@
 // SIGHUP reloading the settings and SIGTERM ending it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/un.h>
 
 #include <cctype>
 #include <map>
@@ -57,7 +59,7 @@ protected:
     }
     std::string m_error;
     void TearDown() override {
-        for (const char* f : {".out", ".err", ".ini", ".journal"}) std::remove(Path(f).c_str());
+        for (const char* f : {".out", ".err", ".ini", ".journal", ".notify"}) std::remove(Path(f).c_str());
     }
 };
 
@@ -154,6 +156,39 @@ TEST_F(Program, SwitchesReloadsOnHangupAndEndsOnTerm) {
     EXPECT_NE(err.find("wrote byte=0xC8 antenna=3"), std::string::npos) << err;
     EXPECT_NE(err.rfind("stopping on SIGTERM; the output stays at antenna 3 (40m antenna)\n"), std::string::npos)
         << err;
+}
+
+// What systemd is told: ready with the output's true state, the status as
+// the link changes, and a stop line that claims no write that never was.
+TEST_F(Program, StatusTellsWhatTheLinkAndTheOutputDo) {
+    const int notify = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{AF_UNIX, {}};
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", Path(".notify").c_str());
+    ASSERT_EQ(::bind(notify, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    auto next = [&] {  // the next message; empty when none comes in time
+        pollfd p{notify, POLLIN, 0};
+        char buf[512];
+        const ssize_t n = ::poll(&p, 1, 10000) == 1 ? ::recv(notify, buf, sizeof buf, 0) : 0;
+        return std::string(buf, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+    };
+    Rigctld rig(FreePort());
+    const Station s = DemoStation();
+    ASSERT_TRUE(SaveSettings(Path(".ini"), s.tables, s.bands));
+    ASSERT_EQ(rig.Ask("F 7100000"), "RPRT 0");
+    const std::string where = "127.0.0.1:" + std::to_string(rig.port()),
+                      absent = "journal:" + ::testing::TempDir() + "no-such-dir/journal";
+    ::setenv("NOTIFY_SOCKET", addr.sun_path, 1);
+    const pid_t pid = Spawn({"--settings", Path(".ini"), "--rigctld", where, "--poll", "20", "--output", absent},
+                            Path(".out"), Path(".err"));
+    ::unsetenv("NOTIFY_SOCKET");
+    EXPECT_EQ(next(), "READY=1\nSTATUS=rigctld " + where + " connected; output " + absent + " absent, retrying");
+    rig.Kill();
+    EXPECT_EQ(next(), "STATUS=rigctld " + where + " lost, reconnecting; output " + absent + " absent, retrying");
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(Wait(pid), 0);
+    const std::string err = Slurp(Path(".err"));
+    EXPECT_NE(err.find("; nothing was written to the output; antenna 3 (40m antenna) was wanted\n"), err.npos) << err;
+    ::close(notify);
 }
 
 }  // namespace

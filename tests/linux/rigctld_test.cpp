@@ -70,7 +70,7 @@ TEST(Rigctld, FrequencySwitchesAndTransmitHoldsTheChangeUntilReceive) {
     }
     EXPECT_EQ(s.writes.back().byte, 5);
     EXPECT_TRUE(s.logs.Has("waits for receive"));
-    EXPECT_TRUE(s.logs.Has("switched after transmit"));
+    EXPECT_TRUE(s.logs.Has("the held change to antenna 9"));
 }
 
 // A board lost and back during transmit is not written (its relays would
@@ -138,7 +138,7 @@ TEST(Rigctld, NoTransmitStateIsDecidedFromTheFirstAnswer) {
         const char* log;
     } cases[] = {
         {Interlock::kAuto, true, "switching without the transmit interlock"},
-        {Interlock::kRequired, false, "--interlock required is set: the output will not change"},
+        {Interlock::kRequired, false, "--interlock required is set: switching is held"},
         {Interlock::kOff, true, nullptr},
     };
     for (const auto& c : cases) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -13,7 +14,7 @@ namespace kelvane::svc::test {
 namespace {
 
 // Answers 'f' with `freq` (raw bytes, newline included or not) and 't' with
-// "0". `closeAfterF` hangs up right after the 'f' answer.
+// `tx`. `closeAfterF` hangs up right after the 'f' answer.
 class FakeRigctld {
 public:
     FakeRigctld() {
@@ -38,6 +39,10 @@ public:
         m_freq = std::move(freq);
         m_closeAfterF = closeAfterF;
     }
+    void AnswerT(std::string tx) {
+        std::lock_guard lock(m_mutex);
+        m_tx = std::move(tx);
+    }
     int port() const { return m_port; }
 
 private:
@@ -61,7 +66,7 @@ private:
             for (std::size_t nl; (nl = pending.find('\n')) != std::string::npos; pending.erase(0, nl + 1)) {
                 std::lock_guard lock(m_mutex);
                 const bool f = pending.compare(0, nl, "f") == 0;
-                const std::string reply = f ? m_freq : "0\n";
+                const std::string reply = f ? m_freq : m_tx;
                 // The peer may have hung up on a long reply: that is what is expected of it.
                 (void)!::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
                 if (f && m_closeAfterF) {
@@ -79,6 +84,7 @@ private:
     std::atomic<bool> m_stop{false};
     std::mutex m_mutex;
     std::string m_freq = "7100000\n";
+    std::string m_tx = "0\n";
     bool m_closeAfterF = false;
 };
 
@@ -110,6 +116,7 @@ TEST(Wire, MalformedRepliesChangeNothingAndTheLinkCarriesOn) {
         {"blank before", " 14100000\n"},
         {"carriage return", "14100000\r\n"},
         {"two numbers", "14100000 7100000\n"},
+        {"thirty nines", "-" + std::string(30, '9') + "\n"},
     };
     int good = 0;
     for (const auto& c : cases) {
@@ -126,8 +133,41 @@ TEST(Wire, MalformedRepliesChangeNothingAndTheLinkCarriesOn) {
     for (const char* kind : {"(not a number)", "RPRT -1", "(empty line)", "(line too long)",
                              "closed in the middle of a reply", "(negative frequency)", "(comma in a number)"})
         EXPECT_TRUE(logs.Has(kind)) << kind;
-    // Once per kind: far fewer lines than bad polls.
-    EXPECT_LT(logs.lines.size(), 30u);
+    // A beginning and an end for each bad case and the link's losses: far fewer lines than bad polls.
+    EXPECT_LE(logs.lines.size(), 2 * std::size(cases) + 6);
+}
+
+// rigctld without a PTT type answers 't' from a cache at first, then "not
+// available": no transmit state from then on, even if numbers come back.
+TEST(Wire, NotAvailableAfterANumberMeansNoTransmitState) {
+    const std::tuple<Interlock, std::vector<int>, const char*> cases[] = {
+        {Interlock::kAuto, {3, 5, 7}, "switching without the transmit interlock"},
+        {Interlock::kRequired, {3}, "switching is held"},
+    };
+    for (const auto& [mode, expected, says] : cases) {
+        FakeRigctld fake;
+        LogLines logs;
+        std::vector<OutputEvent> writes;
+        // A name, not an address: looked up off the poll thread.
+        RigLink link(LinkOptions{Endpoint{"localhost", std::to_string(fake.port())}, 500ms}, logs.log);
+        OutputChannel output(std::make_unique<Recorder>(writes), "recorder", logs.log);
+        PollLoop loop(link, output, logs.log, mode, DemoStation());
+        ASSERT_TRUE(Eventually([&] { return !writes.empty(); }, [&] { loop.PollOnce(); }));
+        EXPECT_EQ(loop.HasTransmitState(), true);
+        for (const auto& [freq, tx] : {std::pair{"14100000\n", "RPRT -11\n"}, {"21100000\n", "1\n"}}) {
+            fake.Answer(freq);
+            fake.AnswerT(tx);
+            const auto answered = loop.AnsweredPolls();
+            ASSERT_TRUE(Eventually([&] { return loop.AnsweredPolls() >= answered + 3; }, [&] { loop.PollOnce(); }));
+        }
+        std::vector<int> antennas, said;
+        for (const auto& w : writes) antennas.push_back(w.antenna + 1);
+        for (const auto& l : logs.lines) said.push_back(l.find(says) != l.npos);
+        EXPECT_EQ(antennas, expected);
+        EXPECT_EQ(std::count(said.begin(), said.end(), 1), 1);  // once, not per poll
+        EXPECT_EQ(loop.HasTransmitState(), false);
+        EXPECT_EQ(loop.SwitchingHeld(), mode == Interlock::kRequired);
+    }
 }
 
 TEST(Wire, ReplyGrammar) {
@@ -146,6 +186,9 @@ TEST(Wire, ReplyGrammar) {
         {"RPRT -", Reply::kBad, 0, 0},
         {"RPRT 1x", Reply::kBad, 0, 0},
         {"RPRT 99999999999", Reply::kBad, 0, 0},
+        {"-999999999999999.25", Reply::kNumber, -999999999999999.25, 0},
+        {"-9999999999999999", Reply::kBad, 0, 0},
+        {"-999999999999999999999999999999", Reply::kBad, 0, 0},
         {"14074000.", Reply::kBad, 0, 0},
         {".5", Reply::kBad, 0, 0},
         {"+5", Reply::kBad, 0, 0},
