@@ -132,13 +132,17 @@ build() {  # preset log
 }
 
 # Whether a preset compiles FILE (as a source or an included header). Headers
-# may be reached through links in an include root, so paths are resolved.
+# may be reached through links in an include root, so paths are resolved. With
+# CCACHE_BASEDIR the paths are relative to the directory the compiler ran in,
+# the one holding the target's CMakeFiles.
 compiles() {  # preset file
-    local path
-    while IFS= read -r path; do
-        [ "$(realpath -m "$path")" = "$ROOT/$2" ] && return 0
-    done < <(find "$ROOT/build/$1" -name '*.d' -print0 |
-        xargs -0 grep -ohE -- "[^[:space:]]*/$2([[:space:]]|$)" 2>/dev/null | sed -E 's/[[:space:]]+$//' | sort -u)
+    local dfile path
+    while IFS= read -r -d '' dfile; do
+        while IFS= read -r path; do
+            [[ $path == /* ]] || path=${dfile%%/CMakeFiles/*}/$path
+            [ "$(realpath -m "$path")" = "$ROOT/$2" ] && return 0
+        done < <(grep -ohE -- "[^[:space:]]*/$2([[:space:]]|$)" "$dfile" | sed -E 's/[[:space:]]+$//' | sort -u)
+    done < <(find "$ROOT/build/$1" -name '*.d' -print0 | xargs -0 grep -lFZ -- "$2" 2>/dev/null)
     return 1
 }
 
