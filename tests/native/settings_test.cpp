@@ -62,6 +62,8 @@ protected:
         fs::remove_all(dir, ec);
     }
     void Write(const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+    // Whatever a save left beside the file shows here.
+    std::ptrdiff_t Entries() const { return std::distance(fs::directory_iterator(dir), {}); }
     std::string Read() {
         std::ifstream in(path, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};
@@ -79,7 +81,7 @@ TEST_F(SettingsFile, DefaultsSaveTo275ExactBytes) {
     ASSERT_EQ(expected.size(), 275u);
     ASSERT_TRUE(SaveSettings(path, tables, bands));
     EXPECT_EQ(Read(), expected);
-    EXPECT_FALSE(fs::exists(path + ".tmp"));
+    EXPECT_EQ(Entries(), 1);
 }
 
 TEST_F(SettingsFile, EditedTablesRoundTripUnchanged) {
@@ -174,7 +176,7 @@ TEST_F(SettingsFile, FailedSaveLeavesThePreviousFileAndNoTemporary) {
     EXPECT_FALSE(SaveSettings(blocked, tables, bands, &reason));
     EXPECT_NE(reason, "") << "the system's reason is passed on";
     EXPECT_TRUE(fs::is_directory(blocked));
-    EXPECT_FALSE(fs::exists(blocked + ".tmp"));
+    EXPECT_EQ(Entries(), 2) << "the file and the directory, no temporary";
     EXPECT_EQ(Read(), "previous");
 }
 
@@ -185,7 +187,7 @@ TEST_F(SettingsFile, StaleReadOnlyTemporaryDoesNotBlockTheSave) {
     std::string reason;
     EXPECT_TRUE(SaveSettings(path, tables, bands, &reason)) << reason;
     EXPECT_EQ(Read(), DefaultFile());
-    EXPECT_FALSE(fs::exists(path + ".tmp"));
+    EXPECT_EQ(Entries(), 1);
     // Where the stale file's read-only mark can be written through (root, Wine),
     // it must not pass to the settings file and refuse the next save.
     EXPECT_TRUE(SaveSettings(path, tables, bands, &reason)) << reason;
@@ -219,3 +221,81 @@ TEST(SettingsParse, NamesKeepTheirFirstBytesAndTheLayoutStaysAligned) {
         EXPECT_EQ(b.name[0], "") << c.what;
     }
 }
+
+TEST(SettingsParse, EachFileHasOneOutcomeNamingWhatIsWrong) {
+    const std::string full = DefaultFile();
+    const auto withName = [&](const std::string& name) { return full.substr(0, 164) + name + '\0' + full.substr(171); };
+    const auto withLow = [&](std::size_t band, std::uint32_t kHz) {
+        std::string f = full;
+        return f.replace(40 + 4 * band, 4, LE({kHz}));
+    };
+    const struct {
+        std::string bytes;
+        SettingsState state;
+        const char* reason;  // part of the reason
+    } cases[] = {
+        {full, SettingsState::kLoaded, ""},
+        {full + "after the last name", SettingsState::kLoaded, ""},
+        {withName("Beam \xE2\x9C\x93 \xC3\xB1 " + std::string(32767 - 10, 'x')), SettingsState::kLoaded, ""},
+        {full.substr(0, 272), SettingsState::kShort, "band 10's name"},
+        {full.substr(0, 164), SettingsState::kShort, "antenna 1's name"},
+        {full.substr(0, 100), SettingsState::kDamaged, "only 100 bytes"},
+        {full.substr(0, 163), SettingsState::kDamaged, "only 163 bytes"},
+        {withLow(3, 0x80000000u), SettingsState::kDamaged, "band 4's low edge is -2147483648 kHz"},
+        {withLow(0, 0xFFFFFFFFu).substr(0, 164), SettingsState::kDamaged, "band 1's low edge"},
+        {withName("tab\there"), SettingsState::kDamaged, "antenna 1's name has bytes that are not printable"},
+        {withName("del\x7F"), SettingsState::kDamaged, "not printable"},
+        {withName("C1 \xC2\x85"), SettingsState::kDamaged, "not printable"},
+        {withName("Latin-1 \xE9"), SettingsState::kDamaged, "not printable"},
+        {withName("cut \xE2\x9C"), SettingsState::kDamaged, "not printable"},
+        {withName("overlong \xC0\xAF"), SettingsState::kDamaged, "not printable"},
+        {withName("surrogate \xED\xA0\x80"), SettingsState::kDamaged, "not printable"},
+        {withName(std::string(32768, 'x')), SettingsState::kDamaged, "longer than the dialogs allow (32768"},
+        {withName(std::string(kMaxNameBytes + 1, 'x')), SettingsState::kDamaged, "longer than the dialogs allow"},
+        {full.substr(0, 272) + "\x01", SettingsState::kDamaged, "band 10's name has bytes"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        SwitcherTables t;
+        BandTable b;
+        const SettingsLoad load = ParseSettings(c.bytes, t, b);
+        EXPECT_EQ(load.state, c.state);
+        EXPECT_NE(load.reason.find(c.reason), std::string::npos) << load.reason;
+        EXPECT_TRUE(load.Read());
+    }
+}
+
+TEST_F(SettingsFile, MissingAndUnreadableAreToldApartAndChangeNothing) {
+    tables.m_antName[0] = "kept";
+    EXPECT_EQ(ReadSettingsFile(path, tables, bands).state, SettingsState::kMissing);
+    EXPECT_EQ(ReadSettingsFile((dir / "no" / "such").string(), tables, bands).state, SettingsState::kMissing);
+    fs::create_directory(path);
+    const SettingsLoad load = ReadSettingsFile(path, tables, bands);
+    EXPECT_EQ(load.state, SettingsState::kUnreadable);
+    EXPECT_NE(load.reason, "");
+    EXPECT_EQ(tables.m_antName[0], "kept");
+}
+
+TEST(SettingsParse, EscapedNamesShowEveryByteThatIsNotPrintableText) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"20m beam \xC3\xA9", "20m beam \xC3\xA9"},
+        {"a\x01" "b\x7F", "a\\x01b\\x7F"},
+        {"\xE9t\xC3", "\\xE9t\\xC3"},
+        {"\xC2\x85", "\\xC2\\x85"},
+    };
+    for (const auto& [name, shown] : cases) EXPECT_EQ(EscapedName(name), shown);
+}
+
+#if !defined(_WIN32)
+// A link planted at the name earlier versions saved through is removed, not written through.
+TEST_F(SettingsFile, PlantedLinkIsNeverFollowed) {
+    const fs::path victim = dir / "victim";
+    std::ofstream(victim) << "victim";
+    fs::create_symlink(victim, path + ".tmp");
+    ASSERT_TRUE(SaveSettings(path, tables, bands));
+    EXPECT_EQ(Read(), DefaultFile());
+    std::ifstream in(victim);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "victim");
+    EXPECT_EQ(Entries(), 2);
+}
+#endif
