@@ -279,7 +279,9 @@ TEST_F(SettingsFile, MissingAndUnreadableAreToldApartAndChangeNothing) {
 TEST(SettingsParse, EscapedNamesShowEveryByteThatIsNotPrintableText) {
     const std::pair<std::string, std::string> cases[] = {
         {"20m beam \xC3\xA9", "20m beam \xC3\xA9"},
-        {"a\x01" "b\x7F", "a\\x01b\\x7F"},
+        {"a\x01"
+         "b\x7F",
+         "a\\x01b\\x7F"},
         {"\xE9t\xC3", "\\xE9t\\xC3"},
         {"\xC2\x85", "\\xC2\\x85"},
     };
