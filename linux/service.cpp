@@ -14,19 +14,37 @@
 namespace kelvane::svc {
 namespace {
 
-bool ReadStation(const std::string& path, Station& station, Log& log) {
-    std::string why;
-    switch (LoadStation(path, station, why)) {
-    case StationFile::kMissing:
-        log.Info("no settings file at " + path + ": using the first-start defaults");
-        return true;
-    case StationFile::kLoaded:
-        return true;
-    case StationFile::kFailed:
+// At start a missing file means the first-start defaults; a damaged or
+// unreadable one stops the program. A reload keeps the tables in use unless it
+// finds a file to use: switching a station to defaults because its file went
+// away would move the antenna under a transmitter. A short file is used either
+// way, with a warning. One line each time.
+bool ReadStation(const std::string& path, Station& station, Log& log, bool reload) {
+    Station read;
+    const SettingsLoad load = LoadStation(path, read);
+    switch (load.state) {
+    case SettingsState::kLoaded:
         break;
+    case SettingsState::kShort:
+        log.Warn(Describe(path, load) + "; using what it holds");
+        break;
+    case SettingsState::kMissing:
+        if (reload) {
+            log.Warn(Describe(path, load) + " any more; keeping the settings in use");
+            return false;
+        }
+        log.Info(Describe(path, load) + ": using the first-start defaults");
+        break;
+    case SettingsState::kDamaged:
+    case SettingsState::kUnreadable:
+        if (reload)
+            log.Warn(Describe(path, load) + "; keeping the settings in use");
+        else
+            log.Error(Describe(path, load) + "; not starting");
+        return false;
     }
-    log.Error("cannot read the settings file " + path + ": " + why);
-    return false;
+    station = std::move(read);
+    return true;
 }
 
 const char* InterlockName(Interlock mode) {
@@ -80,7 +98,7 @@ int RunService(const Options& options, const OutputApis& apis) {
     }
 
     Station station;
-    if (!ReadStation(options.settingsPath, station, log)) return 1;
+    if (!ReadStation(options.settingsPath, station, log, false)) return 1;
 
     OutputChannel output(MakeOutputDevice(options.output, apis), options.outputText, log);
     RigLink link(LinkOptions{options.rigctld}, log);
@@ -116,11 +134,9 @@ int RunService(const Options& options, const OutputApis& apis) {
             if (::read(sigfd, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) break;
             if (info.ssi_signo == SIGHUP) {
                 sd_notify(0, "RELOADING=1");
-                if (ReadStation(options.settingsPath, station, log)) {
+                if (ReadStation(options.settingsPath, station, log, true)) {
                     loop.Reload(station);
                     log.Info("settings reloaded from " + options.settingsPath);
-                } else {
-                    log.Warn("keeping the settings in use");
                 }
                 sd_notify(0, "READY=1");
                 continue;

@@ -2,15 +2,18 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <optional>
+#include <sstream>
 
 #include "core/ctext.h"
 #include "linux/output.h"
 #include "linux/station_file.h"
+#include "settings/edit_lock.h"
 #include "settings/settings_file.h"
 
 namespace kelvane::svc {
@@ -44,7 +47,10 @@ int Select(const char* what, const std::string& text, const std::array<std::stri
                   " nor the name of any " + what};
 }
 
+// Only names the service takes back: one that would make the file damaged
+// would stop it at its next start.
 std::string CheckName(const std::string& field, const std::string& text) {
+    if (text.empty()) throw Refusal{field + " refused: a name is not empty"};
     // The dialogs' name fields are single-line edits.
     if (text.find_first_of("\r\n") != std::string::npos)
         throw Refusal{field + " refused: a name is one line, without line breaks"};
@@ -52,7 +58,20 @@ std::string CheckName(const std::string& field, const std::string& text) {
     if (text.size() > kMaxNameBytes)
         throw Refusal{field + " refused: a name is at most " + std::to_string(kMaxNameBytes) + " bytes (this one is " +
                       std::to_string(text.size()) + ")"};
+    if (const std::string problem = NameProblem(text); !problem.empty())
+        throw Refusal{field + " refused: the name " + problem +
+                      " (control characters or bytes that are not UTF-8 text)"};
     return text;
+}
+
+// Bands whose ranges share a frequency with band `n`: the later one wins there.
+void NoteOverlaps(const BandTable& b, std::size_t n, std::ostream& err) {
+    if (b.low[n] > b.high[n]) return;
+    for (std::size_t j = 0; j < static_cast<std::size_t>(kBandCount); ++j) {
+        if (j == n || b.low[j] > b.high[j] || b.high[j] < b.low[n] || b.low[j] > b.high[n]) continue;
+        err << "kelvane: note: band " << n + 1 << " overlaps band " << j + 1 << " (" << EscapedName(b.name[j]) << ", "
+            << b.low[j] << " to " << b.high[j] << " kHz): where they overlap, band " << std::max(n, j) + 1 << " wins\n";
+    }
 }
 
 // --opt VALUE pairs after the selector; each option at most once.
@@ -85,10 +104,10 @@ void Show(const std::string& path, bool exists, const Station& s, std::ostream& 
     for (int b = 0; b < kBandCount; ++b) {
         const auto i = static_cast<std::size_t>(b);
         const std::int32_t a = s.tables.m_bandAntenna[i];
-        const std::string antenna = IsAntennaIndex(a)
-                                        ? std::to_string(a + 1) + " " + s.tables.m_antName[static_cast<std::size_t>(a)]
-                                        : "(none: index " + std::to_string(a) + " in the file)";
-        std::snprintf(line, sizeof line, "  %2d  %-16s %11d %11d  %s%s\n", b + 1, s.bands.name[i].c_str(),
+        const std::string antenna = IsAntennaIndex(a) ? std::to_string(a + 1) + " " +
+                                                            EscapedName(s.tables.m_antName[static_cast<std::size_t>(a)])
+                                                      : "(none: index " + std::to_string(a) + " in the file)";
+        std::snprintf(line, sizeof line, "  %2d  %-16s %11d %11d  %s%s\n", b + 1, EscapedName(s.bands.name[i]).c_str(),
                       s.bands.low[i], s.bands.high[i], antenna.c_str(),
                       s.bands.low[i] > s.bands.high[i] ? "  (low above high: never matches)" : "");
         out << line;
@@ -97,7 +116,7 @@ void Show(const std::string& path, bool exists, const Station& s, std::ostream& 
     std::snprintf(line, sizeof line, "  %2s  %-24s %s\n", "#", "name", "value (byte on the output)");
     out << line;
     for (std::size_t a = 0; a < static_cast<std::size_t>(kAntennaCount); ++a) {
-        std::snprintf(line, sizeof line, "  %2zu  %-24s %u (%s)\n", a + 1, s.tables.m_antName[a].c_str(),
+        std::snprintf(line, sizeof line, "  %2zu  %-24s %u (%s)\n", a + 1, EscapedName(s.tables.m_antName[a]).c_str(),
                       s.tables.m_antValue[a], HexByte(static_cast<std::uint8_t>(s.tables.m_antValue[a])).c_str());
         out << line;
     }
@@ -135,8 +154,8 @@ void Edit(const std::vector<std::string>& args, Station& s, std::ostream& out, s
                           "\" refused: Please enter a positive integer. (a whole number from 0 to 4294967295)"};
         t.m_antName[i] = name;
         t.m_antValue[i] = value;
-        out << field << ": " << name << ", value " << value << " (" << HexByte(static_cast<std::uint8_t>(value))
-            << ")\n";
+        out << field << ": " << EscapedName(name) << ", value " << value << " ("
+            << HexByte(static_cast<std::uint8_t>(value)) << ")\n";
         if (value > 0xFF)
             err << "kelvane: note: only the low byte, " << HexByte(static_cast<std::uint8_t>(value))
                 << ", reaches the output\n";
@@ -154,20 +173,25 @@ void Edit(const std::vector<std::string>& args, Station& s, std::ostream& out, s
             std::int32_t& v = edge[2] == 'l' ? low : high;
             if (!ParseSignedField(opts[edge], v))
                 throw Refusal{field + " " + (edge + 2) + " edge \"" + opts[edge] +
-                              "\" refused: Please enter an integer. (whole kHz from -2147483648 to 2147483647)"};
+                              "\" refused: Please enter an integer. (whole kHz from 0 to 2147483647)"};
+            // The Windows dialog takes it, but the service would find the file damaged.
+            if (v < 0)
+                throw Refusal{field + " " + (edge + 2) + " edge \"" + opts[edge] +
+                              "\" refused: a band edge is from 0 to 2147483647 kHz"};
         }
         b.name[i] = name;
         b.low[i] = low;
         b.high[i] = high;
-        out << field << ": " << name << ", " << low << " to " << high << " kHz\n";
+        out << field << ": " << EscapedName(name) << ", " << low << " to " << high << " kHz\n";
         if (low > high) err << "kelvane: note: " << field << "'s low edge is above its high edge: it never matches\n";
+        NoteOverlaps(b, i, err);
     } else if (command == "assign") {
         if (args.size() != 3) throw Refusal{"settings assign: expected BAND ANTENNA (numbers from 1, or names)"};
         const int n = Select("band", args[1], b.name);
         const int a = Select("antenna", args[2], t.m_antName);
         t.m_bandAntenna[static_cast<std::size_t>(n)] = a;
-        out << "band " << n + 1 << " (" << b.name[static_cast<std::size_t>(n)] << ") -> antenna " << a + 1 << " ("
-            << t.m_antName[static_cast<std::size_t>(a)] << ")\n";
+        out << "band " << n + 1 << " (" << EscapedName(b.name[static_cast<std::size_t>(n)]) << ") -> antenna " << a + 1
+            << " (" << EscapedName(t.m_antName[static_cast<std::size_t>(a)]) << ")\n";
     } else {
         throw Refusal{"settings: unknown command \"" + command + "\" (show, antenna, band or assign)"};
     }
@@ -182,32 +206,73 @@ int RunSettingsCommand(const std::string& path, const std::vector<std::string>& 
         return kRefused;
     }
     Station station;
-    std::string why;
-    const StationFile file = LoadStation(path, station, why);
-    if (file == StationFile::kFailed) {
-        err << "kelvane: cannot read the settings file " << path << ": " << why << "\n";
-        return kFailed;
-    }
-    const bool exists = file == StationFile::kLoaded;
     if (args[0] == "show") {
         if (args.size() != 1) {
             err << "kelvane: settings show takes nothing more\n";
             return kRefused;
         }
-        Show(path, exists, station, out);
+        const SettingsLoad load = LoadStation(path, station);
+        if (load.state == SettingsState::kUnreadable) {
+            err << "kelvane: " << Describe(path, load) << "\n";
+            return kFailed;
+        }
+        if (load.state == SettingsState::kShort || load.state == SettingsState::kDamaged)
+            err << "kelvane: warning: " << Describe(path, load) << "\n";
+        Show(path, load.state != SettingsState::kMissing, station, out);
         return 0;
     }
+    std::string reason;
+    // The lock lives on the file's folder; a first edit makes it, but only
+    // once the edit has passed (on the defaults, which it then edits).
+    struct stat st {};
+    if (const auto slash = path.rfind('/');
+        slash != std::string::npos && ::stat(path.substr(0, slash + 1).c_str(), &st) != 0) {
+        std::ostringstream ignored;
+        try {
+            Edit(args, station, ignored, ignored);
+        } catch (const Refusal& r) {
+            err << "kelvane: " << r.message << "; " << path << " is unchanged\n";
+            return kRefused;
+        }
+        if (!MakeParents(path, reason)) {
+            err << "kelvane: cannot save " << path << ": " << reason << "; nothing was written\n";
+            return kFailed;
+        }
+    }
+    // From the read to the save, so that an edit made meanwhile is not lost.
+    const SettingsEditLock lock(path);
+    if (!lock.Held()) {
+        err << "kelvane: cannot lock " << path << " for the edit: " << lock.Reason() << "; the file is unchanged\n";
+        return kFailed;
+    }
+    const SettingsLoad load = LoadStation(path, station);
+    if (load.state == SettingsState::kUnreadable) {
+        err << "kelvane: " << Describe(path, load) << "\n";
+        return kFailed;
+    }
+    // An edit would save the damage with it, and the service refuses such a file.
+    if (load.state == SettingsState::kDamaged) {
+        err << "kelvane: " << Describe(path, load) << "; edits are refused until it is mended or removed (settings "
+            << "show lists what it holds); the file is unchanged\n";
+        return kFailed;
+    }
+    std::ostringstream said, notes;
     try {
-        Edit(args, station, out, err);
+        Edit(args, station, said, notes);
     } catch (const Refusal& r) {
         err << "kelvane: " << r.message << "; " << path << " is unchanged\n";
         return kRefused;
     }
-    std::string reason;
-    if (!MakeParents(path, reason) || !SaveSettings(path, station.tables, station.bands, &reason)) {
-        err << "kelvane: cannot save " << path << ": " << reason << "; the file is unchanged\n";
+    if (load.state == SettingsState::kShort)
+        err << "kelvane: warning: " << Describe(path, load) << "; the save writes every name\n";
+    // The save replaces the file only as its last step, which either happens whole or not at all.
+    if (!SaveSettings(path, station.tables, station.bands, &reason)) {
+        err << "kelvane: cannot save " << path << ": " << reason
+            << (load.state == SettingsState::kMissing ? "; nothing was written\n" : "; the file is unchanged\n");
         return kFailed;
     }
+    out << said.str();
+    err << notes.str();
     return 0;
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/tables.h"
+#include "settings/settings_file.h"
 
 namespace kelvane::svc {
 
@@ -13,11 +14,14 @@ struct Station {
     BandTable bands;
 };
 
-enum class StationFile { kMissing, kLoaded, kFailed };
+// The settings layer's outcome. `station` then holds the first-start defaults
+// for a missing file, what was read for a loaded, short or damaged one, and is
+// untouched for an unreadable one (anything that is not a regular file, too:
+// a pipe would hold the read forever). Whether a damaged file is used is the
+// caller's choice; the service never does.
+SettingsLoad LoadStation(const std::string& path, Station& station);
 
-// Only a file that is not there means the first-start defaults (then in
-// `station`); a file that is there but cannot be read is kFailed with the
-// system's reason in `why`, never silently replaced by defaults.
-StationFile LoadStation(const std::string& path, Station& station, std::string& why);
+// One line for the log or the terminal: the file and what the load found.
+std::string Describe(const std::string& path, const SettingsLoad& load);
 
 }  // namespace kelvane::svc

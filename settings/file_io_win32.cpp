@@ -1,8 +1,10 @@
 #include <windows.h>
 
+#include <fcntl.h>
 #include <io.h>
 #include <share.h>
 
+#include <cstdint>
 #include <cstdio>
 
 #include "settings/file_io.h"
@@ -11,6 +13,36 @@ namespace kelvane::fileio {
 
 std::FILE* OpenExclusive(const std::string& path, const char* mode) {
     return ::_fsopen(path.c_str(), mode, _SH_DENYRW);
+}
+
+std::FILE* CreateTemporaryBeside(const std::string& target, std::string& temp) {
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[48];
+        std::snprintf(suffix, sizeof suffix, ".tmp-%lx-%lx-%x", GetCurrentProcessId(), GetTickCount(), counter++);
+        const std::string name = target + suffix;
+        // CREATE_NEW: a name already there, another save's or anything planted, is never opened.
+        const HANDLE h =
+            CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            if (GetLastError() == ERROR_FILE_EXISTS) continue;
+            return nullptr;
+        }
+        const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(h), _O_BINARY | _O_WRONLY);
+        std::FILE* file = fd < 0 ? nullptr : _fdopen(fd, "wb");
+        if (file == nullptr) {
+            if (fd < 0)
+                CloseHandle(h);
+            else
+                _close(fd);
+            DeleteFileA(name.c_str());
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return nullptr;
+        }
+        temp = name;
+        return file;
+    }
+    return nullptr;  // the last error is ERROR_FILE_EXISTS
 }
 
 bool FlushToDisk(std::FILE* file) { return std::fflush(file) == 0 && ::_commit(::_fileno(file)) == 0; }
@@ -31,6 +63,11 @@ void RemoveStale(const std::string& path) {
     if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return;
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileA(path.c_str());
+}
+
+bool LastErrorWasNotFound() {
+    const DWORD code = GetLastError();
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
 }
 
 std::string LastErrorText() {

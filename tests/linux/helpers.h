@@ -5,8 +5,10 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -66,6 +68,29 @@ inline bool Eventually(
         ::usleep(5000);  // pacing the retries, not waiting for something to happen
     }
     return done();
+}
+
+// Starts the built program with `args`, standard output and error to files.
+// posix_spawn, so that test threads may start it at once.
+inline pid_t SpawnKelvane(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
+    std::vector<char*> argv{const_cast<char*>(KELVANE_PROGRAM)};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, KELVANE_PROGRAM, &files, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&files);
+    return pid;
+}
+
+// The exit status, or 128 + the signal that ended it.
+inline int WaitExit(pid_t pid) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 // rigctld -m 1 (the dummy rig), killed with its object.

@@ -3,9 +3,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <sys/resource.h>
+
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
+#include <thread>
 
 #include "linux/settings_cmd.h"
 #include "settings/settings_file.h"
@@ -62,6 +67,11 @@ TEST_F(SettingsCommand, RefusalsNameTheFieldAndTheRuleAndTouchNothing) {
         {{"band", "2", "--high", ""}, "Please enter an integer."},
         {{"band", "40m", "--low", "7000", "--high", "7,2"}, "band 3 high edge \"7,2\" refused"},
         {{"band", "2", "--name", "a\rb"}, "band 2 name refused"},
+        {{"band", "2", "--name", ""}, "band 2 name refused: a name is not empty"},
+        {{"band", "2", "--name", "tab\there"}, "band 2 name refused: the name has bytes that are not printable"},
+        {{"antenna", "1", "--name", "caf\xE9"}, "antenna 1 name refused: the name has bytes that are not printable"},
+        {{"antenna", "1", "--name", std::string(32768, 'x')}, "is longer than the dialogs allow"},
+        {{"band", "2", "--low", "-5"}, "band 2 low edge \"-5\" refused: a band edge is from 0 to 2147483647 kHz"},
         {{"assign", "20m"}, "expected BAND ANTENNA"},
         {{"assign", "20m", "12"}, "antenna 12 refused"},
         {{"assign", "2m", "1"}, "band \"2m\" refused"},
@@ -101,10 +111,14 @@ TEST_F(SettingsCommand, EditsReachTheFileInItsLayout) {
     EXPECT_NE(m_err.str().find("only the low byte, 0x2C"), std::string::npos);
     ASSERT_EQ(Run({"band", "20m", "--name", "20 m", "--low", "14350", "--high", "14000"}), 0);
     EXPECT_NE(m_err.str().find("never matches"), std::string::npos);
+    ASSERT_EQ(Run({"band", "2", "--high", "7100"}), 0);
+    EXPECT_NE(m_err.str().find("note: band 2 overlaps band 3 (40m, 7000 to 7200 kHz): where they overlap, band 3 wins"),
+              std::string::npos)
+        << m_err.str();
     ASSERT_EQ(Run({"assign", "20 m", "20m beam"}), 0);
     ASSERT_EQ(Run({"assign", "10", "1"}), 0);
     const std::string fresh = m_dir + "/new/Kelvaneer12.ini";
-    ASSERT_EQ(Run({"band", "1", "--low", "-5"}, fresh), 0);
+    ASSERT_EQ(Run({"band", "1", "--low", "5"}, fresh), 0);
 
     Station s;
     ASSERT_TRUE(LoadSettings(m_path, s.tables, s.bands));
@@ -117,13 +131,106 @@ TEST_F(SettingsCommand, EditsReachTheFileInItsLayout) {
     EXPECT_EQ(s.tables.m_bandAntenna[9], 0);
     Station first;
     ASSERT_TRUE(LoadSettings(fresh, first.tables, first.bands));
-    EXPECT_EQ(first.bands.low[0], -5);
+    EXPECT_EQ(first.bands.low[0], 5);
     EXPECT_EQ(first.tables.m_antName[9], "Ant #10");  // the first-start defaults elsewhere
 
     ASSERT_EQ(Run({"show"}), 0);
     EXPECT_NE(m_out.str().find("20m beam"), std::string::npos);
     EXPECT_NE(m_out.str().find("300 (0x2C)"), std::string::npos);
     EXPECT_NE(m_out.str().find("never matches"), std::string::npos);
+}
+
+// A short file is shown and edited with a warning; a damaged one is shown with
+// its odd bytes escaped and is not edited.
+TEST_F(SettingsCommand, ShortAndDamagedFilesAreShownAndOnlyShortOnesEdited) {
+    const std::string good = Slurp(m_path);
+    const struct {
+        std::string bytes;
+        const char* warning;
+        const char* shown;
+        int editExit;
+    } cases[] = {
+        {good.substr(0, 200), "is cut short: it ends before the end of antenna 3's name", "160m antenna", 0},
+        {good.substr(0, 164) + "\x1B" + good.substr(165), "is damaged: antenna 1's name has bytes", "\\x1B60m", 1},
+    };
+    for (const auto& c : cases) {
+        std::ofstream(m_path, std::ios::binary | std::ios::trunc) << c.bytes;
+        ASSERT_EQ(Run({"show"}), 0);
+        EXPECT_NE(m_err.str().find(c.warning), std::string::npos) << m_err.str();
+        EXPECT_NE(m_out.str().find(c.shown), std::string::npos) << m_out.str();
+        EXPECT_EQ(m_out.str().find('\x1B'), std::string::npos) << "never raw";
+        EXPECT_EQ(Run({"antenna", "9", "--value", "1"}), c.editExit) << m_err.str();
+        EXPECT_NE(m_err.str().find(c.warning), std::string::npos) << m_err.str();
+        Station s;
+        EXPECT_EQ(ReadSettingsFile(m_path, s.tables, s.bands).state == SettingsState::kLoaded, c.editExit == 0);
+        EXPECT_EQ(Slurp(m_path) == c.bytes, c.editExit == 1);
+    }
+}
+
+// Writes fail past 100 bytes, as on a full disk: no success line, and the
+// message says what is left.
+TEST_F(SettingsCommand, AFailedSavePrintsNoSuccessAndSaysWhatIsLeft) {
+    for (const auto& [path, says] : {std::pair{m_path, "; the file is unchanged\n"},
+                                     {m_dir + "/new/Kelvaneer12.ini", "; nothing was written\n"}}) {
+        const std::string before = Slurp(path);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{100, 100};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            const int rc = Run({"antenna", "1", "--value", "9"}, path);
+            std::fprintf(stderr, "%s", m_err.str().c_str());
+            ::_exit(rc == 1 && m_out.str().empty() && m_err.str().find(says) != std::string::npos ? 0 : 1);
+        }
+        EXPECT_EQ(WaitExit(child), 0) << says;
+        EXPECT_EQ(Slurp(path), before);
+    }
+}
+
+// Four edits at once by the built program, 100 rounds each on an antenna of
+// its own: every edit lands, none undoes another, and the file keeps its mode
+// and group whatever the editing user's umask.
+TEST_F(SettingsCommand, ConcurrentEditsAllLandAndKeepTheFilesModeAndGroup) {
+    constexpr int kWriters = 4, kRounds = 100;
+    const gid_t group = ::getuid() == 0 ? 65534 : ::getegid();
+    ASSERT_EQ(::chown(m_path.c_str(), static_cast<uid_t>(-1), group), 0);
+    ASSERT_EQ(::chmod(m_path.c_str(), 0640), 0);
+    const mode_t umaskBefore = ::umask(077);
+    std::atomic<int> failures{0}, lost{0};
+    std::vector<std::thread> writers;
+    for (std::size_t w = 0; w < kWriters; ++w)
+        writers.emplace_back([&, w] {
+            const std::string out = m_dir + ".out" + std::to_string(w), err = m_dir + ".err" + std::to_string(w);
+            auto mine = static_cast<std::uint32_t>(w + 1);  // DemoStation's
+            // Only this writer changes its antenna: any other value there is an edit undone.
+            const auto kept = [&] {
+                Station s;
+                return LoadSettings(m_path, s.tables, s.bands) && s.tables.m_antValue[w] == mine;
+            };
+            for (std::uint32_t r = 101; r <= 100 + kRounds; ++r) {
+                const bool before = kept();
+                const std::vector<std::string> edit{"--settings",          m_path,    "settings",       "antenna",
+                                                    std::to_string(w + 1), "--value", std::to_string(r)};
+                if (WaitExit(SpawnKelvane(edit, out, err)) == 0 && !Slurp(out).empty())
+                    mine = r;
+                else if (failures++ == 0)
+                    ADD_FAILURE() << Slurp(err);
+                lost += !(kept() && before);
+            }
+            std::remove(out.c_str());
+            std::remove(err.c_str());
+        });
+    for (auto& t : writers) t.join();
+    ::umask(umaskBefore);
+    RecordProperty("failures", failures.load());
+    RecordProperty("lost", lost.load());
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(lost.load(), 0) << "rounds that saw an edit undone";
+    struct stat st {};
+    ASSERT_EQ(::stat(m_path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_gid, group);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_dir), {}), 1) << "a temporary was left";
 }
 
 }  // namespace

@@ -62,6 +62,8 @@ protected:
         fs::remove_all(dir, ec);
     }
     void Write(const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+    // Whatever a save left beside the file shows here.
+    std::ptrdiff_t Entries() const { return std::distance(fs::directory_iterator(dir), {}); }
     std::string Read() {
         std::ifstream in(path, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};
@@ -79,7 +81,7 @@ TEST_F(SettingsFile, DefaultsSaveTo275ExactBytes) {
     ASSERT_EQ(expected.size(), 275u);
     ASSERT_TRUE(SaveSettings(path, tables, bands));
     EXPECT_EQ(Read(), expected);
-    EXPECT_FALSE(fs::exists(path + ".tmp"));
+    EXPECT_EQ(Entries(), 1);
 }
 
 TEST_F(SettingsFile, EditedTablesRoundTripUnchanged) {
@@ -107,9 +109,10 @@ TEST_F(SettingsFile, EditedTablesRoundTripUnchanged) {
 
 TEST_F(SettingsFile, MissingOrUnreadableFileKeepsEveryDefault) {
     tables.m_antName[0] = "kept";
+    EXPECT_EQ(ReadSettingsFile((dir / "no" / "such").string(), tables, bands).state, SettingsState::kMissing);
     EXPECT_FALSE(LoadSettings(path, tables, bands));  // missing
     fs::create_directory(path);                       // a directory cannot be read as the file
-    EXPECT_FALSE(LoadSettings(path, tables, bands));
+    EXPECT_EQ(ReadSettingsFile(path, tables, bands).state, SettingsState::kUnreadable);
     EXPECT_EQ(tables.m_antName[0], "kept");
     EXPECT_EQ(bands.name[0], "160m");
 }
@@ -174,7 +177,7 @@ TEST_F(SettingsFile, FailedSaveLeavesThePreviousFileAndNoTemporary) {
     EXPECT_FALSE(SaveSettings(blocked, tables, bands, &reason));
     EXPECT_NE(reason, "") << "the system's reason is passed on";
     EXPECT_TRUE(fs::is_directory(blocked));
-    EXPECT_FALSE(fs::exists(blocked + ".tmp"));
+    EXPECT_EQ(Entries(), 2) << "the file and the directory, no temporary";
     EXPECT_EQ(Read(), "previous");
 }
 
@@ -185,10 +188,17 @@ TEST_F(SettingsFile, StaleReadOnlyTemporaryDoesNotBlockTheSave) {
     std::string reason;
     EXPECT_TRUE(SaveSettings(path, tables, bands, &reason)) << reason;
     EXPECT_EQ(Read(), DefaultFile());
-    EXPECT_FALSE(fs::exists(path + ".tmp"));
+    EXPECT_EQ(Entries(), 1);
     // Where the stale file's read-only mark can be written through (root, Wine),
     // it must not pass to the settings file and refuse the next save.
     EXPECT_TRUE(SaveSettings(path, tables, bands, &reason)) << reason;
+#if !defined(_WIN32)
+    // A link planted there is removed, not written through.
+    std::ofstream(dir / "victim") << "victim";
+    fs::create_symlink(dir / "victim", path + ".tmp");
+    EXPECT_TRUE(SaveSettings(path, tables, bands));
+    EXPECT_EQ(fs::file_size(dir / "victim"), 6u);
+#endif
 }
 
 TEST_F(SettingsFile, SaveReplacesAnExistingFileWhole) {
@@ -218,4 +228,35 @@ TEST(SettingsParse, NamesKeepTheirFirstBytesAndTheLayoutStaysAligned) {
         EXPECT_EQ(t.m_antName[1], c.second) << c.what;
         EXPECT_EQ(b.name[0], "") << c.what;
     }
+}
+
+TEST(SettingsParse, EachFileHasOneOutcomeNamingWhatIsWrong) {
+    const std::string full = DefaultFile();
+    const auto name = [&](const std::string& n) { return full.substr(0, 164) + n + '\0' + full.substr(171); };
+    const struct {
+        std::string bytes;
+        SettingsState state;
+        const char* reason;  // part of the reason, which starts with it
+    } cases[] = {
+        {full + "after the last name", SettingsState::kLoaded, ""},
+        {name("\xE2\x9C\x93 \xC3\xB1" + std::string(32764, 'x')), SettingsState::kLoaded, ""},
+        {full.substr(0, 272), SettingsState::kShort, "it ends before the end of band 10's name"},
+        {full.substr(0, 163), SettingsState::kDamaged, "only 163 bytes"},
+        {full.substr(0, 52) + LE({0x80000000u}) + full.substr(56), SettingsState::kDamaged,
+         "band 4's low edge is -2147483648 kHz"},
+        {name("tab\t"), SettingsState::kDamaged, "antenna 1's name has bytes that are not printable"},
+        {name("C1 \xC2\x85"), SettingsState::kDamaged, "antenna 1's name has bytes"},
+        {name("Latin-1 \xE9"), SettingsState::kDamaged, "antenna 1's name has bytes"},
+        {name("surrogate \xED\xA0\x80"), SettingsState::kDamaged, "antenna 1's name has bytes"},
+        {name(std::string(32768, 'x')), SettingsState::kDamaged, "antenna 1's name is longer than the dialogs allow"},
+        {name(std::string(kMaxNameBytes + 1, 'x')), SettingsState::kDamaged, "antenna 1's name is longer"},
+    };
+    for (const auto& c : cases) {
+        SwitcherTables t;
+        BandTable b;
+        const SettingsLoad load = ParseSettings(c.bytes, t, b);
+        EXPECT_EQ(load.state, c.state) << c.reason;
+        EXPECT_EQ(load.reason.rfind(c.reason, 0), 0u) << load.reason;
+    }
+    EXPECT_EQ(EscapedName("\xC3\xA9\x01\xE9\xC2\x85"), "\xC3\xA9\\x01\\xE9\\xC2\\x85");
 }

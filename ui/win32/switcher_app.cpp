@@ -9,9 +9,12 @@
 
 namespace kelvane {
 
-void CSwitcherApp::StartUp(CSwitcherDlg& dlg) const {
+void CSwitcherApp::StartUp(CSwitcherDlg& dlg) {
     dlg.m_hostPeriodMs = m_hostPeriodMs;
-    LoadSettings(kSettingsFileName, dlg.m_core.m_tables, m_bands);
+    // A short or damaged file loads by the early-end rule, as it always has.
+    const SettingsLoad load = ReadSettingsFile(kSettingsFileName, dlg.m_core.m_tables, m_bands);
+    m_unreadAtStart = load.state == SettingsState::kUnreadable;
+    m_unreadReason = load.reason;
     dlg.LoadIcons();
     dlg.m_port.m_bNT = m_platform.detectPlatform();
     if (dlg.m_port.m_bNT && !m_platform.bindDriver()) m_platform.showDriverFailure();
@@ -19,11 +22,16 @@ void CSwitcherApp::StartUp(CSwitcherDlg& dlg) const {
 
 void CSwitcherApp::ShutDown(CSwitcherDlg& dlg) const {
     if (dlg.m_port.m_bNT) m_platform.unbindDriver();
+    // A file that was there but could not be read holds the user's tables,
+    // while this run had only the defaults: it is not saved over.
     std::string reason;
-    const bool saved = SaveSettings(kSettingsFileName, dlg.m_core.m_tables, m_bands, &reason);
+    const bool saved = m_unreadAtStart || SaveSettings(kSettingsFileName, dlg.m_core.m_tables, m_bands, &reason);
     dlg.m_host.ReleaseHost();
     // Told only now, with the window gone and nothing left to release.
-    if (!saved) ReportSaveFailure(kSettingsFileName, reason);
+    if (m_unreadAtStart)
+        ReportUnreadSettings(kSettingsFileName, m_unreadReason);
+    else if (!saved)
+        ReportSaveFailure(kSettingsFileName, reason);
 }
 
 bool CSwitcherApp::InitInstance() {

@@ -2,6 +2,8 @@
 // The application object: prepares the process, starts the switcher, runs its
 // window as the whole run, and takes it down again in the program's order.
 
+#include <string>
+
 #include "core/tables.h"
 #include "port/port_write.h"
 #include "ui/win32/switcher_dlg.h"
@@ -21,8 +23,9 @@ public:
     // Loads the settings from the current directory, the icons, detects the
     // platform and, on the NT family, binds the port driver (telling the user
     // once when it cannot).
-    void StartUp(CSwitcherDlg& dlg) const;
-    // Unbinds the driver, saves the settings, and releases the host last.
+    void StartUp(CSwitcherDlg& dlg);
+    // Unbinds the driver, saves the settings unless the file was there but
+    // unreadable at start (then says so instead), and releases the host last.
     void ShutDown(CSwitcherDlg& dlg) const;
 
 private:
@@ -30,6 +33,8 @@ private:
     const PortPlatform m_platform;
     const unsigned m_hostPeriodMs;
     bool m_bOleInitialised = false;
+    bool m_unreadAtStart = false;
+    std::string m_unreadReason;
 };
 
 }  // namespace kelvane

@@ -72,21 +72,23 @@ protected:
         ScratchDirTest::TearDown();
     }
     CSwitcherDlg& Open(BandTable& table) {
-        m_table = &table;
         dlg.emplace(table, PortRecorder::Platform());
-        CSwitcherApp(table, PortRecorder::Platform()).StartUp(*dlg);
+        m_app.emplace(table, PortRecorder::Platform());
+        m_app->StartUp(*dlg);
         return *dlg;
     }
     CSwitcherDlg& Open() { return Open(bands); }
     void Close() {
-        if (dlg) CSwitcherApp(*m_table, PortRecorder::Platform()).ShutDown(*dlg);
+        if (dlg) m_app->ShutDown(*dlg);
         dlg.reset();
     }
     BandTable bands;
     std::optional<CSwitcherDlg> dlg;
 
 private:
-    BandTable* m_table = nullptr;
+    // One object from start-up to shutdown, as in the program: what the
+    // start found decides what the end does.
+    std::optional<CSwitcherApp> m_app;
 };
 
 }  // namespace kelvane::testing

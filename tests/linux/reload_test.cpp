@@ -1,0 +1,84 @@
+// The service and a settings file that goes bad under it: a reload keeps the
+// tables and the antenna in use, and a start on such a file exits 1 saying why.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "settings/settings_file.h"
+#include "tests/linux/helpers.h"
+
+namespace kelvane::svc::test {
+namespace {
+
+// The line of `text` that holds `part` last.
+std::string LineWith(const std::string& text, const std::string& part) {
+    const auto at = text.rfind(part);
+    if (at == std::string::npos) return {};
+    const auto from = text.rfind('\n', at) + 1;  // npos + 1 is 0
+    return text.substr(from, text.find('\n', at) - from);
+}
+
+std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+TEST(SettingsReload, ABadFileKeepsTheTablesAndTheAntennaAndStopsAStart) {
+    const std::string base = ::testing::TempDir() + "kelvane-reload-" + std::to_string(::getpid());
+    const std::string ini = base + ".ini", journal = base + ".journal", err = base + ".err", start = base + ".start";
+    const Station demo = DemoStation();
+    const std::string good = SerializeSettings(demo.tables, demo.bands);
+    std::mt19937 rng(15);  // the same bytes on every run
+    std::string random(400, '\0');
+    for (char& c : random) c = static_cast<char>(rng() & 0xFF);
+    const struct {
+        const char* bytes;  // in place of the file; null: deleted
+        std::size_t size;
+        const char* reason;  // in the reload's line and in a start's
+    } cases[] = {
+        {nullptr, 0, "no settings file at"},
+        {good.data(), 100, "is damaged: only 100 bytes, fewer than the 164"},
+        {random.data(), random.size(), "is damaged: "},
+    };
+    std::ofstream(ini, std::ios::binary) << good;
+    Rigctld rig(FreePort());
+    ASSERT_EQ(rig.Ask("F 7100000"), "RPRT 0");
+    const pid_t pid = SpawnKelvane({"--settings", ini, "--rigctld", "127.0.0.1:" + std::to_string(rig.port()), "--poll",
+                                    "20", "--output", "journal:" + journal},
+                                   base + ".out", err);
+    ASSERT_TRUE(Eventually([&] { return Count(Slurp(journal), "antenna=3 40m antenna\n") == 1; }));
+    for (std::size_t round = 0; round < std::size(cases); ++round) {
+        const auto& c = cases[round];
+        SCOPED_TRACE(c.reason);
+        if (c.bytes)
+            std::ofstream(ini, std::ios::binary | std::ios::trunc).write(c.bytes, static_cast<std::streamsize>(c.size));
+        else
+            std::remove(ini.c_str());
+        ::kill(pid, SIGHUP);
+        ASSERT_TRUE(Eventually([&] { return Count(Slurp(err), "keeping the settings in use\n") == round + 1; }));
+        const std::string line = LineWith(Slurp(err), "keeping the settings in use");
+        EXPECT_NE(line.find(ini), std::string::npos) << line;
+        EXPECT_NE(line.find(c.reason), std::string::npos) << line;
+        // A band the kept tables give an antenna of its own; the defaults would give antenna 1.
+        const bool to20m = round % 2 == 0;
+        ASSERT_EQ(rig.Ask(to20m ? "F 14200000" : "F 7100000"), "RPRT 0");
+        EXPECT_TRUE(Eventually([&] {
+            const std::string j = Slurp(journal);
+            return j.size() > 22 &&
+                   j.substr(j.size() - 22) == (to20m ? "antenna=5 20m antenna\n" : "antenna=3 40m antenna\n");
+        })) << Slurp(journal);
+        if (!c.bytes) continue;
+        EXPECT_EQ(WaitExit(SpawnKelvane({"--settings", ini}, start + ".out", start)), 1);
+        const std::string said = Slurp(start);
+        EXPECT_EQ(Count(said, "\n"), 1u) << said;
+        EXPECT_EQ(LineWith(said, ini).find(c.reason) != std::string::npos, true) << said;
+    }
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(WaitExit(pid), 0);
+    EXPECT_EQ(Count(Slurp(journal), " antenna="), 1 + std::size(cases)) << "only the switches asked for";
+    for (const std::string& f : {ini, journal, err, start, start + ".out", base + ".out"}) std::remove(f.c_str());
+}
+
+}  // namespace
+}  // namespace kelvane::svc::test
