@@ -7,7 +7,9 @@
 
 #include "settings/settings_file.h"
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <process.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -47,11 +49,20 @@ std::string DefaultFile() {
     return f;
 }
 
+// Other checkouts on the machine may run this suite at the same time.
+int ProcessId() {
+#if defined(_WIN32)
+    return ::_getpid();
+#else
+    return ::getpid();
+#endif
+}
+
 class SettingsFile : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("kelvane-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        dir = fs::temp_directory_path() / ("kelvane-" + std::to_string(ProcessId()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
         path = (dir / kSettingsFileName).string();
