@@ -10,15 +10,9 @@
 #include <string_view>
 
 #include "linux/log.h"
+#include "linux/sources/wire_text.h"
 
 namespace kelvane::svc {
-
-struct Endpoint {
-    std::string host = "localhost";
-    std::string port = "4532";
-};
-// HOST:PORT, [IPv6]:PORT; false when either part is missing.
-bool ParseEndpoint(std::string_view text, Endpoint& out);
 
 // A reply line, read strictly: a decimal number on its own (digits, an optional
 // minus, an optional fraction; no blanks, exponent, comma or words), or
@@ -31,8 +25,6 @@ struct Reply {
     std::string excerpt;  // the start of a bad line, printable, for the log
 };
 Reply ParseReply(std::string_view line);
-// The start of `text` with every byte outside printable ASCII as \xNN.
-std::string Printable(std::string_view text, std::size_t limit = 40);
 
 // Hamlib's "feature not available" and "not implemented".
 constexpr bool IsNotAvailable(int report) { return report == -11 || report == -4; }
