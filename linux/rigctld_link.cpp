@@ -46,47 +46,6 @@ bool WaitFor(int fd, short events, std::chrono::steady_clock::time_point deadlin
 
 }  // namespace
 
-std::string Printable(std::string_view text, std::size_t limit) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string out;
-    for (const char c : text.substr(0, limit)) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u >= 0x20 && u < 0x7F && c != '\\') {
-            out.push_back(c);
-        } else {
-            out += "\\x";
-            out.push_back(kHex[u >> 4]);
-            out.push_back(kHex[u & 15]);
-        }
-    }
-    if (text.size() > limit) out += "...";
-    return out;
-}
-
-bool ParseEndpoint(std::string_view text, Endpoint& out) {
-    std::size_t colon;
-    std::string_view host;
-    if (!text.empty() && text.front() == '[') {
-        const std::size_t close = text.find(']');
-        if (close == std::string_view::npos || close + 1 >= text.size() || text[close + 1] != ':') return false;
-        host = text.substr(1, close - 1);
-        colon = close + 1;
-    } else {
-        colon = text.rfind(':');
-        if (colon == std::string_view::npos) return false;
-        host = text.substr(0, colon);
-    }
-    const std::string_view port = text.substr(colon + 1);
-    unsigned number = 0;
-    const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), number);
-    if (host.empty() || port.empty() || ec != std::errc() || end != port.data() + port.size() || number == 0 ||
-        number > 65535)
-        return false;
-    out.host = std::string(host);
-    out.port = std::string(port);
-    return true;
-}
-
 Reply ParseReply(std::string_view line) {
     Reply r;
     if (line.empty()) {

@@ -14,15 +14,9 @@
 #include <vector>
 
 #include "linux/log.h"
+#include "linux/sources/wire_text.h"
 
 namespace kelvane::svc {
-
-struct Endpoint {
-    std::string host = "localhost";
-    std::string port = "4532";
-};
-// HOST:PORT, [IPv6]:PORT; false when either part is missing.
-bool ParseEndpoint(std::string_view text, Endpoint& out);
 
 // A reply line, read strictly: a decimal number on its own (digits, an optional
 // minus, an optional fraction; no blanks, exponent, comma or words; at most
@@ -38,8 +32,6 @@ struct Reply {
 // Exact in a double and in a long long, and far above any rig's frequency in hertz.
 constexpr std::size_t kMaxWholeDigits = 15;
 Reply ParseReply(std::string_view line);
-// The start of `text` with every byte outside printable ASCII as \xNN.
-std::string Printable(std::string_view text, std::size_t limit = 40);
 
 // Hamlib's "feature not available" and "not implemented".
 constexpr bool IsNotAvailable(int report) { return report == -11 || report == -4; }

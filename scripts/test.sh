@@ -60,7 +60,7 @@ xvfb-run -a -s '-screen 0 1024x768x24' "$ROOT/scripts/lib/wine-session.sh" ctest
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
-for target in settings ctext; do
+for target in settings ctext radioinfo; do
     say "fuzzing $target (${FUZZ_SECONDS}s)"
     corpus=$ROOT/build/fuzz/corpus-$target
     mkdir -p "$corpus"
