@@ -8,12 +8,13 @@
 
 #include <chrono>
 #include <cstdint>
-#include <future>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "linux/log.h"
+#include "linux/source.h"
+#include "linux/sources/name_lookup.h"
 #include "linux/sources/wire_text.h"
 
 namespace kelvane::svc {
@@ -35,19 +36,6 @@ Reply ParseReply(std::string_view line);
 
 // Hamlib's "feature not available" and "not implemented".
 constexpr bool IsNotAvailable(int report) { return report == -11 || report == -4; }
-
-// What getaddrinfo found, copied out of its list.
-struct Resolved {
-    struct Address {
-        int family, socktype, protocol;
-        sockaddr_storage addr;
-        socklen_t length;
-    };
-    int error = 0;  // an EAI_ code; 0 when found
-    std::vector<Address> addresses;
-};
-// getaddrinfo for a TCP connection; `flags` as its ai_flags. May block for as long as the resolver takes.
-Resolved ResolveName(const std::string& host, const std::string& port, int flags = 0);
 
 struct LinkOptions {
     Endpoint endpoint;
@@ -80,7 +68,6 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    bool Addresses(Resolved& found, std::string& error);
     int ConnectOnce(std::string& error);
     bool DrainStale();
     bool ReadLine(std::string& line, bool& tooLong, std::string& error);
@@ -93,8 +80,10 @@ private:
     std::uint64_t m_connections = 0;
     Clock::time_point m_nextAttempt{};
     std::chrono::milliseconds m_backoff{0};
-    // A name lookup still running from an earlier attempt; its answer serves the next one.
-    std::future<Resolved> m_resolving;
+    NameLookup m_lookup;
 };
+
+// rigctld as a source: what MakeSource builds, with the link's options open to tests.
+std::unique_ptr<Source> MakeRigctldSource(LinkOptions options, Log& log);
 
 }  // namespace kelvane::svc

@@ -127,7 +127,15 @@ FlrigAnswer FlrigClient::Call(const char* method, XmlRpcValue& value) {
         std::uint64_t port = 0;
         std::string why;
         ParseDigits(m_options.endpoint.port, 65535, port, why);
+        // httplib would call getaddrinfo without a bound: it gets the address
+        // from the bounded lookup, so a poll never waits longer than a reply.
+        Resolved found;
+        if (!m_lookup.Addresses(m_options.endpoint, m_options.replyTimeout, found, why))
+            return Lost("cannot connect (" + why + ")");
+        const std::string numeric = NumericHost(found.addresses.front());
+        if (numeric.empty()) return Lost("cannot connect (no numeric address for " + m_options.endpoint.host + ")");
         m_http = std::make_unique<httplib::Client>(m_options.endpoint.host, static_cast<int>(port));
+        m_http->set_hostname_addr_map({{m_options.endpoint.host, numeric}});
         m_http->set_keep_alive(true);
         m_http->set_connection_timeout(m_options.replyTimeout);
         m_http->set_read_timeout(m_options.replyTimeout);

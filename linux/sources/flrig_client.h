@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "linux/sources/name_lookup.h"
 #include "linux/sources/wire_text.h"
 
 namespace httplib {
@@ -65,6 +66,8 @@ public:
     // loss), so that what is decided once per connection can tell them apart.
     std::uint64_t ConnectionNumber() const { return m_connections; }
     bool Down() const { return m_down; }
+    // Between a loss and the next attempt: a call now would only say so.
+    bool BackingOff() const { return !m_http && m_now() < m_nextAttempt; }
     std::string Where() const { return m_options.endpoint.host + ":" + m_options.endpoint.port; }
 
 private:
@@ -75,6 +78,7 @@ private:
     FlrigOptions m_options;
     std::function<Clock::time_point()> m_now;
     std::unique_ptr<httplib::Client> m_http;
+    NameLookup m_lookup;
     bool m_down = true;
     std::uint64_t m_connections = 0;
     Clock::time_point m_nextAttempt{};

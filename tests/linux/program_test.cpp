@@ -59,7 +59,8 @@ protected:
     }
     std::string m_error;
     void TearDown() override {
-        for (const char* f : {".out", ".err", ".ini", ".journal", ".notify"}) std::remove(Path(f).c_str());
+        for (const char* f : {".out", ".err", ".ini", ".journal", ".notify", ".conf", ".journal2"})
+            std::remove(Path(f).c_str());
     }
 };
 
@@ -67,6 +68,7 @@ protected:
 // in a valid form, and any other, a single letter or a "--word" from the
 // program's own bytes (where an option's name has to be), is refused as unknown.
 TEST_F(Program, HelpNamesExactlyTheOptionsTakenAndUsageErrorsExitTwo) {
+    std::ofstream(Path(".conf")) << "# all of them\nsource = flrig:shack:12345\nverbose = no\n";
     ASSERT_EQ(Run({"--help"}), 0);
     const std::string help = Slurp(Path(".out"));
     std::set<std::string> named;
@@ -79,6 +81,8 @@ TEST_F(Program, HelpNamesExactlyTheOptionsTakenAndUsageErrorsExitTwo) {
     const std::map<std::string, std::vector<std::string>> valid = {
         {"--settings", {"--settings", Path(".ini")}},
         {"--rigctld", {"--rigctld", "[::1]:4532"}},
+        {"--source", {"--source", "udp:127.0.0.1:12060,radio=2"}},
+        {"--config", {"--config", Path(".conf")}},
         {"--poll", {"--poll", "5000"}},
         {"--output", {"--output", "gpio:0:1,2,invert"}},
         {"--interlock", {"--interlock", "required"}},
@@ -154,7 +158,9 @@ TEST_F(Program, SwitchesReloadsOnHangupAndEndsOnTerm) {
     const std::string err = Slurp(Path(".err"));
     EXPECT_NE(err.find("settings reloaded"), std::string::npos) << err;
     EXPECT_NE(err.find("wrote byte=0xC8 antenna=3"), std::string::npos) << err;
-    EXPECT_NE(err.rfind("stopping on SIGTERM; the output stays at antenna 3 (40m antenna)\n"), std::string::npos)
+    EXPECT_NE(err.rfind("stopping on SIGTERM; the output stays at antenna 3 (40m antenna); rigctld 127.0.0.1:" +
+                        std::to_string(rig.port()) + " connected\n"),
+              std::string::npos)
         << err;
 }
 
@@ -187,7 +193,10 @@ TEST_F(Program, StatusTellsWhatTheLinkAndTheOutputDo) {
     ::kill(pid, SIGTERM);
     EXPECT_EQ(Wait(pid), 0);
     const std::string err = Slurp(Path(".err"));
-    EXPECT_NE(err.find("; nothing was written to the output; antenna 3 (40m antenna) was wanted\n"), err.npos) << err;
+    EXPECT_NE(err.find("; nothing was written to the output; antenna 3 (40m antenna) was wanted; rigctld " + where +
+                       " lost, reconnecting\n"),
+              err.npos)
+        << err;
     ::close(notify);
 }
 

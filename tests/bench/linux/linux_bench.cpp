@@ -17,6 +17,7 @@
 
 #include "linux/devices/devices.h"
 #include "linux/poll_loop.h"
+#include "linux/rigctld_link.h"
 #include "settings/settings_file.h"
 #include "tests/linux/helpers.h"
 
@@ -122,12 +123,12 @@ Run Measure(const Rigctld& rig, const std::vector<std::string>& argv, const std:
 // The poll loop in process, 100 000 polls back to back: CPU per poll and memory.
 void PollsInProcess(const Rigctld& rig, const std::string& journal) {
     LogLines logs;
-    RigLink link(LinkOptions{Endpoint{"127.0.0.1", std::to_string(rig.port())}}, logs.log);
+    auto source = MakeRigctldSource(LinkOptions{Endpoint{"127.0.0.1", std::to_string(rig.port())}}, logs.log);
     OutputSpec spec;
     std::string error;
     ParseOutputSpec("journal:" + journal, spec, error);
     OutputChannel output(MakeOutputDevice(spec, RealApis()), "journal", logs.log);
-    PollLoop loop(link, output, logs.log, Interlock::kAuto, DemoStation());
+    PollLoop loop(*source, output, logs.log, Interlock::kAuto, DemoStation());
     auto cpu = [] {
         rusage u{};
         ::getrusage(RUSAGE_SELF, &u);
