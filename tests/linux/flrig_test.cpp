@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 
+#include "linux/poll_loop.h"
 #include "linux/sources/flrig_client.h"
 #include "tests/linux/helpers.h"
 
@@ -46,6 +47,40 @@ private:
     pid_t m_pid = -1;
 };
 
+// Calls one of flrig's setters on 127.0.0.1:port, as an operator's program would.
+void Set(const std::string& port, const std::string& call) {
+    const std::string command =
+        "/usr/bin/python3 -c \"import xmlrpc.client as x; x.ServerProxy('http://127.0.0.1:" + port + "')." + call +
+        "\"";
+    ASSERT_EQ(std::system(command.c_str()), 0) << call;
+}
+
+// The loop following flrig on 127.0.0.1:port, writing to a recorder.
+struct Follower {
+    explicit Follower(const std::string& port) : source(Make(port, logs.log)) {}
+    static std::unique_ptr<Source> Make(const std::string& port, Log& log) {
+        SourceSpec spec;
+        std::string why;
+        EXPECT_TRUE(ParseSourceSpec("flrig:127.0.0.1:" + port, spec, why)) << why;
+        return MakeSource(spec, log, why);
+    }
+    // Rounds until the last write is `antenna` (1-10); false when it never comes.
+    bool Until(int antenna) {
+        return Eventually([&] { return !writes.empty() && writes.back().antenna + 1 == antenna; },
+                          [&] { loop.PollOnce(); });
+    }
+    // Three more rounds answered in full.
+    bool Rounds() {
+        const auto target = loop.AnsweredPolls() + 3;
+        return Eventually([&] { return loop.AnsweredPolls() >= target; }, [&] { loop.PollOnce(); });
+    }
+    LogLines logs;
+    std::vector<OutputEvent> writes;
+    std::unique_ptr<Source> source;
+    OutputChannel output{std::make_unique<Recorder>(writes), "recorder", logs.log};
+    PollLoop loop{*source, output, logs.log, Interlock::kAuto, DemoStation()};
+};
+
 FlrigClient Client(const std::string& port, std::chrono::milliseconds timeout = 1000ms) {
     return FlrigClient(FlrigOptions{Endpoint{"127.0.0.1", port}, timeout});
 }
@@ -60,15 +95,13 @@ TEST(Flrig, TheRealFlrigReportsTheFrequencySetOnIt) {
     ASSERT_TRUE(Eventually([&] { return (answer = client.Frequency()).kind == FlrigAnswer::kValue; }, [] {}, 30s))
         << answer.why;
     EXPECT_EQ(client.Ptt().value, 0u);
-    for (const char* hertz : {"7100000", "14350000", "28500000"}) {
-        const std::string set =
-            "/usr/bin/python3 -c \"import xmlrpc.client as x; "
-            "x.ServerProxy('http://127.0.0.1:12345').rig.set_vfo(" +
-            std::string(hertz) + ".0)\"";
-        ASSERT_EQ(std::system(set.c_str()), 0);
+    Follower follow(kFlrigPort);
+    for (const auto& [hertz, antenna] : {std::pair{"7100000", 3}, {"14350000", 5}, {"28500000", 9}}) {
+        ASSERT_NO_FATAL_FAILURE(Set(kFlrigPort, std::string("rig.set_vfo(") + hertz + ".0)"));
         answer = client.Frequency();
         EXPECT_EQ(answer.kind, FlrigAnswer::kValue) << answer.why;
         EXPECT_EQ(std::to_string(answer.value), hertz);
+        EXPECT_TRUE(follow.Until(antenna)) << hertz;
     }
     EXPECT_EQ(client.ConnectionNumber(), 1u);
     std::system((std::string("rm -rf ") + dir).c_str());
@@ -101,6 +134,26 @@ TEST(Flrig, RepliesThatAreNotFlrigsAreRefusedAndSilenceIsBounded) {
         EXPECT_NE(got.find(c.value_or_why), std::string::npos) << c.mode << ": " << got;
         EXPECT_EQ(client.Down(), c.kind == FlrigAnswer::kDown) << c.mode;
     }
+}
+
+// flrig's PTT through the loop: a change made while it transmits waits for receive.
+TEST(Flrig, TheLoopHoldsAChangeWhileFlrigReportsPtt) {
+    Child fake({"/usr/bin/python3", KELVANE_SOURCE_DIR "/tests/linux/fake_flrig.py", "rig"}, true);
+    ASSERT_FALSE(fake.line.empty());
+    Follower follow(fake.line);
+    ASSERT_TRUE(follow.Until(3));
+    struct Step {
+        const char* call;
+        int antenna;  // the last written, three rounds later
+    } steps[] = {{"rig.set_ptt(1)", 3}, {"rig.set_vfo(14200000.0)", 3}, {"rig.set_ptt(0)", 5}};
+    for (const auto& step : steps) {
+        ASSERT_NO_FATAL_FAILURE(Set(fake.line, step.call));
+        ASSERT_TRUE(follow.Rounds()) << step.call;
+        EXPECT_EQ(follow.writes.back().antenna + 1, step.antenna) << step.call;
+    }
+    EXPECT_TRUE(follow.logs.Has("waits for receive"));
+    EXPECT_TRUE(follow.logs.Has("the rig reports its transmit state"));
+    EXPECT_EQ(follow.source->State(), "connected");
 }
 
 // Nothing listens: each attempt waits out a backoff of 100 ms doubling to 2 s, on an injected clock.

@@ -157,20 +157,6 @@ TEST(Silence, LostAfterThirtySecondsWithoutAReadingAndBackAtTheNext) {
     }
 }
 
-// Sends datagrams to 127.0.0.1 only.
-struct Loopback {
-    Loopback() : fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
-    ~Loopback() { ::close(fd); }
-    void Send(int port, const std::string& datagram) const {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(static_cast<std::uint16_t>(port));
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-    }
-    int fd;
-};
-
 // Drains until `count` datagrams (readings, other radios and refusals) have come.
 UdpListener::Drained DrainAll(UdpListener& listener, std::size_t count, std::size_t limit = 256) {
     UdpListener::Drained all;
