@@ -125,6 +125,9 @@ TEST(ConfigFile, LinesUnderTheCommandLine) {
     std::string error;
     EXPECT_FALSE(ParseCommandLine(std::vector<std::string>{"--config", conf + ".missing"}, o, error));
     EXPECT_NE(error.find("cannot read it"), std::string::npos) << error;
+    // The package's example, as shipped.
+    EXPECT_TRUE(ParseCommandLine({"--config", KELVANE_SOURCE_DIR "/packaging/linux/kelvane.conf"}, o, error)) << error;
+    EXPECT_EQ(o.settingsPath, "/etc/kelvane/Kelvaneer12.ini");
     std::remove(conf.c_str());
 }
 
