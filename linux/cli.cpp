@@ -1,9 +1,14 @@
 #include "linux/cli.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <cstdlib>
+#include <fstream>
 #include <string_view>
 
+#include "linux/config_file.h"
 #include "settings/settings_file.h"
 
 namespace kelvane::svc {
@@ -15,18 +20,31 @@ const char kHelpText[] =
        kelvane [--settings FILE] settings band N [--name TEXT] [--low KHZ] [--high KHZ]
        kelvane [--settings FILE] settings assign BAND ANTENNA
 
-Kelvane switches antennas by the rig's frequency. It polls Hamlib's rigctld for
-the frequency and the transmit state, finds the band (of ten) holding the
-frequency, and writes the byte of the antenna assigned to that band to the
-output. While the rig transmits, the output does not change; a band change seen
-meanwhile is made at the first poll that reports receive.
+Kelvane switches antennas by the rig's frequency. It follows a source for the
+frequency and the transmit state (Hamlib's rigctld, a logger's RadioInfo
+datagrams, or flrig), finds the band (of ten) holding the frequency, and writes
+the byte of the antenna assigned to that band to the output. While the rig
+transmits, the output does not change; a band change seen meanwhile is made at
+the first reading that reports receive.
 
 Options:
+  --config FILE     read "name = value" lines for the long options below
+                    (source, rigctld, output, interlock, poll, settings,
+                    verbose = yes|no; # starts a comment); the command line
+                    overrides them
   --settings FILE   the band and antenna tables, in the Windows program's file
                     layout (default $XDG_CONFIG_HOME/kelvane/Kelvaneer12.ini;
                     a missing file means the first-start defaults)
+  --source SPEC     what to follow (default rigctld:localhost:4532); SPEC is one of
+                      rigctld:HOST:PORT       Hamlib's rigctld, polled ('f', 't')
+                      udp:[ADDR:]PORT[,radio=N]
+                                              a logger's RadioInfo datagrams (port
+                                              12060, all interfaces and radio 1 by
+                                              default); switches as each arrives;
+                                              lost after 30 s without one
+                      flrig:HOST:PORT         flrig's XML-RPC (port 12345), polled
   --rigctld HOST:PORT
-                    where rigctld listens (default localhost:4532)
+                    the same as --source rigctld:HOST:PORT
   --poll MS         poll period in milliseconds, 20 to 5000 (default 100)
   --output SPEC     where the antenna's byte goes (default journal on standard
                     output); SPEC is one of
@@ -40,10 +58,15 @@ Options:
                       hidrelay:SERIAL | hidrelay:first
                                               a USBRelay1-8 board (16c0:05df) on hidraw
                     add ,invert for boards whose relays close on a low line
-  --interlock MODE  auto: hold switching while the rig transmits, when the rig
-                          has a transmit state (default; a warning when not)
+  --interlock MODE  auto: hold switching while the rig transmits, when the
+                          source gives a transmit state (default; a warning
+                          when not)
                     required: never switch without a transmit state
                     off: never ask for the transmit state
+                    With udp the logger reports only the transmissions it keys
+                    itself (a footswitch or paddle is not reported), so required
+                    is honest only with a hardware PTT sense, which this source
+                    does not have; auto switches, with a warning once at start.
   -v, --verbose     log every output write
   -h, --help        this text
   --version         the version
@@ -55,7 +78,8 @@ antennas count from 1, or are given by their names. Refused input leaves the
 file untouched and exits with status 2.
 
 Signals: SIGTERM and SIGINT end the program (the output keeps its state);
-SIGHUP reads the settings file again.
+SIGHUP reads the config and the settings file again (a config that no longer
+reads keeps everything as it was; a new source or output is switched to).
 
 Exit status: 0 on success, 1 when the program cannot run (settings unreadable,
 cannot save), 2 on a usage error or refused settings input.
@@ -85,16 +109,108 @@ bool ParseInterlock(std::string_view text, Interlock& mode) {
     return true;
 }
 
+// The long options that take a value, as the config file names them too.
+constexpr std::string_view kValued[] = {"settings", "source", "rigctld", "poll", "output", "interlock"};
+constexpr std::string_view kConfigNames[] = {"settings", "source", "rigctld", "poll", "output", "interlock", "verbose"};
+
+// One option's value into `o`; false with the reason.
+bool Apply(std::string_view name, std::string_view value, Options& o, std::string& why) {
+    if (name == "settings") {
+        if (value.empty()) {
+            why = "--settings needs a file name";
+            return false;
+        }
+        o.settingsPath = std::string(value);
+    } else if (name == "source" || name == "rigctld") {
+        const std::string text = name == "rigctld" ? "rigctld:" + std::string(value) : std::string(value);
+        std::string problem;
+        if (name == "rigctld" && !ParseEndpoint(value, o.source.endpoint)) {
+            why = "--rigctld \"" + std::string(value) + "\": expected HOST:PORT, as in localhost:4532";
+            return false;
+        }
+        if (!ParseSourceSpec(text, o.source, problem)) {
+            why = "--" + std::string(name) + " \"" + std::string(value) + "\": " + problem;
+            return false;
+        }
+        o.sourceText = text;
+    } else if (name == "poll") {
+        int ms = 0;
+        const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), ms);
+        if (value.empty() || ec != std::errc() || end != value.data() + value.size() || ms < 20 || ms > 5000) {
+            why = "--poll \"" + std::string(value) + "\": expected whole milliseconds from 20 to 5000";
+            return false;
+        }
+        o.poll = std::chrono::milliseconds{ms};
+    } else if (name == "output") {
+        std::string problem;
+        if (!ParseOutputSpec(value, o.output, problem)) {
+            why = "--output \"" + std::string(value) + "\": " + problem;
+            return false;
+        }
+        o.outputText = std::string(value);
+    } else if (name == "interlock") {
+        if (!ParseInterlock(value, o.interlock)) {
+            why = "--interlock \"" + std::string(value) + "\": expected auto, off or required";
+            return false;
+        }
+    } else if (name == "verbose") {
+        if (value != "yes" && value != "no") {
+            why = "verbose \"" + std::string(value) + "\": expected yes or no";
+            return false;
+        }
+        o.verbose = value == "yes";
+    }
+    return true;
+}
+
+// The config file's options into `o`, each refusal with its line.
+bool ApplyConfig(const std::string& path, Options& o, std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "--config \"" + path + "\": cannot read it (" + std::strerror(errno) + ")";
+        return false;
+    }
+    std::string text(kConfigMaxBytes + 1, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    const ConfigRead read = ReadConfig(text, kConfigNames);
+    if (!read.file) {
+        error = path + ": " + read.error;
+        return false;
+    }
+    const auto& options = read.file->options;
+    if (const auto s = options.find("source"), r = options.find("rigctld"); s != options.end() && r != options.end()) {
+        error = path + ": line " + std::to_string(std::max(s->second.line, r->second.line)) +
+                ": source and rigctld both name the source";
+        return false;
+    }
+    for (const auto& [name, v] : options) {
+        std::string why;
+        if (!Apply(name, v.value, o, why)) {
+            error = path + ": line " + std::to_string(v.line) + ": " + why;
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ParseCommandLine(int argc, const char* const* argv, Options& o, std::string& error) {
+    return ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), o, error);
+}
+
+bool ParseCommandLine(const std::vector<std::string>& args, Options& o, std::string& error) {
     o.settingsPath = DefaultSettingsPath();
-    bool outputGiven = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string_view arg = argv[i];
+    o.commandLine = args;
+    // The command line first, into pairs, so that the config under it is read before they apply.
+    std::vector<std::pair<std::string, std::string>> given;
+    bool configGiven = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string_view arg = args[i];
         if (arg == "settings") {
             o.settingsCommand = true;
-            o.settingsArgs.assign(argv + i + 1, argv + argc);
+            o.settingsArgs.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
             break;
         }
         if (arg == "--help" || arg == "-h") {
@@ -106,7 +222,7 @@ bool ParseCommandLine(int argc, const char* const* argv, Options& o, std::string
             continue;
         }
         if (arg == "--verbose" || arg == "-v") {
-            o.verbose = true;
+            given.emplace_back("verbose", "yes");
             continue;
         }
         // --name VALUE or --name=VALUE
@@ -117,54 +233,40 @@ bool ParseCommandLine(int argc, const char* const* argv, Options& o, std::string
             value = arg.substr(eq + 1);
             inlineValue = true;
         }
-        if (name != "--settings" && name != "--rigctld" && name != "--poll" && name != "--output" &&
-            name != "--interlock") {
+        const std::string_view bare = name.substr(0, 2) == "--" ? name.substr(2) : std::string_view{};
+        if (bare != "config" && std::find(std::begin(kValued), std::end(kValued), bare) == std::end(kValued)) {
             error = "unknown option \"" + std::string(arg) + "\"";
             return false;
         }
         if (!inlineValue) {
-            if (i + 1 >= argc) {
+            if (i + 1 >= args.size()) {
                 error = std::string(name) + " needs a value";
                 return false;
             }
-            value = argv[++i];
+            value = args[++i];
         }
-        if (name == "--settings") {
-            if (value.empty()) {
-                error = "--settings needs a file name";
+        if (bare == "config") {
+            if (configGiven || value.empty()) {
+                error = configGiven ? "--config is given twice" : "--config needs a file name";
                 return false;
             }
-            o.settingsPath = std::string(value);
-        } else if (name == "--rigctld") {
-            if (!ParseEndpoint(value, o.rigctld)) {
-                error = "--rigctld \"" + std::string(value) + "\": expected HOST:PORT, as in localhost:4532";
-                return false;
-            }
-        } else if (name == "--poll") {
-            int ms = 0;
-            const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), ms);
-            if (value.empty() || ec != std::errc() || end != value.data() + value.size() || ms < 20 || ms > 5000) {
-                error = "--poll \"" + std::string(value) + "\": expected whole milliseconds from 20 to 5000";
-                return false;
-            }
-            o.poll = std::chrono::milliseconds{ms};
-        } else if (name == "--output") {
-            if (outputGiven) {
-                error = "--output is given twice; kelvane drives one output";
-                return false;
-            }
-            outputGiven = true;
-            o.outputText = std::string(value);
-            std::string why;
-            if (!ParseOutputSpec(value, o.output, why)) {
-                error = "--output \"" + std::string(value) + "\": " + why;
-                return false;
-            }
-        } else if (!ParseInterlock(value, o.interlock)) {
-            error = "--interlock \"" + std::string(value) + "\": expected auto, off or required";
+            configGiven = true;
+            o.configPath = std::string(value);
+            continue;
+        }
+        // One output and one source: a second is a mistake, not an override.
+        const auto key = [](std::string_view n) { return n == "rigctld" ? std::string_view("source") : n; };
+        for (const auto& [before, unused] : given) {
+            if (key(before) != key(bare) || (key(bare) != "output" && key(bare) != "source")) continue;
+            error = key(bare) == "output" ? "--output is given twice; kelvane drives one output"
+                                          : "the source is given twice (--source, --rigctld); kelvane follows one";
             return false;
         }
+        given.emplace_back(bare, value);
     }
+    if (configGiven && !ApplyConfig(o.configPath, o, error)) return false;
+    for (const auto& [name, value] : given)
+        if (!Apply(name, value, o, error)) return false;
     return true;
 }
 

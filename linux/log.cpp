@@ -8,9 +8,10 @@ namespace {
 
 // What goes on while each condition lasts, as its reminders say.
 constexpr std::array<const char*, static_cast<std::size_t>(Condition::kCount)> kOngoing{
-    "still retrying",              // kRigLink
-    "still asking at every poll",  // kBadReplyF
-    "still asking at every poll",  // kBadReplyT
+    "still retrying",              // kSource
+    "still asking at every poll",  // kBadFrequency
+    "still asking at every poll",  // kBadTransmit
+    "still coming",                // kBadDatagram
     "still so",                    // kNoTransmitState
     "still waiting for receive",   // kHeldForTransmit
     "still retrying",              // kOutput

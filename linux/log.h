@@ -13,10 +13,11 @@ namespace kelvane::svc {
 
 // Every condition the service can be in; one slot each, so what the log keeps is bounded.
 enum class Condition {
-    kRigLink,          // rigctld cannot be reached or stopped answering
-    kBadReplyF,        // 'f' answered with something that is no frequency
-    kBadReplyT,        // 't' answered with something that is no transmit state
-    kNoTransmitState,  // the rig stopped (or never started) reporting its transmit state
+    kSource,           // the source cannot be reached, stopped answering or went quiet
+    kBadFrequency,     // asked for the frequency, the source answered something that is none
+    kBadTransmit,      // asked for the transmit state, the source answered something that is none
+    kBadDatagram,      // datagrams that are no RadioInfo
+    kNoTransmitState,  // the source stopped (or never started) reporting the transmit state
     kHeldForTransmit,  // a band change waits for receive
     kOutput,           // the output device is absent or lost
     kCount

@@ -1,55 +1,54 @@
 #include "linux/poll_loop.h"
 
-#include <cmath>
-
 #include "core/band_match.h"
 
 namespace kelvane::svc {
 
-PollLoop::PollLoop(RigLink& link, OutputChannel& output, Log& log, Interlock mode, const Station& station)
-    : m_link(link), m_output(output), m_log(log), m_mode(mode), m_station(station) {}
-
-void PollLoop::Reload(const Station& station) { m_station = station; }
-
-void PollLoop::BadReply(Condition condition, const char* command, const Reply& reply) {
-    const std::string said = reply.kind == Reply::kReport
-                                 ? "RPRT " + std::to_string(reply.report)
-                                 : "a bad reply (" + reply.bad + "): \"" + reply.excerpt + "\"";
-    m_log.Begin(condition, Log::kWarning,
-                std::string("rigctld answered '") + command + "' with " + said + "; such polls change nothing");
+const char* InterlockName(Interlock mode) {
+    return mode == Interlock::kAuto ? "auto" : mode == Interlock::kOff ? "off" : "required";
 }
 
-PollLoop::Step PollLoop::AskFrequency(double& hertz) {
-    Reply reply;
-    if (!m_link.Ask("f", reply)) return Step::kStop;
-    if (reply.kind == Reply::kNumber && reply.number < 0) {
-        reply.kind = Reply::kBad;
-        reply.bad = "negative frequency";
-        // ParseReply let no more than kMaxWholeDigits through: the cast is defined.
-        reply.excerpt = std::to_string(static_cast<long long>(reply.number));
-    }
-    if (reply.kind != Reply::kNumber) {
-        BadReply(Condition::kBadReplyF, "f", reply);
-        return Step::kStop;
-    }
-    m_log.End(Condition::kBadReplyF, "rigctld answers 'f' with a frequency again");
-    hertz = reply.number;
-    return Step::kGo;
-}
+PollLoop::PollLoop(Source& source, OutputChannel& output, Log& log, Interlock mode, const Station& station)
+    : m_source(&source), m_output(&output), m_log(log), m_mode(mode), m_station(station) {}
 
-// "Not available" ends the question for this connection even after numbers:
-// rigctld may answer from a cache for a while before it says what the rig has.
-void PollLoop::NoTransmitState(int report) {
-    const bool hadOne = m_hasTx == true;
-    m_hasTx = false;
+void PollLoop::SetInterlock(Interlock mode) {
+    if (mode == m_mode) return;
+    m_mode = mode;
+    m_hasTx.reset();
     m_transmitting = false;
-    const std::string why = "the rig has no transmit state ('t' answered RPRT " + std::to_string(report) +
-                            (hadOne ? " after reporting one" : "") + ")";
+    m_log.End(Condition::kNoTransmitState, std::string("interlock now ") + InterlockName(mode));
+}
+
+void PollLoop::Follow(Source& source) {
+    m_source = &source;
+    m_hasTx.reset();
+    m_transmitting = false;
+}
+
+void PollLoop::PollOnce() {
+    m_readings.clear();
+    m_source->Read(m_mode != Interlock::kOff, m_readings);
+    for (const Reading& reading : m_readings) Take(reading);
+}
+
+// Logged when it changes, not per reading: the source may say the same for hours.
+void PollLoop::TransmitState(const Reading& reading) {
+    if (reading.transmitting) {
+        m_transmitting = *reading.transmitting;
+        if (m_hasTx == true) return;
+        m_hasTx = true;
+        const std::string says = "the rig reports its transmit state: no switching while it transmits";
+        if (!m_log.End(Condition::kNoTransmitState, says) && !m_txAnnounced) m_log.Info(says);
+        m_txAnnounced = true;
+        return;
+    }
+    m_transmitting = false;
+    if (m_hasTx == false) return;
+    m_hasTx = false;
+    const std::string why = m_source->NoTransmitState();
     if (m_mode == Interlock::kRequired) {
         m_log.Begin(Condition::kNoTransmitState, Log::kError,
-                    why +
-                        " and --interlock required is set: switching is held until a new connection to rigctld "
-                        "reports a transmit state");
+                    why + " and --interlock required is set: switching is held until " + m_source->TransmitStateBack());
         m_log.End(Condition::kHeldForTransmit, "no transmit state: the change waiting for receive stays held");
     } else {
         m_log.Begin(Condition::kNoTransmitState, Log::kWarning, why + ": switching without the transmit interlock");
@@ -57,43 +56,11 @@ void PollLoop::NoTransmitState(int report) {
     }
 }
 
-PollLoop::Step PollLoop::AskTransmit() {
-    if (m_link.ConnectionNumber() != m_decidedFor) {
-        m_decidedFor = m_link.ConnectionNumber();
-        m_hasTx.reset();
-        m_transmitting = false;
-    }
-    if (m_hasTx == false) return Step::kGo;
-    Reply reply;
-    if (!m_link.Ask("t", reply)) return Step::kStop;
-    if (reply.kind == Reply::kNumber && reply.number >= 0 && reply.number == std::floor(reply.number)) {
-        m_log.End(Condition::kBadReplyT, "rigctld answers 't' with a transmit state again");
-        m_transmitting = reply.number != 0;
-        if (!m_hasTx) {
-            m_hasTx = true;
-            const std::string says = "the rig reports its transmit state: no switching while it transmits";
-            if (!m_log.End(Condition::kNoTransmitState, says) && !m_txAnnounced) m_log.Info(says);
-            m_txAnnounced = true;
-        }
-        return Step::kGo;
-    }
-    if (reply.kind == Reply::kReport && IsNotAvailable(reply.report)) {
-        m_log.End(Condition::kBadReplyT, "rigctld answers 't' again");
-        NoTransmitState(reply.report);
-        return Step::kGo;
-    }
-    BadReply(Condition::kBadReplyT, "t",
-             reply.kind == Reply::kNumber ? Reply{Reply::kBad, 0, 0, "not a transmit state", ""} : reply);
-    return Step::kStop;
-}
-
-void PollLoop::PollOnce() {
-    if (!m_link.EnsureConnected()) return;
-    double hertz = 0;
-    if (AskFrequency(hertz) == Step::kStop) return;
-    if (m_mode != Interlock::kOff && AskTransmit() == Step::kStop) return;
+void PollLoop::Take(const Reading& reading) {
+    if (m_mode != Interlock::kOff) TransmitState(reading);
     ++m_answered;
-    if (const auto antenna = AntennaForReading(m_station.bands, m_station.tables, hertz, true)) m_wanted = antenna;
+    if (const auto antenna = AntennaForReading(m_station.bands, m_station.tables, reading.hertz, true))
+        m_wanted = antenna;
     Apply();
 }
 
@@ -107,16 +74,16 @@ void PollLoop::Apply() {
     // released) gets its byte again, and that too is a switch. When the byte
     // changes, Set brings it back with the new byte only.
     if (!m_wanted) {
-        if (!transmitting) m_output.Service();
+        if (!transmitting) m_output->Service();
         return;
     }
     const SwitcherTables& t = m_station.tables;
     const auto a = static_cast<std::size_t>(*m_wanted);
     const OutputEvent event{static_cast<std::uint8_t>(t.m_antValue[a] & 0xFFu), *m_wanted, t.m_antName[a]};
     const std::string target = "antenna " + std::to_string(*m_wanted + 1) + " (" + event.name + ")";
-    if (m_output.Wanted() == event) {
+    if (m_output->Wanted() == event) {
         m_log.End(Condition::kHeldForTransmit, "back on " + target + ": the held change is no longer wanted");
-        if (!transmitting) m_output.Service();
+        if (!transmitting) m_output->Service();
         return;
     }
     if (transmitting) {
@@ -125,7 +92,7 @@ void PollLoop::Apply() {
         return;
     }
     m_log.End(Condition::kHeldForTransmit, "receive: the held change to " + target + " is made");
-    m_output.Set(event);
+    m_output->Set(event);
 }
 
 }  // namespace kelvane::svc

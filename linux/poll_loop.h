@@ -1,51 +1,56 @@
 #pragma once
-// One poll: ask rigctld for the frequency (and the transmit state), pick the
-// antenna by the band rules, and switch the output unless the rig transmits.
-// Anything doubtful (no reply, a bad reply, an error report) changes nothing.
+// One round: take what the source says (a frequency, and the transmit state
+// unless the interlock is off), pick the antenna by the band rules, and switch
+// the output unless the rig transmits. A round in which the source said nothing
+// to act on changes nothing. The loop never knows which source it follows.
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "linux/log.h"
 #include "linux/output.h"
-#include "linux/rigctld_link.h"
+#include "linux/source.h"
 #include "linux/station_file.h"
 
 namespace kelvane::svc {
 
 enum class Interlock { kAuto, kOff, kRequired };
+const char* InterlockName(Interlock mode);
 
 class PollLoop {
 public:
-    PollLoop(RigLink& link, OutputChannel& output, Log& log, Interlock mode, const Station& station);
+    PollLoop(Source& source, OutputChannel& output, Log& log, Interlock mode, const Station& station);
 
+    // Reads the source once and acts on each reading in order.
     void PollOnce();
-    // SIGHUP: the next poll switches by the new tables.
-    void Reload(const Station& station);
+    // SIGHUP: the next reading switches by the new tables, mode, source or output.
+    void Reload(const Station& station) { m_station = station; }
+    void SetInterlock(Interlock mode);
+    // A new source: whether it has a transmit state is not known until it says.
+    void Follow(Source& source);
+    void Drive(OutputChannel& output) { m_output = &output; }
 
-    // Whether this connection's rig has a transmit state; nothing until its first answer
-    // to 't'. A "not available" after numbers means none from then on.
+    // Whether the source gives a transmit state; nothing until its first reading
+    // (and always with the interlock off).
     std::optional<bool> HasTransmitState() const { return m_hasTx; }
     // --interlock required without a transmit state: nothing is switched.
     bool SwitchingHeld() const { return m_mode == Interlock::kRequired && m_hasTx == false; }
     bool Transmitting() const { return m_transmitting; }
-    // Polls that got every answer they asked for.
+    // Readings acted on.
     std::uint64_t AnsweredPolls() const { return m_answered; }
 
 private:
-    enum class Step { kGo, kStop };
-    Step AskFrequency(double& hertz);
-    Step AskTransmit();
-    void NoTransmitState(int report);
-    void BadReply(Condition condition, const char* command, const Reply& reply);
+    void Take(const Reading& reading);
+    void TransmitState(const Reading& reading);
     void Apply();
 
-    RigLink& m_link;
-    OutputChannel& m_output;
+    Source* m_source;
+    OutputChannel* m_output;
     Log& m_log;
     Interlock m_mode;
     Station m_station;
-    std::uint64_t m_decidedFor = 0;  // the connection m_hasTx belongs to
+    std::vector<Reading> m_readings;
     bool m_txAnnounced = false;
     std::optional<bool> m_hasTx;
     bool m_transmitting = false;

@@ -12,8 +12,6 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
-#include <system_error>
-#include <thread>
 
 namespace kelvane::svc {
 namespace {
@@ -45,47 +43,6 @@ bool WaitFor(int fd, short events, std::chrono::steady_clock::time_point deadlin
 }
 
 }  // namespace
-
-std::string Printable(std::string_view text, std::size_t limit) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string out;
-    for (const char c : text.substr(0, limit)) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u >= 0x20 && u < 0x7F && c != '\\') {
-            out.push_back(c);
-        } else {
-            out += "\\x";
-            out.push_back(kHex[u >> 4]);
-            out.push_back(kHex[u & 15]);
-        }
-    }
-    if (text.size() > limit) out += "...";
-    return out;
-}
-
-bool ParseEndpoint(std::string_view text, Endpoint& out) {
-    std::size_t colon;
-    std::string_view host;
-    if (!text.empty() && text.front() == '[') {
-        const std::size_t close = text.find(']');
-        if (close == std::string_view::npos || close + 1 >= text.size() || text[close + 1] != ':') return false;
-        host = text.substr(1, close - 1);
-        colon = close + 1;
-    } else {
-        colon = text.rfind(':');
-        if (colon == std::string_view::npos) return false;
-        host = text.substr(0, colon);
-    }
-    const std::string_view port = text.substr(colon + 1);
-    unsigned number = 0;
-    const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), number);
-    if (host.empty() || port.empty() || ec != std::errc() || end != port.data() + port.size() || number == 0 ||
-        number > 65535)
-        return false;
-    out.host = std::string(host);
-    out.port = std::string(port);
-    return true;
-}
 
 Reply ParseReply(std::string_view line) {
     Reply r;
@@ -146,65 +103,10 @@ bool RigLink::EnsureConnected() {
     return true;
 }
 
-Resolved ResolveName(const std::string& host, const std::string& port, int flags) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = flags;
-    addrinfo* list = nullptr;
-    Resolved out;
-    out.error = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &list);
-    if (out.error != 0) return out;
-    for (const addrinfo* a = list; a != nullptr; a = a->ai_next) {
-        if (a->ai_addrlen > sizeof(sockaddr_storage)) continue;
-        Resolved::Address address{a->ai_family, a->ai_socktype, a->ai_protocol, {}, a->ai_addrlen};
-        std::memcpy(&address.addr, a->ai_addr, a->ai_addrlen);
-        out.addresses.push_back(address);
-    }
-    ::freeaddrinfo(list);
-    return out;
-}
-
-// An address is taken at once. A name is looked up on a thread of its own,
-// waited for no longer than a reply: getaddrinfo cannot be interrupted, and a
-// slow resolver must not hold the poll. A lookup that outlasts the wait keeps
-// running and its answer serves the next attempt, so there is never more than one.
-bool RigLink::Addresses(Resolved& found, std::string& error) {
-    const Endpoint& e = m_options.endpoint;
-    found = ResolveName(e.host, e.port, AI_NUMERICHOST | AI_NUMERICSERV);
-    if (found.error == EAI_NONAME) {
-        if (!m_resolving.valid()) {
-            std::packaged_task<Resolved()> task([e] { return ResolveName(e.host, e.port); });
-            try {
-                m_resolving = task.get_future();
-                std::thread(std::move(task)).detach();
-            } catch (const std::system_error& failed) {
-                m_resolving = {};
-                error = std::string("cannot start the name lookup: ") + failed.what();
-                return false;
-            }
-        }
-        if (m_resolving.wait_for(m_options.replyTimeout) != std::future_status::ready) {
-            error =
-                "looking up " + e.host + " takes longer than " + std::to_string(m_options.replyTimeout.count()) + " ms";
-            return false;
-        }
-        found = m_resolving.get();
-    }
-    if (found.error != 0) {
-        error = ::gai_strerror(found.error);
-        return false;
-    }
-    if (found.addresses.empty()) {
-        error = "no address";
-        return false;
-    }
-    return true;
-}
-
 int RigLink::ConnectOnce(std::string& error) {
     Resolved found;
-    if (!Addresses(found, error)) return -1;
+    // A slow resolver must not hold the poll: a name is waited for no longer than a reply.
+    if (!m_lookup.Addresses(m_options.endpoint, m_options.replyTimeout, found, error)) return -1;
     // One bound for every address together, so that a name with many cannot hold the poll either.
     const auto deadline = Clock::now() + m_options.replyTimeout;
     int fd = -1;
@@ -244,7 +146,7 @@ void RigLink::Close() {
 
 void RigLink::Drop(const std::string& why) {
     Close();
-    m_log.Begin(Condition::kRigLink, Log::kWarning,
+    m_log.Begin(Condition::kSource, Log::kWarning,
                 "rigctld at " + Where() + ": " + why + "; reconnecting, the output keeps its state");
     m_backoff = m_backoff.count() == 0 ? m_options.firstBackoff : std::min(m_backoff * 2, m_options.maxBackoff);
     m_nextAttempt = Clock::now() + m_backoff;
@@ -345,7 +247,7 @@ bool RigLink::Ask(std::string_view command, Reply& reply) {
     if (reply.kind == Reply::kBad) reply.excerpt = Printable(line);
     if (reply.kind != Reply::kBad) {
         m_backoff = std::chrono::milliseconds{0};
-        m_log.End(Condition::kRigLink, "rigctld at " + Where() + " answers again");
+        m_log.End(Condition::kSource, "rigctld at " + Where() + " answers again");
     }
     return true;
 }

@@ -8,21 +8,16 @@
 
 #include <chrono>
 #include <cstdint>
-#include <future>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "linux/log.h"
+#include "linux/source.h"
+#include "linux/sources/name_lookup.h"
+#include "linux/sources/wire_text.h"
 
 namespace kelvane::svc {
-
-struct Endpoint {
-    std::string host = "localhost";
-    std::string port = "4532";
-};
-// HOST:PORT, [IPv6]:PORT; false when either part is missing.
-bool ParseEndpoint(std::string_view text, Endpoint& out);
 
 // A reply line, read strictly: a decimal number on its own (digits, an optional
 // minus, an optional fraction; no blanks, exponent, comma or words; at most
@@ -38,24 +33,9 @@ struct Reply {
 // Exact in a double and in a long long, and far above any rig's frequency in hertz.
 constexpr std::size_t kMaxWholeDigits = 15;
 Reply ParseReply(std::string_view line);
-// The start of `text` with every byte outside printable ASCII as \xNN.
-std::string Printable(std::string_view text, std::size_t limit = 40);
 
 // Hamlib's "feature not available" and "not implemented".
 constexpr bool IsNotAvailable(int report) { return report == -11 || report == -4; }
-
-// What getaddrinfo found, copied out of its list.
-struct Resolved {
-    struct Address {
-        int family, socktype, protocol;
-        sockaddr_storage addr;
-        socklen_t length;
-    };
-    int error = 0;  // an EAI_ code; 0 when found
-    std::vector<Address> addresses;
-};
-// getaddrinfo for a TCP connection; `flags` as its ai_flags. May block for as long as the resolver takes.
-Resolved ResolveName(const std::string& host, const std::string& port, int flags = 0);
 
 struct LinkOptions {
     Endpoint endpoint;
@@ -88,7 +68,6 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    bool Addresses(Resolved& found, std::string& error);
     int ConnectOnce(std::string& error);
     bool DrainStale();
     bool ReadLine(std::string& line, bool& tooLong, std::string& error);
@@ -101,8 +80,10 @@ private:
     std::uint64_t m_connections = 0;
     Clock::time_point m_nextAttempt{};
     std::chrono::milliseconds m_backoff{0};
-    // A name lookup still running from an earlier attempt; its answer serves the next one.
-    std::future<Resolved> m_resolving;
+    NameLookup m_lookup;
 };
+
+// rigctld as a source: what MakeSource builds, with the link's options open to tests.
+std::unique_ptr<Source> MakeRigctldSource(LinkOptions options, Log& log);
 
 }  // namespace kelvane::svc

@@ -47,26 +47,21 @@ bool ReadStation(const std::string& path, Station& station, Log& log, bool reloa
     return true;
 }
 
-const char* InterlockName(Interlock mode) {
-    return mode == Interlock::kAuto ? "auto" : mode == Interlock::kOff ? "off" : "required";
-}
-
 std::string Antenna(const OutputEvent& e) { return "antenna " + std::to_string(e.antenna + 1) + " (" + e.name + ")"; }
 
-// What `systemctl status` shows: the rig link and the output as they are now.
-std::string Status(const RigLink& link, const PollLoop& loop, const OutputChannel& output, bool outputSeen,
-                   const Log& log, const Options& options) {
-    std::string s = "rigctld " + options.rigctld.host + ":" + options.rigctld.port;
-    if (!link.Connected())
-        s += link.EverConnected() ? " lost, reconnecting" : " not reached, retrying";
-    else if (log.Active(Condition::kBadReplyF) || log.Active(Condition::kBadReplyT))
-        s += " connected, its replies not understood";
-    else
-        s += " connected";
+// What `systemctl status` shows: the source and the output as they are now.
+std::string Status(const Source& source, const PollLoop& loop, const OutputChannel& output, bool outputSeen,
+                   const Options& options) {
+    std::string s = source.Name() + " " + source.State();
     s += "; output " + options.outputText;
     s += output.DeviceOpen() ? " open" : outputSeen ? " lost, retrying" : " absent, retrying";
-    if (loop.SwitchingHeld()) s += "; switching held: the rig has no transmit state";
+    if (loop.SwitchingHeld()) s += "; switching held: no transmit state";
     return s;
+}
+
+void Caveat(const Source& source, Interlock mode, Log& log) {
+    if (const std::string caveat = source.InterlockCaveat(); mode != Interlock::kOff && !caveat.empty())
+        log.Warn(caveat);
 }
 
 std::string LastState(const OutputChannel& output) {
@@ -80,6 +75,60 @@ std::string LastState(const OutputChannel& output) {
 }
 
 }  // namespace
+
+// What SIGHUP does: the config read again under the same command line, then
+// the settings. A config that no longer reads changes nothing. A new source or
+// output is switched to as a restart would, but the tables, the wanted antenna
+// and the transmit hold carry over; one that cannot start keeps the old.
+struct Running {
+    Options options;
+    Station station;
+    std::unique_ptr<Source> source;
+    std::unique_ptr<OutputChannel> output;
+    bool outputSeen = false;
+};
+
+void Reload(Running& run, PollLoop& loop, Log& log, const OutputApis& apis) {
+    Options fresh;
+    std::string error;
+    if (!ParseCommandLine(run.options.commandLine, fresh, error)) {
+        log.Error("reload: " + error + "; keeping everything as it was");
+        return;
+    }
+    if (ReadStation(fresh.settingsPath, run.station, log, true)) {
+        loop.Reload(run.station);
+        log.Info("settings reloaded from " + fresh.settingsPath);
+    }
+    if (fresh.sourceText != run.options.sourceText) {
+        std::string why;
+        if (auto source = MakeSource(fresh.source, log, why)) {
+            const std::string was = run.source->Name();
+            for (const Condition c : {Condition::kSource, Condition::kBadFrequency, Condition::kBadTransmit,
+                                      Condition::kBadDatagram, Condition::kNoTransmitState})
+                log.End(c, "no longer following " + was);
+            loop.Follow(*source);
+            run.source = std::move(source);
+            log.Info("now following " + run.source->Name() + " (was " + was + ")");
+            Caveat(*run.source, fresh.interlock, log);
+        } else {
+            log.Error("reload: source " + fresh.sourceText + ": " + why + "; still following " + run.source->Name());
+            fresh.source = run.options.source;
+            fresh.sourceText = run.options.sourceText;
+        }
+    }
+    if (fresh.outputText != run.options.outputText) {
+        // The old device is released first: the new one may be the same board with other options.
+        log.End(Condition::kOutput, "no longer driving output " + run.options.outputText);
+        run.output.reset();
+        run.output = std::make_unique<OutputChannel>(MakeOutputDevice(fresh.output, apis), fresh.outputText, log);
+        run.outputSeen = false;
+        loop.Drive(*run.output);
+        log.Info("output now " + fresh.outputText + " (was " + run.options.outputText + ")");
+    }
+    loop.SetInterlock(fresh.interlock);
+    log.verbose = fresh.verbose;
+    run.options = std::move(fresh);
+}
 
 int RunService(const Options& options, const OutputApis& apis) {
     Log log;
@@ -97,53 +146,62 @@ int RunService(const Options& options, const OutputApis& apis) {
         return 1;
     }
 
-    Station station;
-    if (!ReadStation(options.settingsPath, station, log, false)) return 1;
+    Running run{options, {}, nullptr, nullptr};
+    if (!ReadStation(options.settingsPath, run.station, log, false)) return 1;
+    std::string why;
+    run.source = MakeSource(options.source, log, why);
+    if (!run.source) {
+        log.Error("source " + options.sourceText + ": " + why + "; not starting");
+        return 1;
+    }
+    run.output = std::make_unique<OutputChannel>(MakeOutputDevice(options.output, apis), options.outputText, log);
+    PollLoop loop(*run.source, *run.output, log, options.interlock, run.station);
 
-    OutputChannel output(MakeOutputDevice(options.output, apis), options.outputText, log);
-    RigLink link(LinkOptions{options.rigctld}, log);
-    PollLoop loop(link, output, log, options.interlock, station);
+    log.Info("started: " + run.source->Name() + ", poll " + std::to_string(options.poll.count()) + " ms, output " +
+             options.outputText + ", interlock " + InterlockName(options.interlock) + ", settings " +
+             options.settingsPath + (options.configPath.empty() ? "" : ", config " + options.configPath));
+    Caveat(*run.source, options.interlock, log);
 
-    log.Info("started: rigctld " + options.rigctld.host + ":" + options.rigctld.port + ", poll " +
-             std::to_string(options.poll.count()) + " ms, output " + options.outputText + ", interlock " +
-             InterlockName(options.interlock) + ", settings " + options.settingsPath);
-
-    // Ready once the first poll has shown what the link and the output do, so
-    // that the status given with it is true; a poll is bounded by the reply timeout.
-    bool ready = false, outputSeen = false;
+    // Ready once the first round has shown what the source and the output do,
+    // so that the status given with it is true; a poll is bounded by the reply timeout.
+    bool ready = false;
     std::string status;
-    using Clock = std::chrono::steady_clock;
-    auto next = Clock::now();
-    for (;;) {
+    const auto round = [&] {
         loop.PollOnce();
-        outputSeen = outputSeen || output.DeviceOpen();
-        if (std::string current = Status(link, loop, output, outputSeen, log, options); current != status || !ready) {
-            status = std::move(current);
+        run.outputSeen = run.outputSeen || run.output->DeviceOpen();
+        if (std::string now = Status(*run.source, loop, *run.output, run.outputSeen, run.options);
+            now != status || !ready) {
+            status = std::move(now);
             sd_notify(0, ((ready ? "" : "READY=1\n") + ("STATUS=" + status)).c_str());
             ready = true;
         }
-        next += options.poll;
+    };
+    using Clock = std::chrono::steady_clock;
+    auto next = Clock::now();
+    for (;;) {
+        round();
+        next += run.options.poll;
         const auto now = Clock::now();
         if (next < now) next = now;  // a slow poll is not made up for with a burst
         for (;;) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
-            pollfd p{sigfd, POLLIN, 0};
-            const int n = ::poll(&p, 1, static_cast<int>(left > 0 ? left : 0));
+            // A pushed source wakes the loop: its datagram switches now, not at the next tick.
+            pollfd p[2] = {{sigfd, POLLIN, 0}, {run.source->Fd(), POLLIN, 0}};
+            const int n = ::poll(p, p[1].fd >= 0 ? 2 : 1, static_cast<int>(left > 0 ? left : 0));
             if (n <= 0) break;
+            if (p[1].fd >= 0 && (p[1].revents & POLLIN) != 0) round();
+            if ((p[0].revents & POLLIN) == 0) continue;
             signalfd_siginfo info{};
             if (::read(sigfd, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) break;
             if (info.ssi_signo == SIGHUP) {
                 sd_notify(0, "RELOADING=1");
-                if (ReadStation(options.settingsPath, station, log, true)) {
-                    loop.Reload(station);
-                    log.Info("settings reloaded from " + options.settingsPath);
-                }
+                Reload(run, loop, log, apis);
                 sd_notify(0, "READY=1");
                 continue;
             }
             sd_notify(0, "STOPPING=1");
             log.Info(std::string("stopping on ") + (info.ssi_signo == SIGTERM ? "SIGTERM" : "SIGINT") + "; " +
-                     LastState(output));
+                     LastState(*run.output) + "; " + run.source->Name() + " " + run.source->State());
             ::close(sigfd);
             return 0;
         }

@@ -5,9 +5,11 @@ set -euo pipefail
 source "$(dirname "$0")/lib/common.sh"
 
 # The Linux edition: rigctld for its tests and demo, the output libraries,
-# sd_notify, and dpkg-shlibdeps for the .deb's dependencies.
+# sd_notify, and dpkg-shlibdeps for the .deb's dependencies; pugixml and
+# cpp-httplib for the RadioInfo and flrig sources, flrig, Xvfb and Python for
+# their tests.
 linux_packages=(cmake g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libhamlib-utils libftdi1-dev libhidapi-dev
-                libgpiod-dev libsystemd-dev dpkg-dev procps)
+                libgpiod-dev libsystemd-dev dpkg-dev procps libpugixml-dev libcpp-httplib-dev flrig xvfb xauth python3)
 packages=("${linux_packages[@]}" clang clang-format libclang-rt-14-dev
           g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth xdotool
           imagemagick libxml2-utils locales)

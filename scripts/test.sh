@@ -30,7 +30,7 @@ if cmake --workflow --preset linux-deb >"$ROOT/build/linux-deb.log" 2>&1; then
     deb=$(ls "$ROOT"/build/linux-deb/package/kelvane_*.deb)
     listing=$(dpkg -c "$deb")
     for f in usr/bin/kelvane usr/share/man/man1/kelvane.1.gz usr/lib/systemd/system/kelvane.service \
-             usr/lib/udev/rules.d/60-kelvane.rules usr/lib/sysusers.d/kelvane.conf etc/default/kelvane \
+             usr/lib/udev/rules.d/60-kelvane.rules usr/lib/sysusers.d/kelvane.conf etc/default/kelvane etc/kelvane/kelvane.conf \
              usr/share/doc/kelvane/copyright; do
         grep -q " \./$f\$" <<<"$listing" || { echo "missing from the package: $f"; status=1; }
     done
@@ -60,7 +60,7 @@ xvfb-run -a -s '-screen 0 1024x768x24' "$ROOT/scripts/lib/wine-session.sh" ctest
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
-for target in settings ctext; do
+for target in settings ctext radioinfo; do
     say "fuzzing $target (${FUZZ_SECONDS}s)"
     corpus=$ROOT/build/fuzz/corpus-$target
     mkdir -p "$corpus"

@@ -59,7 +59,8 @@ protected:
     }
     std::string m_error;
     void TearDown() override {
-        for (const char* f : {".out", ".err", ".ini", ".journal", ".notify"}) std::remove(Path(f).c_str());
+        for (const char* f : {".out", ".err", ".ini", ".journal", ".notify", ".conf", ".journal2"})
+            std::remove(Path(f).c_str());
     }
 };
 
@@ -67,6 +68,7 @@ protected:
 // in a valid form, and any other, a single letter or a "--word" from the
 // program's own bytes (where an option's name has to be), is refused as unknown.
 TEST_F(Program, HelpNamesExactlyTheOptionsTakenAndUsageErrorsExitTwo) {
+    std::ofstream(Path(".conf")) << "# all of them\nsource = flrig:shack:12345\nverbose = no\n";
     ASSERT_EQ(Run({"--help"}), 0);
     const std::string help = Slurp(Path(".out"));
     std::set<std::string> named;
@@ -79,6 +81,8 @@ TEST_F(Program, HelpNamesExactlyTheOptionsTakenAndUsageErrorsExitTwo) {
     const std::map<std::string, std::vector<std::string>> valid = {
         {"--settings", {"--settings", Path(".ini")}},
         {"--rigctld", {"--rigctld", "[::1]:4532"}},
+        {"--source", {"--source", "udp:127.0.0.1:12060,radio=2"}},
+        {"--config", {"--config", Path(".conf")}},
         {"--poll", {"--poll", "5000"}},
         {"--output", {"--output", "gpio:0:1,2,invert"}},
         {"--interlock", {"--interlock", "required"}},
@@ -154,7 +158,9 @@ TEST_F(Program, SwitchesReloadsOnHangupAndEndsOnTerm) {
     const std::string err = Slurp(Path(".err"));
     EXPECT_NE(err.find("settings reloaded"), std::string::npos) << err;
     EXPECT_NE(err.find("wrote byte=0xC8 antenna=3"), std::string::npos) << err;
-    EXPECT_NE(err.rfind("stopping on SIGTERM; the output stays at antenna 3 (40m antenna)\n"), std::string::npos)
+    EXPECT_NE(err.rfind("stopping on SIGTERM; the output stays at antenna 3 (40m antenna); rigctld 127.0.0.1:" +
+                        std::to_string(rig.port()) + " connected\n"),
+              std::string::npos)
         << err;
 }
 
@@ -187,8 +193,68 @@ TEST_F(Program, StatusTellsWhatTheLinkAndTheOutputDo) {
     ::kill(pid, SIGTERM);
     EXPECT_EQ(Wait(pid), 0);
     const std::string err = Slurp(Path(".err"));
-    EXPECT_NE(err.find("; nothing was written to the output; antenna 3 (40m antenna) was wanted\n"), err.npos) << err;
+    EXPECT_NE(err.find("; nothing was written to the output; antenna 3 (40m antenna) was wanted; rigctld " + where +
+                       " lost, reconnecting\n"),
+              err.npos)
+        << err;
     ::close(notify);
+}
+
+// The config file under SIGHUP: one that no longer reads keeps everything; a
+// new output and then a new source (RadioInfo datagrams) are switched to.
+TEST_F(Program, HangupRereadsTheConfigAndKeepsAllWhenItIsBroken) {
+    Rigctld rig(FreePort());
+    const Station s = DemoStation();
+    ASSERT_TRUE(SaveSettings(Path(".ini"), s.tables, s.bands));
+    ASSERT_EQ(rig.Ask("F 7100000"), "RPRT 0");
+    const int udp = FreeUdpPort();
+    const std::string common = "settings = " + Path(".ini") + "\npoll = 20\n";
+    const auto config = [&](const std::string& lines) { std::ofstream(Path(".conf"), std::ios::trunc) << lines; };
+    const auto last = [&](const char* journal) {  // the last antenna written there
+        const std::string j = Slurp(Path(journal));
+        const auto at = j.rfind(" antenna=");
+        return at == std::string::npos ? 0 : std::atoi(j.c_str() + at + 9);
+    };
+    config(common + "source = rigctld:127.0.0.1:" + std::to_string(rig.port()) +
+           "\noutput = journal:" + Path(".journal") + "\n");
+    const pid_t pid = Spawn({"--config", Path(".conf")}, Path(".out"), Path(".err"));
+    ASSERT_TRUE(Eventually([&] { return last(".journal") == 3; }));
+    struct Step {
+        std::string config;  // what the file holds at this SIGHUP
+        const char* logged;  // the reload's line
+        std::string change;  // then: "F hz" to rigctld, or a frequency in tens of Hz by datagram
+        const char* journal;
+        int antenna;
+    } steps[] = {
+        {common + "source = rigctld:127.0.0.1:" + std::to_string(rig.port()) + "\nsorce = udp\n",
+         "line 4: unknown option 'sorce'; keeping everything as it was", "F 14100000", ".journal", 5},
+        {common + "poll = 30\n", "line 3: poll given again", "F 21100000", ".journal", 7},
+        {common + "source = rigctld:127.0.0.1:" + std::to_string(rig.port()) +
+             "\noutput = journal:" + Path(".journal2") + "\n",
+         "output now journal:", "F 28500000", ".journal2", 9},
+        {common + "source = udp:127.0.0.1:" + std::to_string(udp) + "\noutput = journal:" + Path(".journal2") + "\n",
+         "now following udp 127.0.0.1:", "710000", ".journal2", 3},
+    };
+    Loopback sender;
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        const Step& step = steps[i];
+        config(step.config);
+        ::kill(pid, SIGHUP);
+        ASSERT_TRUE(Eventually([&] { return Slurp(Path(".err")).find(step.logged) != std::string::npos; }))
+            << step.logged << "\n"
+            << Slurp(Path(".err"));
+        if (step.change[0] == 'F')
+            ASSERT_EQ(rig.Ask(step.change), "RPRT 0");
+        else
+            sender.Send(udp, "<RadioInfo><Freq>" + step.change + "</Freq></RadioInfo>");
+        EXPECT_TRUE(Eventually([&] { return last(step.journal) == step.antenna; })) << step.logged;
+    }
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(Wait(pid), 0);
+    const std::string err = Slurp(Path(".err"));
+    EXPECT_NE(err.find("antenna 3 (40m antenna); udp 127.0.0.1:" + std::to_string(udp) + " radio 1 receiving\n"),
+              err.npos)
+        << err;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "linux/poll_loop.h"
+#include "linux/rigctld_link.h"
 #include "tests/linux/helpers.h"
 
 namespace kelvane::svc::test {
@@ -11,9 +12,9 @@ namespace {
 
 struct Station4 {
     explicit Station4(int port, Interlock mode = Interlock::kAuto, std::chrono::milliseconds timeout = 1000ms)
-        : link(LinkOptions{Endpoint{"127.0.0.1", std::to_string(port)}, timeout}, logs.log),
+        : source(MakeRigctldSource(LinkOptions{Endpoint{"127.0.0.1", std::to_string(port)}, timeout}, logs.log)),
           output(std::make_unique<Recorder>(writes, &present), "recorder", logs.log, 0ms),
-          loop(link, output, logs.log, mode, DemoStation()) {}
+          loop(*source, output, logs.log, mode, DemoStation()) {}
     ~Station4() {
         if (::testing::Test::HasFailure())
             for (const auto& line : logs.lines) std::cerr << "log: " << line << "\n";
@@ -36,7 +37,7 @@ struct Station4 {
     LogLines logs;
     std::vector<OutputEvent> writes;
     bool present = true;
-    RigLink link;
+    std::unique_ptr<Source> source;
     OutputChannel output;
     PollLoop loop;
 };
@@ -101,7 +102,7 @@ TEST(Rigctld, KilledAndRestartedOnTheSamePort) {
 
     rig.Kill();
     for (int i = 0; i < 5; ++i) s.loop.PollOnce();
-    EXPECT_FALSE(s.link.Connected());
+    EXPECT_EQ(s.source->State(), "lost, reconnecting");
     EXPECT_EQ(s.Antennas(), std::vector<int>{3});
     EXPECT_TRUE(s.logs.Has("the output keeps its state"));
 
@@ -120,7 +121,7 @@ TEST(Rigctld, StoppedTimesOutAndRecoversAfterContinue) {
 
     rig.Signal(SIGSTOP);
     s.loop.PollOnce();
-    EXPECT_FALSE(s.link.Connected());
+    EXPECT_EQ(s.source->State(), "lost, reconnecting");
     EXPECT_TRUE(s.logs.Has("no reply within 300 ms"));
     for (int i = 0; i < 3; ++i) s.loop.PollOnce();
     EXPECT_EQ(s.Antennas(), std::vector<int>{3});

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "linux/poll_loop.h"
+#include "linux/rigctld_link.h"
 #include "tests/linux/helpers.h"
 
 namespace kelvane::svc::test {
@@ -92,9 +93,9 @@ TEST(Wire, MalformedRepliesChangeNothingAndTheLinkCarriesOn) {
     FakeRigctld fake;
     LogLines logs;
     std::vector<OutputEvent> writes;
-    RigLink link(LinkOptions{Endpoint{"127.0.0.1", std::to_string(fake.port())}, 500ms}, logs.log);
+    auto source = MakeRigctldSource(LinkOptions{Endpoint{"127.0.0.1", std::to_string(fake.port())}, 500ms}, logs.log);
     OutputChannel output(std::make_unique<Recorder>(writes), "recorder", logs.log);
-    PollLoop loop(link, output, logs.log, Interlock::kAuto, DemoStation());
+    PollLoop loop(*source, output, logs.log, Interlock::kAuto, DemoStation());
 
     // Each bad reply reads, leniently, as a 20 m frequency; the good one between cases is 40 m or 15 m.
     struct Case {
@@ -149,9 +150,10 @@ TEST(Wire, NotAvailableAfterANumberMeansNoTransmitState) {
         LogLines logs;
         std::vector<OutputEvent> writes;
         // A name, not an address: looked up off the poll thread.
-        RigLink link(LinkOptions{Endpoint{"localhost", std::to_string(fake.port())}, 500ms}, logs.log);
+        auto source =
+            MakeRigctldSource(LinkOptions{Endpoint{"localhost", std::to_string(fake.port())}, 500ms}, logs.log);
         OutputChannel output(std::make_unique<Recorder>(writes), "recorder", logs.log);
-        PollLoop loop(link, output, logs.log, mode, DemoStation());
+        PollLoop loop(*source, output, logs.log, mode, DemoStation());
         ASSERT_TRUE(Eventually([&] { return !writes.empty(); }, [&] { loop.PollOnce(); }));
         EXPECT_EQ(loop.HasTransmitState(), true);
         for (const auto& [freq, tx] : {std::pair{"14100000\n", "RPRT -11\n"}, {"21100000\n", "1\n"}}) {

@@ -1,11 +1,15 @@
 // The Linux edition's figures (not a test): latency from an F on rigctld to the
 // journal line, CPU per poll and memory, beside the shell loop an operator
-// would otherwise write. Prints a Markdown table.
+// would otherwise write; the same against the real flrig (rig.set_vfo), and
+// from a RadioInfo datagram leaving its sender to the journal line. Prints
+// Markdown tables.
 //
 //   linux_bench KELVANE_PROGRAM WORK_DIR [CHANGES]
 #include <fcntl.h>
+#include <httplib.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +21,7 @@
 
 #include "linux/devices/devices.h"
 #include "linux/poll_loop.h"
+#include "linux/rigctld_link.h"
 #include "settings/settings_file.h"
 #include "tests/linux/helpers.h"
 
@@ -62,21 +67,27 @@ struct Run {
     long rssKiB = 0;
 };
 
-std::string Percentiles(std::vector<double> v) {
+std::string Percentiles(std::vector<double> v, int decimals = 1) {
+    if (v.empty()) return "- | - | - | -";
     std::sort(v.begin(), v.end());
     auto at = [&](double q) { return v[std::min(v.size() - 1, static_cast<std::size_t>(q * (v.size() - 1) + 0.5))]; };
     char buf[128];
-    std::snprintf(buf, sizeof buf, "%.1f | %.1f | %.1f | %.1f", at(0.5), at(0.9), at(0.99), v.back());
+    std::snprintf(buf, sizeof buf, "%.*f | %.*f | %.*f | %.*f", decimals, at(0.5), decimals, at(0.9), decimals,
+                  at(0.99), decimals, v.back());
     return buf;
 }
 
-// Starts `argv` with the journal lines going to `journal`; changes the rig's band
-// `changes` times at random moments and times each change to its journal line.
-Run Measure(const Rigctld& rig, const std::vector<std::string>& argv, const std::string& journal, int changes,
-            int countFd = -1) {
+// Sets the frequency on whatever is followed.
+using Setter = std::function<void(long hertz)>;
+
+// Starts `argv` with the journal lines going to `journal`; changes the band
+// `changes` times at random moments (`pauseMs` apart) and times each change,
+// from just before `set`, to its journal line.
+Run Measure(const Setter& set, const std::vector<std::string>& argv, const std::string& journal, int changes,
+            int countFd = -1, std::pair<int, int> pauseRange = {250, 600}) {
     std::remove(journal.c_str());
     ::close(::open(journal.c_str(), O_CREAT | O_WRONLY, 0644));
-    rig.Ask("F 1000000");  // no band: the first change below is a switch
+    set(1000000);  // no band: the first change below is a switch
     const pid_t pid = ::fork();
     if (pid == 0) {
         std::vector<char*> args;
@@ -87,14 +98,14 @@ Run Measure(const Rigctld& rig, const std::vector<std::string>& argv, const std:
     }
     Run run;
     std::mt19937 random(12345);
-    std::uniform_int_distribution<int> pauseMs(250, 600);
+    std::uniform_int_distribution<int> pauseMs(pauseRange.first, pauseRange.second);
     std::size_t offset = 0;
     ::usleep(500000);  // let it connect before the clock starts; not part of any figure
     const auto started = std::chrono::steady_clock::now();
     for (int k = 0; k < changes; ++k) {
         ::usleep(static_cast<useconds_t>(pauseMs(random)) * 1000);
         const std::int64_t sent = NowMicros();
-        rig.Ask("F " + std::to_string(kBandHz[k % 10]));
+        set(kBandHz[k % 10]);
         std::vector<std::string> lines;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
         while (lines.empty() && std::chrono::steady_clock::now() < deadline) {
@@ -122,12 +133,12 @@ Run Measure(const Rigctld& rig, const std::vector<std::string>& argv, const std:
 // The poll loop in process, 100 000 polls back to back: CPU per poll and memory.
 void PollsInProcess(const Rigctld& rig, const std::string& journal) {
     LogLines logs;
-    RigLink link(LinkOptions{Endpoint{"127.0.0.1", std::to_string(rig.port())}}, logs.log);
+    auto source = MakeRigctldSource(LinkOptions{Endpoint{"127.0.0.1", std::to_string(rig.port())}}, logs.log);
     OutputSpec spec;
     std::string error;
     ParseOutputSpec("journal:" + journal, spec, error);
     OutputChannel output(MakeOutputDevice(spec, RealApis()), "journal", logs.log);
-    PollLoop loop(link, output, logs.log, Interlock::kAuto, DemoStation());
+    PollLoop loop(*source, output, logs.log, Interlock::kAuto, DemoStation());
     auto cpu = [] {
         rusage u{};
         ::getrusage(RUSAGE_SELF, &u);
@@ -150,6 +161,55 @@ void PollsInProcess(const Rigctld& rig, const std::string& journal) {
         rssAt1k, RssKiB(::getpid()));
 }
 
+// The real flrig (no radio, under Xvfb, on its fixed port 12345) at poll 100 ms;
+// its frequency set by rig.set_vfo, as a logger would.
+Run MeasureFlrig(const std::string& program, const std::string& dir, int changes) {
+    const std::string config = dir + "/flrig";
+    ::mkdir(config.c_str(), 0755);
+    const pid_t flrig = ::fork();
+    if (flrig == 0) {
+        ::setpgid(0, 0);
+        ::execlp("xvfb-run", "xvfb-run", "-a", "flrig", "--config-dir", config.c_str(), "--test", nullptr);
+        ::_exit(127);
+    }
+    httplib::Client client("127.0.0.1", 12345);
+    client.set_keep_alive(true);
+    const auto call = [&](const std::string& method, const std::string& params) {
+        const auto r = client.Post("/RPC2",
+                                   "<?xml version=\"1.0\"?><methodCall><methodName>" + method +
+                                       "</methodName><params>" + params + "</params></methodCall>",
+                                   "text/xml");
+        return r && r->status == 200;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!call("rig.get_vfo", "") && std::chrono::steady_clock::now() < deadline) ::usleep(100000);
+    const Setter set = [&](long hz) {
+        call("rig.set_vfo", "<param><value><double>" + std::to_string(hz) + ".0</double></value></param>");
+    };
+    const Run run = Measure(set,
+                            {program, "--settings", dir + "/Kelvaneer12.ini", "--source", "flrig:127.0.0.1:12345",
+                             "--poll", std::to_string(kPollMs), "--output", "journal:" + dir + "/flrig.journal"},
+                            dir + "/flrig.journal", changes);
+    ::kill(-flrig, SIGKILL);
+    ::waitpid(flrig, nullptr, 0);
+    return run;
+}
+
+// RadioInfo datagrams to 127.0.0.1, stamped as they leave.
+Run MeasureUdp(const std::string& program, const std::string& dir, int changes) {
+    const int port = FreeUdpPort();
+    Loopback sender;
+    const Setter set = [&](long hz) {
+        sender.Send(port, "<?xml version=\"1.0\"?><RadioInfo><RadioNr>1</RadioNr><Freq>" + std::to_string(hz / 10) +
+                              "</Freq><TXFreq>0</TXFreq><IsTransmitting>False</IsTransmitting></RadioInfo>");
+    };
+    return Measure(
+        set,
+        {program, "--settings", dir + "/Kelvaneer12.ini", "--source", "udp:127.0.0.1:" + std::to_string(port), "--poll",
+         std::to_string(kPollMs), "--output", "journal:" + dir + "/udp.journal"},
+        dir + "/udp.journal", changes, -1, {20, 80});
+}
+
 int Main(int argc, char** argv) {
     if (argc < 3) {
         std::fprintf(stderr, "usage: linux_bench KELVANE_PROGRAM WORK_DIR [CHANGES]\n");
@@ -162,7 +222,8 @@ int Main(int argc, char** argv) {
     const Station station = DemoStation();
     SaveSettings(dir + "/Kelvaneer12.ini", station.tables, station.bands);
 
-    const Run kelvane = Measure(rig,
+    const Setter setRig = [&](long hz) { rig.Ask("F " + std::to_string(hz)); };
+    const Run kelvane = Measure(setRig,
                                 {program, "--settings", dir + "/Kelvaneer12.ini", "--rigctld", where, "--poll",
                                  std::to_string(kPollMs), "--output", "journal:" + dir + "/kelvane.journal"},
                                 dir + "/kelvane.journal", changes);
@@ -180,7 +241,9 @@ int Main(int argc, char** argv) {
                << station.bands.high[static_cast<std::size_t>(i)] << " ] && b=" << i + 1 << "; ";
     script << "if [ $b != 0 ] && [ \"$b\" != \"$last\" ]; then echo \"$(date +%s%6N) byte=$b\" >> " << dir
            << "/shell.journal; last=$b; fi; sleep " << kPollMs / 1000.0 << "; done";
-    const Run shell = Measure(rig, {"bash", "-c", script.str()}, dir + "/shell.journal", changes, counter[0]);
+    const Run shell = Measure(setRig, {"bash", "-c", script.str()}, dir + "/shell.journal", changes, counter[0]);
+    const Run flrig = MeasureFlrig(program, dir, changes);
+    const Run udp = MeasureUdp(program, dir, changes);
     ::close(counter[1]);
 
     std::printf(
@@ -188,7 +251,9 @@ int Main(int argc, char** argv) {
         "| loop | changes seen | median ms | p90 ms | p99 ms | max ms | CPU per poll | polls | RSS |\n"
         "|---|---|---|---|---|---|---|---|---|\n",
         changes, kPollMs);
-    for (const auto& [name, r] : {std::pair<const char*, const Run&>{"kelvane", kelvane}, {"shell + rigctl", shell}})
+    for (const auto& [name, r] : {std::pair<const char*, const Run&>{"kelvane, rigctld", kelvane},
+                                  {"shell + rigctl", shell},
+                                  {"kelvane, flrig", flrig}})
         std::printf("| %s | %zu | %s | %.0f us | %.0f | %ld KiB |\n", name, r.latencyMs.size(),
                     Percentiles(r.latencyMs).c_str(), r.cpuSeconds * 1e6 / r.polls, r.polls, r.rssKiB);
     auto median = [](std::vector<double> v) {
@@ -198,6 +263,14 @@ int Main(int argc, char** argv) {
     std::printf("\nShell loop / kelvane: CPU per poll x%.0f, median latency x%.2f\n",
                 (shell.cpuSeconds / shell.polls) / (kelvane.cpuSeconds / kelvane.polls),
                 median(shell.latencyMs) / median(kelvane.latencyMs));
+    std::printf(
+        "\nLatency from a RadioInfo datagram leaving its sender to the output line, %d band changes "
+        "20-80 ms apart (no poll: the datagram wakes the service):\n\n"
+        "| source | changes seen | median ms | p90 ms | p99 ms | max ms | CPU per change, ticks included | RSS |\n"
+        "|---|---|---|---|---|---|---|---|\n"
+        "| kelvane, udp | %zu | %s | %.0f us | %ld KiB |\n",
+        changes, udp.latencyMs.size(), Percentiles(udp.latencyMs, 3).c_str(),
+        udp.cpuSeconds * 1e6 / static_cast<double>(std::max<std::size_t>(1, udp.latencyMs.size())), udp.rssKiB);
     PollsInProcess(rig, dir + "/inprocess.journal");
     return 0;
 }

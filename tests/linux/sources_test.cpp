@@ -1,0 +1,135 @@
+// The sources through the loop: RadioInfo datagrams on loopback with an
+// injected clock, and the config file under the command line.
+#include <gtest/gtest.h>
+#include <poll.h>
+
+#include <iostream>
+
+#include "linux/cli.h"
+#include "linux/poll_loop.h"
+#include "tests/linux/helpers.h"
+
+namespace kelvane::svc::test {
+namespace {
+
+std::string RadioInfo(int radio, int freq, const std::string& more = "") {
+    return "<?xml version=\"1.0\"?><RadioInfo><RadioNr>" + std::to_string(radio) + "</RadioNr><Freq>" +
+           std::to_string(freq) + "</Freq>" + more + "</RadioInfo>";
+}
+
+TEST(UdpSource, BandsSplitRadioTransmitHoldAndSilence) {
+    LogLines logs;
+    std::vector<OutputEvent> writes;
+    std::chrono::steady_clock::time_point now{};
+    SourceSpec spec;
+    spec.kind = SourceSpec::kUdp;
+    spec.udp = UdpSpec{"127.0.0.1", FreeUdpPort(), 2};
+    std::string why;
+    const auto source = MakeSource(spec, logs.log, why, [&] { return now; });
+    ASSERT_TRUE(source) << why;
+    OutputChannel output(std::make_unique<Recorder>(writes), "recorder", logs.log);
+    PollLoop loop(*source, output, logs.log, Interlock::kAuto, DemoStation());
+    Loopback sender;
+    const auto tx = [](bool on) {
+        return std::string("<IsTransmitting>") + (on ? "True" : "false") + "</IsTransmitting>";
+    };
+    struct Step {
+        int at;                // seconds on the injected clock
+        std::string datagram;  // empty: none
+        int antenna;           // the last written after the step (1-10; 0: none yet)
+        const char* logged;    // a line that must now be in the log, or ""
+    } steps[] = {
+        {0, RadioInfo(2, 710000, tx(false)), 3, "RadioInfo for radio 2 arrives"},
+        {1, RadioInfo(2, 1420000), 5, "do not say whether it transmits"},
+        {2, RadioInfo(1, 2120000), 5, ""},                             // another radio
+        {3, "<RadioInfo><Freq>1e9</Freq></RadioInfo>", 5, "refused"},  // no change
+        {4, RadioInfo(2, 2120000, tx(false)), 7, "reports its transmit state"},
+        // Split across the upper edge of 20 m: the transmit frequency decides.
+        {5, RadioInfo(2, 1435100, "<TXFreq>1434900</TXFreq>"), 5, ""},
+        {6, RadioInfo(2, 710000, tx(false)), 3, ""},
+        {7, RadioInfo(2, 1434900, "<TXFreq>1435100</TXFreq>"), 3, ""},
+        // Keyed by the logger: the change waits for receive.
+        {8, RadioInfo(2, 2120000, tx(true)), 3, ""},
+        {9, RadioInfo(2, 2850000, tx(true)), 3, "waits for receive"},
+        {10, "", 3, ""},
+        {11, RadioInfo(2, 2850000, tx(false)), 9, "the held change to antenna 9"},
+        {20, RadioInfo(1, 710000), 9, ""},
+        {40, "", 9, ""},
+        {41, "", 9, "no RadioInfo for radio 2 on 127.0.0.1:"},
+        {42, RadioInfo(2, 710000), 3, "arrives again"},
+    };
+    for (const auto& s : steps) {
+        now = std::chrono::steady_clock::time_point{} + std::chrono::seconds(s.at);
+        if (!s.datagram.empty()) {
+            sender.Send(spec.udp.port, s.datagram);
+            pollfd p{source->Fd(), POLLIN, 0};
+            ASSERT_EQ(::poll(&p, 1, 5000), 1) << "at " << s.at;
+        }
+        loop.PollOnce();
+        EXPECT_EQ(writes.empty() ? 0 : writes.back().antenna + 1, s.antenna) << "at " << s.at;
+        EXPECT_TRUE(logs.Has(s.logged)) << "at " << s.at << ": " << s.logged;
+    }
+    EXPECT_TRUE(logs.Has("(1 for other radios)"));
+    EXPECT_EQ(std::count_if(logs.lines.begin(), logs.lines.end(),
+                            [](const std::string& l) { return l.find("no RadioInfo") != std::string::npos; }),
+              1)
+        << "lost once, not at every round";
+    if (::testing::Test::HasFailure())
+        for (const auto& line : logs.lines) std::cerr << "log: " << line << "\n";
+}
+
+TEST(ConfigFile, LinesUnderTheCommandLine) {
+    const std::string conf = ::testing::TempDir() + "kelvane-config-" + std::to_string(::getpid());
+    const std::string all =
+        "# station\nsource = udp:12070,radio=2\noutput = journal:/tmp/j\ninterlock = required\n# ftdi:#1 is a value, "
+        "not a comment\n"
+        "poll = 250\nsettings = /srv/k.ini\nverbose = yes\n";
+    struct Case {
+        std::string text;
+        std::vector<std::string> args;
+        std::string want;  // source|output|interlock|poll|settings|verbose, or a part of the error
+    } cases[] = {
+        {all, {}, "udp:12070,radio=2|journal:/tmp/j|required|250|/srv/k.ini|1"},
+        {all,
+         {"--rigctld", "shack:4532", "--poll", "50", "--interlock=off", "--settings", "/k.ini"},
+         "rigctld:shack:4532|journal:/tmp/j|off|50|/k.ini|1"},
+        {"rigctld = shack:4000\n", {"--source", "flrig", "-v"}, "flrig|journal|auto|100||1"},
+        {"output = ftdi:#1\n", {}, "rigctld:localhost:4532|ftdi:#1|auto|100||0"},
+        {"verbose = no\n", {"--verbose"}, "rigctld:localhost:4532|journal|auto|100||1"},
+        {"source = udp\nrigctld = shack:4000\n", {}, "line 2: source and rigctld both name the source"},
+        {"\n\npoll = 19\n", {}, "line 3: --poll \"19\""},
+        {"output = journal\nsorce = udp\n", {}, "line 2: unknown option 'sorce'"},
+        {"config = other.conf\n", {}, "line 1: unknown option 'config'"},
+        {"source = udp:0\n", {}, "line 1: --source \"udp:0\""},
+        {"source = serial:/dev/ttyS0\n", {}, "line 1: --source \"serial:/dev/ttyS0\": expected rigctld:HOST:PORT"},
+        {"verbose = maybe\n", {}, "line 1: verbose \"maybe\": expected yes or no"},
+        {"source = udp\n", {"--source", "flrig", "--rigctld", "h:1"}, "the source is given twice"},
+        {"", {"--config", "/nonexistent/kelvane.conf"}, "--config is given twice"},
+    };
+    for (const auto& c : cases) {
+        std::ofstream(conf, std::ios::trunc) << c.text;
+        std::vector<std::string> args{"--config", conf};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Options o;
+        std::string error;
+        const bool ok = ParseCommandLine(args, o, error);
+        const std::string got = ok ? o.sourceText + "|" + o.outputText + "|" + InterlockName(o.interlock) + "|" +
+                                         std::to_string(o.poll.count()) + "|" +
+                                         (o.settingsPath == DefaultSettingsPath() ? "" : o.settingsPath) + "|" +
+                                         std::to_string(o.verbose)
+                                   : error;
+        EXPECT_NE(got.find(c.want), std::string::npos) << c.text << " -> " << got;
+        EXPECT_EQ(ok, c.want.find('|') != std::string::npos) << c.text << " -> " << got;
+    }
+    Options o;
+    std::string error;
+    EXPECT_FALSE(ParseCommandLine(std::vector<std::string>{"--config", conf + ".missing"}, o, error));
+    EXPECT_NE(error.find("cannot read it"), std::string::npos) << error;
+    // The package's example, as shipped.
+    EXPECT_TRUE(ParseCommandLine({"--config", KELVANE_SOURCE_DIR "/packaging/linux/kelvane.conf"}, o, error)) << error;
+    EXPECT_EQ(o.settingsPath, "/etc/kelvane/Kelvaneer12.ini");
+    std::remove(conf.c_str());
+}
+
+}  // namespace
+}  // namespace kelvane::svc::test
