@@ -1,6 +1,5 @@
 // The built kelvane program: its command line, and a run against rigctld with
 // SIGHUP reloading the settings and SIGTERM ending it.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/un.h>
@@ -19,31 +18,10 @@
 namespace kelvane::svc::test {
 namespace {
 
-// Starts the program with `args`, standard output and error to files.
-pid_t Spawn(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-        ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-        std::vector<char*> argv{const_cast<char*>(KELVANE_PROGRAM)};
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(KELVANE_PROGRAM, argv.data());
-        ::_exit(127);
-    }
-    return pid;
-}
-
-int Wait(pid_t pid) {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 class Program : public ::testing::Test {
 protected:
     std::string Path(const char* name) { return ::testing::TempDir() + "kelvane-" + std::to_string(::getpid()) + name; }
-    int Run(const std::vector<std::string>& args) { return Wait(Spawn(args, Path(".out"), Path(".err"))); }
+    int Run(const std::vector<std::string>& args) { return WaitExit(SpawnKelvane(args, Path(".out"), Path(".err"))); }
     // The command line as main() takes it, in this process: the exit status a
     // run would end with short of the service, its error text in `m_error`.
     int Parse(std::vector<std::string> args) {
@@ -141,9 +119,9 @@ TEST_F(Program, SwitchesReloadsOnHangupAndEndsOnTerm) {
     const Station s = DemoStation();
     ASSERT_TRUE(SaveSettings(Path(".ini"), s.tables, s.bands));
     ASSERT_EQ(rig.Ask("F 7100000"), "RPRT 0");
-    const pid_t pid = Spawn({"--settings", Path(".ini"), "--rigctld", "127.0.0.1:" + std::to_string(rig.port()),
-                             "--poll", "20", "--output", "journal:" + Path(".journal"), "--verbose"},
-                            Path(".out"), Path(".err"));
+    const pid_t pid = SpawnKelvane({"--settings", Path(".ini"), "--rigctld", "127.0.0.1:" + std::to_string(rig.port()),
+                                    "--poll", "20", "--output", "journal:" + Path(".journal"), "--verbose"},
+                                   Path(".out"), Path(".err"));
     auto journalHas = [&](const char* text) { return Slurp(Path(".journal")).find(text) != std::string::npos; };
     ASSERT_TRUE(Eventually([&] { return journalHas("byte=0x03 antenna=3 40m antenna\n"); }));
     EXPECT_TRUE(
@@ -154,7 +132,7 @@ TEST_F(Program, SwitchesReloadsOnHangupAndEndsOnTerm) {
     EXPECT_TRUE(Eventually([&] { return journalHas("byte=0xC8 antenna=3 40m antenna\n"); }));
 
     ::kill(pid, SIGTERM);
-    EXPECT_EQ(Wait(pid), 0);
+    EXPECT_EQ(WaitExit(pid), 0);
     const std::string err = Slurp(Path(".err"));
     EXPECT_NE(err.find("settings reloaded"), std::string::npos) << err;
     EXPECT_NE(err.find("wrote byte=0xC8 antenna=3"), std::string::npos) << err;
@@ -184,14 +162,14 @@ TEST_F(Program, StatusTellsWhatTheLinkAndTheOutputDo) {
     const std::string where = "127.0.0.1:" + std::to_string(rig.port()),
                       absent = "journal:" + ::testing::TempDir() + "no-such-dir/journal";
     ::setenv("NOTIFY_SOCKET", addr.sun_path, 1);
-    const pid_t pid = Spawn({"--settings", Path(".ini"), "--rigctld", where, "--poll", "20", "--output", absent},
-                            Path(".out"), Path(".err"));
+    const pid_t pid = SpawnKelvane({"--settings", Path(".ini"), "--rigctld", where, "--poll", "20", "--output", absent},
+                                   Path(".out"), Path(".err"));
     ::unsetenv("NOTIFY_SOCKET");
     EXPECT_EQ(next(), "READY=1\nSTATUS=rigctld " + where + " connected; output " + absent + " absent, retrying");
     rig.Kill();
     EXPECT_EQ(next(), "STATUS=rigctld " + where + " lost, reconnecting; output " + absent + " absent, retrying");
     ::kill(pid, SIGTERM);
-    EXPECT_EQ(Wait(pid), 0);
+    EXPECT_EQ(WaitExit(pid), 0);
     const std::string err = Slurp(Path(".err"));
     EXPECT_NE(err.find("; nothing was written to the output; antenna 3 (40m antenna) was wanted; rigctld " + where +
                        " lost, reconnecting\n"),

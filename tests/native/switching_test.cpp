@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <limits>
 #include <optional>
 
 #include "core/band_match.h"
@@ -187,7 +186,6 @@ TEST(BandAssignment, IndexesOutsideTheTableOutputNothing) {
 // A reading through the band rule alone and through the window's core: the same
 // antenna, so the Linux edition picks what the Windows program leaves switched.
 TEST(BandRule, ReadingPicksWhatTheProgramLeavesSwitched) {
-    constexpr double kInf = std::numeric_limits<double>::infinity(), kNaN = std::numeric_limits<double>::quiet_NaN();
     const struct {
         double hertz;
         bool autoOn;
@@ -200,10 +198,8 @@ TEST(BandRule, ReadingPicksWhatTheProgramLeavesSwitched) {
         {5000000, true, {}},     // the gap above 80 m
         {10450000, true, {6}},   // band 4 holds it too, but its antenna index is damaged
         {500, true, {0}},        // band 9 holds -1..1 kHz, so 0 Hz would match
-        {0, true, {}},
-        {kNaN, true, {}},
-        {kInf, true, {}},
-        {7100000, false, {}},  // Auto off
+        {0, true, {}},           // the other gates are the same code: HostFrequencyText
+        {7100000, false, {}},    // Auto off
     };
     for (const auto& c : cases) {
         Station s;
