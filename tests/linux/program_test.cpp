@@ -195,7 +195,7 @@ TEST_F(Program, HangupRereadsTheConfigAndKeepsAllWhenItIsBroken) {
     };
     config(common + "source = rigctld:127.0.0.1:" + std::to_string(rig.port()) +
            "\noutput = journal:" + Path(".journal") + "\n");
-    const pid_t pid = Spawn({"--config", Path(".conf")}, Path(".out"), Path(".err"));
+    const pid_t pid = SpawnKelvane({"--config", Path(".conf")}, Path(".out"), Path(".err"));
     ASSERT_TRUE(Eventually([&] { return last(".journal") == 3; }));
     struct Step {
         std::string config;  // what the file holds at this SIGHUP
@@ -228,7 +228,7 @@ TEST_F(Program, HangupRereadsTheConfigAndKeepsAllWhenItIsBroken) {
         EXPECT_TRUE(Eventually([&] { return last(step.journal) == step.antenna; })) << step.logged;
     }
     ::kill(pid, SIGTERM);
-    EXPECT_EQ(Wait(pid), 0);
+    EXPECT_EQ(WaitExit(pid), 0);
     const std::string err = Slurp(Path(".err"));
     EXPECT_NE(err.find("antenna 3 (40m antenna); udp 127.0.0.1:" + std::to_string(udp) + " radio 1 receiving\n"),
               err.npos)
