@@ -480,6 +480,7 @@ bool WebServer::Start(std::string& error) {
             return Refuse(res, 400, "antenna", "a whole number from 1 to " + std::to_string(kAntennaCount));
         if (!radio(doc, res, name)) return;
         const auto done = m_backend.PickAntenna(name, a.get<int>());
+        Notify();
         Send(res, 200, {{"radio", name}, {"antenna", a}, {"held", done == WebBackend::Pick::kHeld}});
     });
 
@@ -493,6 +494,7 @@ bool WebServer::Start(std::string& error) {
             return Refuse(res, 400, "auto", "must be true or false");
         if (!radio(doc, res, name)) return;
         m_backend.SetAuto(name, doc["auto"].get<bool>());
+        Notify();
         Send(res, 200, {{"radio", name}, {"auto", doc["auto"]}});
     });
 
