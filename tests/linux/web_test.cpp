@@ -9,67 +9,22 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <mutex>
 #include <sstream>
+
+#include <httplib.h>
 
 #include "linux/web/server.h"
 #include "linux/web/status.h"
+#include "tests/linux/web_fake.h"
 
 namespace kelvane::web::test {
 namespace {
 
 using nlohmann::json;
 using namespace std::chrono_literals;
-
-class FakeBackend : public WebBackend {
-public:
-    FakeBackend() {
-        RadioState r;
-        r.frequency_hz = 14074000;
-        r.band = RadioState::Band{3, "20 m"};
-        r.antenna = RadioState::Antenna{2, "Yagi", 0x02};
-        r.source = {"rigctld 127.0.0.1:4532", "connected"};
-        r.output = {"journal", "ok"};
-        m_radios = {r};
-    }
-    std::vector<RadioState> State() override {
-        std::lock_guard lock(m_mutex);
-        return m_radios;
-    }
-    Pick PickAntenna(const std::string&, int antenna) override {
-        std::lock_guard lock(m_mutex);
-        ++calls;
-        m_radios[0].automatic = false;
-        m_radios[0].antenna->number = antenna;
-        return Pick::kSwitched;
-    }
-    void SetAuto(const std::string&, bool on) override {
-        std::lock_guard lock(m_mutex);
-        ++calls;
-        m_radios[0].automatic = on;
-    }
-    bool ReadTables(Tables& t, std::string&) override {
-        std::lock_guard lock(m_mutex);
-        t = {station, Etag()};
-        return true;
-    }
-    Put WriteTables(const svc::Station& s, const std::string& ifMatch, std::string& etag, std::string&) override {
-        std::lock_guard lock(m_mutex);
-        if (ifMatch != Etag()) return Put::kStale;
-        ++calls;
-        station = s;
-        etag = Etag();
-        return Put::kSaved;
-    }
-    std::string Etag() const { return EtagOf(TablesJson(station).dump()); }
-
-    std::mutex m_mutex;
-    std::vector<RadioState> m_radios;
-    svc::Station station;
-    int calls = 0;
-};
 
 int Dial(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -125,11 +80,7 @@ Reply Request(int port, const std::string& method, const std::string& path, cons
 class Web : public ::testing::Test {
 protected:
     void Start(WebOptions o = {}) {
-        // A name is one line, as `kelvane settings` has it; the service passes that check in.
-        o.rules.name = [](const std::string& n) -> std::optional<std::string> {
-            if (n.find('\n') != std::string::npos) return "a name is one line";
-            return std::nullopt;
-        };
+        o.rules = OneLineNames();
         o.readTimeout = o.writeTimeout = 1000ms;
         o.requestTimeout = 300ms;
         o.streamPing = 50ms;
@@ -277,6 +228,37 @@ TEST_F(Web, PasswordCookieAndOriginGuardEveryChange) {
     EXPECT_EQ(Request(m_port, "GET", "/api/state", "", cookie).status, 200);
 }
 
+TEST_F(Web, OverTlsTheCookieIsSecureAndAStalledHandshakeIsDropped) {
+    const std::string dir = ::testing::TempDir() + "web-tls-" + std::to_string(::getpid());
+    const std::string make = "mkdir -p " + dir +
+                             " && openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -keyout " +
+                             dir + "/key.pem -out " + dir + "/cert.pem 2>/dev/null";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    WebOptions o;
+    o.passwordHash = HashPassword("pw");
+    o.certFile = dir + "/cert.pem";
+    o.keyFile = dir + "/cert.pem";  // not a key: refused at start
+    std::string why;
+    EXPECT_FALSE(WebServer(m_backend, o).Start(why));
+    EXPECT_NE(why.find("--web-key"), std::string::npos) << why;
+    o.keyFile = dir + "/key.pem";
+    Start(o);
+
+    const int stalled = Dial(m_port);  // connects and never says hello
+    httplib::SSLClient client("127.0.0.1", m_port);
+    client.enable_server_certificate_verification(false);
+    const std::string origin = "https://127.0.0.1:" + std::to_string(m_port);
+    auto res = client.Post("/api/login", {{"Origin", origin}}, R"({"password":"pw"})", "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_NE(res->get_header_value("Set-Cookie").find("; Secure"), std::string::npos);
+    EXPECT_EQ(ReadUntil(stalled, [](const std::string&) { return false; }), "");  // closed, not left waiting
+    pollfd p{stalled, POLLIN, 0};
+    EXPECT_EQ(::poll(&p, 1, 0), 1);
+    ::close(stalled);
+    std::system(("rm -r " + dir).c_str());
+}
+
 TEST_F(Web, WithoutPasswordOnlyLoopbackNamesReachIt) {
     Start();
     EXPECT_EQ(Request(m_port, "GET", "/api/state", "", "").status, 200);
@@ -318,8 +300,8 @@ TEST_F(Web, EventStreamsAreBoundedAndCarryEachChange) {
     // A change reaches an open stream as the next event.
     ASSERT_GE(first, 0);
     {
-        std::lock_guard lock(m_backend.m_mutex);
-        m_backend.m_radios[0].antenna->name = "Beverage";
+        std::lock_guard lock(m_backend.mutex);
+        m_backend.radio.antenna->name = "Beverage";
     }
     m_server->Notify();
     EXPECT_NE(ReadUntil(first, [](const std::string& s) { return s.find("\"Beverage\"") != s.npos; }).find("Beverage"),
