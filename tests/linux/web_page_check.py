@@ -2,6 +2,7 @@
 state, a pick clears Auto, a refused value is shown beside its field, a saved
 name reaches the page, and transmit shows a held pick. Screenshots go to OUTDIR.
 Usage: web_page_check.py DEMO OUTDIR   (exit 77: no browser here)"""
+import json
 import os
 import subprocess
 import sys
@@ -79,6 +80,16 @@ try:
     driver.save_screenshot(os.path.join(outdir, "phone-transmitting.png"))
     service("tx 0")
     until(lambda: text("r1-held") == "" and text("r1-antenna").startswith("2 Vertical"))
+
+    # A save made elsewhere meanwhile: this page's save is refused and offers a reload.
+    tables = urllib.request.urlopen(url + "api/tables")
+    edited = json.loads(tables.read())
+    edited["antennas"][2]["name"] = "Loop"
+    urllib.request.urlopen(urllib.request.Request(url + "api/tables", json.dumps(edited).encode(), method="PUT", headers={
+        "Content-Type": "application/json", "Origin": url[:-1], "If-Match": tables.headers["ETag"]}))
+    driver.find_element(By.ID, "save").click()
+    until(lambda: driver.find_element(By.ID, "reload-offer")).click()
+    until(lambda: driver.find_element(By.ID, "f-antennas[3].name").get_attribute("value") == "Loop")
 
     driver.set_window_size(1280, 1000)
     driver.execute_script("window.scrollTo(0, 0)")
