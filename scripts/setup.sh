@@ -5,9 +5,11 @@ set -euo pipefail
 source "$(dirname "$0")/lib/common.sh"
 
 # The Linux edition: rigctld for its tests and demo, the output libraries,
-# sd_notify, and dpkg-shlibdeps for the .deb's dependencies.
+# sd_notify, dpkg-shlibdeps for the .deb's dependencies, the web console's
+# HTTP, JSON and password libraries, and a browser to check its page.
 linux_packages=(cmake g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libhamlib-utils libftdi1-dev libhidapi-dev
-                libgpiod-dev libsystemd-dev dpkg-dev procps)
+                libgpiod-dev libsystemd-dev dpkg-dev procps
+                libcpp-httplib-dev nlohmann-json3-dev libsodium-dev libssl-dev chromium chromium-driver python3-selenium)
 packages=("${linux_packages[@]}" clang clang-format libclang-rt-14-dev
           g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth xdotool
           imagemagick libxml2-utils locales)
