@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include <unistd.h>
+
 #include "settings/settings_file.h"
 
 namespace kelvane::svc {
@@ -14,6 +16,8 @@ const char kHelpText[] =
        kelvane [--settings FILE] settings antenna N [--name TEXT] [--value V]
        kelvane [--settings FILE] settings band N [--name TEXT] [--low KHZ] [--high KHZ]
        kelvane [--settings FILE] settings assign BAND ANTENNA
+       kelvane status [--json]
+       kelvane web-password FILE
 
 Kelvane switches antennas by the rig's frequency. It polls Hamlib's rigctld for
 the frequency and the transmit state, finds the band (of ten) holding the
@@ -44,6 +48,14 @@ Options:
                           has a transmit state (default; a warning when not)
                     required: never switch without a transmit state
                     off: never ask for the transmit state
+  --web [ADDR:]PORT serve the web console and its JSON API there (default
+                    address 127.0.0.1; an IPv6 address in brackets, [::1]:8080).
+                    Any address but loopback needs --web-password-file
+  --web-password-file FILE
+                    the password hash `kelvane web-password FILE` wrote; the
+                    console then asks for the password
+  --web-cert FILE   serve the console over TLS with this certificate (PEM) and
+  --web-key FILE    this private key; both or neither
   -v, --verbose     log every output write
   -h, --help        this text
   --version         the version
@@ -54,12 +66,34 @@ low byte reaches the output); band edges are whole kHz, inclusive. Bands and
 antennas count from 1, or are given by their names. Refused input leaves the
 file untouched and exits with status 2.
 
+The status command prints what the running service does now, from the state
+file it keeps in $RUNTIME_DIRECTORY (/run/kelvane; for a user's run outside
+systemd, $XDG_RUNTIME_DIR/kelvane); --json gives the web console's state
+document. It exits 0 when the service runs, 3 when none does, 4 when the state
+is stale. The web-password command reads a password from standard input and
+writes its hash to FILE.
+
 Signals: SIGTERM and SIGINT end the program (the output keeps its state);
 SIGHUP reads the settings file again.
 
 Exit status: 0 on success, 1 when the program cannot run (settings unreadable,
 cannot save), 2 on a usage error or refused settings input.
 )";
+
+std::string StateFilePath(bool forStatus) {
+    const auto env = [](const char* name) -> std::string {
+        const char* v = std::getenv(name);
+        return v && *v ? v : "";
+    };
+    // systemd may list several directories, separated by colons; ours is the one.
+    if (std::string dir = env("RUNTIME_DIRECTORY"); !dir.empty()) return dir.substr(0, dir.find(':')) + "/state.json";
+    const std::string system = "/run/kelvane/state.json";
+    if (const std::string user = env("XDG_RUNTIME_DIR"); !user.empty() && (forStatus || ::geteuid() != 0)) {
+        const std::string path = user + "/kelvane/state.json";
+        if (!forStatus || ::access(path.c_str(), F_OK) == 0) return path;
+    }
+    return system;
+}
 
 std::string DefaultSettingsPath() {
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
@@ -97,6 +131,22 @@ bool ParseCommandLine(int argc, const char* const* argv, Options& o, std::string
             o.settingsArgs.assign(argv + i + 1, argv + argc);
             break;
         }
+        if (arg == "web-password") {
+            o.webPasswordCommand = true;
+            o.webPasswordArgs.assign(argv + i + 1, argv + argc);
+            break;
+        }
+        if (arg == "status") {
+            o.statusCommand = true;
+            for (int j = i + 1; j < argc; ++j) {
+                if (std::string_view(argv[j]) != "--json") {
+                    error = "status: unknown option \"" + std::string(argv[j]) + "\"";
+                    return false;
+                }
+                o.statusJson = true;
+            }
+            break;
+        }
         if (arg == "--help" || arg == "-h") {
             o.help = true;
             continue;
@@ -118,7 +168,8 @@ bool ParseCommandLine(int argc, const char* const* argv, Options& o, std::string
             inlineValue = true;
         }
         if (name != "--settings" && name != "--rigctld" && name != "--poll" && name != "--output" &&
-            name != "--interlock") {
+            name != "--interlock" && name != "--web" && name != "--web-password-file" && name != "--web-cert" &&
+            name != "--web-key") {
             error = "unknown option \"" + std::string(arg) + "\"";
             return false;
         }
@@ -160,10 +211,32 @@ bool ParseCommandLine(int argc, const char* const* argv, Options& o, std::string
                 error = "--output \"" + std::string(value) + "\": " + why;
                 return false;
             }
+        } else if (name == "--web") {
+            web::WebSpec spec;
+            std::string why;
+            if (!web::ParseWebSpec(value, spec, why)) {
+                error = "--web \"" + std::string(value) + "\": " + why;
+                return false;
+            }
+            o.web = spec;
+        } else if (name == "--web-password-file" || name == "--web-cert" || name == "--web-key") {
+            if (value.empty()) {
+                error = std::string(name) + " needs a file name";
+                return false;
+            }
+            (name == "--web-cert" ? o.webCert : name == "--web-key" ? o.webKey : o.webPasswordFile) = value;
         } else if (!ParseInterlock(value, o.interlock)) {
             error = "--interlock \"" + std::string(value) + "\": expected auto, off or required";
             return false;
         }
+    }
+    if (o.webCert.empty() != o.webKey.empty()) {
+        error = "--web-cert and --web-key go together";
+        return false;
+    }
+    if (!o.web && (!o.webCert.empty() || !o.webPasswordFile.empty())) {
+        error = "--web-password-file, --web-cert and --web-key need --web";
+        return false;
     }
     return true;
 }

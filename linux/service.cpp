@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "linux/station_file.h"
+#include "linux/web_backend.h"
 
 namespace kelvane::svc {
 namespace {
@@ -103,6 +104,12 @@ int RunService(const Options& options, const OutputApis& apis) {
     OutputChannel output(MakeOutputDevice(options.output, apis), options.outputText, log);
     RigLink link(LinkOptions{options.rigctld}, log);
     PollLoop loop(link, output, log, options.interlock, station);
+    WebConsole console(options, log);
+    console.Publish(link, loop, output, false);
+    if (std::string error; !console.Start(error)) {
+        log.Error(error + "; not starting");
+        return 1;
+    }
 
     log.Info("started: rigctld " + options.rigctld.host + ":" + options.rigctld.port + ", poll " +
              std::to_string(options.poll.count()) + " ms, output " + options.outputText + ", interlock " +
@@ -117,6 +124,7 @@ int RunService(const Options& options, const OutputApis& apis) {
     for (;;) {
         loop.PollOnce();
         outputSeen = outputSeen || output.DeviceOpen();
+        console.Publish(link, loop, output, outputSeen);
         if (std::string current = Status(link, loop, output, outputSeen, log, options); current != status || !ready) {
             status = std::move(current);
             sd_notify(0, ((ready ? "" : "READY=1\n") + ("STATUS=" + status)).c_str());
@@ -127,9 +135,14 @@ int RunService(const Options& options, const OutputApis& apis) {
         if (next < now) next = now;  // a slow poll is not made up for with a burst
         for (;;) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
-            pollfd p{sigfd, POLLIN, 0};
-            const int n = ::poll(&p, 1, static_cast<int>(left > 0 ? left : 0));
+            pollfd p[2] = {{sigfd, POLLIN, 0}, {console.WakeFd(), POLLIN, 0}};
+            const int n = ::poll(p, 2, static_cast<int>(left > 0 ? left : 0));
             if (n <= 0) break;
+            if (p[1].revents & POLLIN) {
+                console.RunCommands(loop);
+                console.Publish(link, loop, output, outputSeen);
+                if (!(p[0].revents & POLLIN)) continue;
+            }
             signalfd_siginfo info{};
             if (::read(sigfd, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) break;
             if (info.ssi_signo == SIGHUP) {
@@ -137,6 +150,7 @@ int RunService(const Options& options, const OutputApis& apis) {
                 if (ReadStation(options.settingsPath, station, log, true)) {
                     loop.Reload(station);
                     log.Info("settings reloaded from " + options.settingsPath);
+                    console.Publish(link, loop, output, outputSeen);
                 }
                 sd_notify(0, "READY=1");
                 continue;
@@ -144,6 +158,7 @@ int RunService(const Options& options, const OutputApis& apis) {
             sd_notify(0, "STOPPING=1");
             log.Info(std::string("stopping on ") + (info.ssi_signo == SIGTERM ? "SIGTERM" : "SIGINT") + "; " +
                      LastState(output));
+            console.Stop();
             ::close(sigfd);
             return 0;
         }

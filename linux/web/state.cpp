@@ -156,10 +156,10 @@ bool ReadTables(const json& doc, const FieldRules& rules, svc::Station& station,
             const json& entry = doc["bands"][b];
             if (!r.Members(entry, field, {"name", "low_khz", "high_khz", "antenna"})) continue;
             r.Name(entry["name"], field + ".name", rules, next.bands.name[b]);
-            constexpr auto kMin = std::numeric_limits<std::int32_t>::min(),
-                           kMax = std::numeric_limits<std::int32_t>::max();
-            r.Integer(entry["low_khz"], field + ".low_khz", kMin, kMax, next.bands.low[b]);
-            r.Integer(entry["high_khz"], field + ".high_khz", kMin, kMax, next.bands.high[b]);
+            // A negative edge would make the file one the service refuses to start with.
+            constexpr auto kMax = std::numeric_limits<std::int32_t>::max();
+            r.Integer(entry["low_khz"], field + ".low_khz", 0, kMax, next.bands.low[b]);
+            r.Integer(entry["high_khz"], field + ".high_khz", 0, kMax, next.bands.high[b]);
             std::int32_t number = 0;
             if (entry["antenna"].is_null()) continue;
             if (r.Integer(entry["antenna"], field + ".antenna", 1, kAntennaCount, number))

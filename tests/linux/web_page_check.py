@@ -13,6 +13,7 @@ try:
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.by import By
+    from selenium.common.exceptions import StaleElementReferenceException
     from selenium.webdriver.support.ui import WebDriverWait
 except ImportError:
     sys.exit(77)
@@ -37,7 +38,7 @@ try:
         options.add_argument(flag)
     driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
     driver.get(url)
-    wait = WebDriverWait(driver, 10)
+    wait = WebDriverWait(driver, 10, ignored_exceptions=[StaleElementReferenceException])
     text = lambda i: driver.find_element(By.ID, i).text
     until = lambda check: wait.until(lambda d: check())
 

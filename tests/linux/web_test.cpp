@@ -141,6 +141,7 @@ TEST_F(Web, HostileRequestsAreRefusedNamingTheFieldAndChangeNothing) {
          "bands[1].low_khz"},
         {"PUT", "/api/tables", tables([](json& t) { t["bands"][0]["high_khz"] = 2147483648; }), put, 400,
          "bands[1].high_khz"},
+        {"PUT", "/api/tables", tables([](json& t) { t["bands"][1]["low_khz"] = -1; }), put, 400, "bands[2].low_khz"},
         {"PUT", "/api/tables", tables([](json& t) { t["bands"].erase(9); }), put, 400, "bands"},
         {"PUT", "/api/tables", tables([](json& t) { t["bands"][4].erase("name"); }), put, 400, "bands[5].name"},
         {"PUT", "/api/tables", tables([](json& t) { t["antennas"][2]["name"] = "a\nb"; }), put, 400,
