@@ -86,6 +86,14 @@ try:
     until(lambda: text("r1-antenna") == "2 Vertical (0x02)")
     assert "   2  Vertical " in service.run("--settings", settings, "settings", "show")[1]
 
+    # An edit made by the settings command meanwhile is not overwritten: the save offers a reload.
+    assert service.run("--settings", settings, "settings", "antenna", "3", "--name", "Loop")[0] == 0
+    before = file_bytes()
+    driver.find_element(By.ID, "save").click()
+    until(lambda: driver.find_element(By.ID, "reload-offer")).click()
+    until(lambda: driver.find_element(By.ID, "f-antennas[3].name").get_attribute("value") == "Loop")
+    assert file_bytes() == before
+
     rig.ask("T 1")
     until(lambda: driver.find_element(By.ID, "r1-tx").is_displayed())
     driver.find_element(By.ID, "r1-pick-1").click()
