@@ -1,7 +1,9 @@
 """The real service behind the real rigctld, and headless Chromium, for the
 browser check of the web console and for scripts/bench-web.sh."""
+import atexit
 import os
 import re
+import shutil
 import socket
 import subprocess
 import tempfile
@@ -107,6 +109,7 @@ def chromium(width=412, height=1400):
     options = webdriver.ChromeOptions()
     options.binary_location = CHROMIUM
     profile = tempfile.mkdtemp(prefix="kelvane-chromium-")
+    atexit.register(shutil.rmtree, profile, True)
     for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
                  "--user-data-dir=" + profile, "--window-size=%d,%d" % (width, height)):
