@@ -196,7 +196,8 @@ void WebConsole::Publish(const RigLink& link, const PollLoop& loop, const Output
         }
     }
     if (changed && m_server) m_server->Notify();
-    if (!changed && now - m_stateWritten < web::kStateRefresh) return;
+    // Not before Start: a service that does not start leaves no state behind.
+    if (m_statePath.empty() || (!changed && now - m_stateWritten < web::kStateRefresh)) return;
     m_stateWritten = now;
     std::string why;
     const bool ok =

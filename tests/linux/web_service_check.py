@@ -122,6 +122,12 @@ try:
     assert status == 4 and json.loads(out)["stale"], out
     os.remove(state_file)
 
+    # Beyond loopback only with a password (a documentation address: never bound).
+    refused = h.subprocess.run([program, "--settings", settings, "--web", "192.0.2.1:8080"], capture_output=True,
+                               text=True, timeout=10, env=service.env)
+    assert refused.returncode == 1 and "--web-password-file" in refused.stderr, refused.stderr
+    assert not os.path.exists(state_file)
+
     password = os.path.join(work.name, "password")
     assert service.run("web-password", password, stdin="correct horse\n")[0] == 0
     service = h.Service(program, work.name, rig, settings, ["--web-password-file", password])
