@@ -8,6 +8,8 @@
 #include <fstream>
 #include <string_view>
 
+#include <unistd.h>
+
 #include "linux/config_file.h"
 #include "settings/settings_file.h"
 
@@ -19,6 +21,8 @@ const char kHelpText[] =
        kelvane [--settings FILE] settings antenna N [--name TEXT] [--value V]
        kelvane [--settings FILE] settings band N [--name TEXT] [--low KHZ] [--high KHZ]
        kelvane [--settings FILE] settings assign BAND ANTENNA
+       kelvane status [--json]
+       kelvane web-password FILE
 
 Kelvane switches antennas by the rig's frequency. It follows a source for the
 frequency and the transmit state (Hamlib's rigctld, a logger's RadioInfo
@@ -67,6 +71,14 @@ Options:
                     itself (a footswitch or paddle is not reported), so required
                     is honest only with a hardware PTT sense, which this source
                     does not have; auto switches, with a warning once at start.
+  --web [ADDR:]PORT serve the web console and its JSON API there (default
+                    address 127.0.0.1; an IPv6 address in brackets, [::1]:8080).
+                    Any address but loopback needs --web-password-file
+  --web-password-file FILE
+                    the password hash `kelvane web-password FILE` wrote; the
+                    console then asks for the password
+  --web-cert FILE   serve the console over TLS with this certificate (PEM) and
+  --web-key FILE    this private key; both or neither
   -v, --verbose     log every output write
   -h, --help        this text
   --version         the version
@@ -77,6 +89,13 @@ low byte reaches the output); band edges are whole kHz, inclusive. Bands and
 antennas count from 1, or are given by their names. Refused input leaves the
 file untouched and exits with status 2.
 
+The status command prints what the running service does now, from the state
+file it keeps in $RUNTIME_DIRECTORY (/run/kelvane; for a user's run outside
+systemd, $XDG_RUNTIME_DIR/kelvane); --json gives the web console's state
+document. It exits 0 when the service runs, 3 when none does, 4 when the state
+is stale. The web-password command reads a password from standard input and
+writes its hash to FILE.
+
 Signals: SIGTERM and SIGINT end the program (the output keeps its state);
 SIGHUP reads the config and the settings file again (a config that no longer
 reads keeps everything as it was; a new source or output is switched to).
@@ -84,6 +103,21 @@ reads keeps everything as it was; a new source or output is switched to).
 Exit status: 0 on success, 1 when the program cannot run (settings unreadable,
 cannot save), 2 on a usage error or refused settings input.
 )";
+
+std::string StateFilePath(bool forStatus) {
+    const auto env = [](const char* name) -> std::string {
+        const char* v = std::getenv(name);
+        return v && *v ? v : "";
+    };
+    // systemd may list several directories, separated by colons; ours is the one.
+    if (std::string dir = env("RUNTIME_DIRECTORY"); !dir.empty()) return dir.substr(0, dir.find(':')) + "/state.json";
+    const std::string system = "/run/kelvane/state.json";
+    if (const std::string user = env("XDG_RUNTIME_DIR"); !user.empty() && (forStatus || ::geteuid() != 0)) {
+        const std::string path = user + "/kelvane/state.json";
+        if (!forStatus || ::access(path.c_str(), F_OK) == 0) return path;
+    }
+    return system;
+}
 
 std::string DefaultSettingsPath() {
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
@@ -110,8 +144,11 @@ bool ParseInterlock(std::string_view text, Interlock& mode) {
 }
 
 // The long options that take a value, as the config file names them too.
-constexpr std::string_view kValued[] = {"settings", "source", "rigctld", "poll", "output", "interlock"};
-constexpr std::string_view kConfigNames[] = {"settings", "source", "rigctld", "poll", "output", "interlock", "verbose"};
+constexpr std::string_view kValued[] = {"settings",  "source", "rigctld",           "poll",     "output",
+                                        "interlock", "web",    "web-password-file", "web-cert", "web-key"};
+constexpr std::string_view kConfigNames[] = {
+    "settings", "source", "rigctld",           "poll",     "output", "interlock",
+    "verbose",  "web",    "web-password-file", "web-cert", "web-key"};
 
 // One option's value into `o`; false with the reason.
 bool Apply(std::string_view name, std::string_view value, Options& o, std::string& why) {
@@ -153,6 +190,20 @@ bool Apply(std::string_view name, std::string_view value, Options& o, std::strin
             why = "--interlock \"" + std::string(value) + "\": expected auto, off or required";
             return false;
         }
+    } else if (name == "web") {
+        web::WebSpec spec;
+        std::string problem;
+        if (!web::ParseWebSpec(value, spec, problem)) {
+            why = "--web \"" + std::string(value) + "\": " + problem;
+            return false;
+        }
+        o.web = spec;
+    } else if (name == "web-password-file" || name == "web-cert" || name == "web-key") {
+        if (value.empty()) {
+            why = "--" + std::string(name) + " needs a file name";
+            return false;
+        }
+        (name == "web-cert" ? o.webCert : name == "web-key" ? o.webKey : o.webPasswordFile) = value;
     } else if (name == "verbose") {
         if (value != "yes" && value != "no") {
             why = "verbose \"" + std::string(value) + "\": expected yes or no";
@@ -213,6 +264,22 @@ bool ParseCommandLine(const std::vector<std::string>& args, Options& o, std::str
             o.settingsArgs.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
             break;
         }
+        if (arg == "web-password") {
+            o.webPasswordCommand = true;
+            o.webPasswordArgs.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+            break;
+        }
+        if (arg == "status") {
+            o.statusCommand = true;
+            for (std::size_t j = i + 1; j < args.size(); ++j) {
+                if (args[j] != "--json") {
+                    error = "status: unknown option \"" + args[j] + "\"";
+                    return false;
+                }
+                o.statusJson = true;
+            }
+            break;
+        }
         if (arg == "--help" || arg == "-h") {
             o.help = true;
             continue;
@@ -267,6 +334,14 @@ bool ParseCommandLine(const std::vector<std::string>& args, Options& o, std::str
     if (configGiven && !ApplyConfig(o.configPath, o, error)) return false;
     for (const auto& [name, value] : given)
         if (!Apply(name, value, o, error)) return false;
+    if (o.webCert.empty() != o.webKey.empty()) {
+        error = "--web-cert and --web-key go together";
+        return false;
+    }
+    if (!o.web && (!o.webCert.empty() || !o.webPasswordFile.empty())) {
+        error = "--web-password-file, --web-cert and --web-key need --web";
+        return false;
+    }
     return true;
 }
 

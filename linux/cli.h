@@ -2,12 +2,14 @@
 // The command line: the service's options, or the `settings` command and its words.
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "linux/output_spec.h"
 #include "linux/poll_loop.h"
 #include "linux/source.h"
+#include "linux/web/server.h"
 
 namespace kelvane::svc {
 
@@ -26,10 +28,23 @@ struct Options {
     bool settingsCommand = false;
     std::string configPath;                // --config; empty when none
     std::vector<std::string> commandLine;  // the arguments, to read the config again under them
+
+    // The web console, and the commands `status` and `web-password`.
+    std::optional<web::WebSpec> web;
+    std::string webPasswordFile, webCert, webKey;
+    bool statusCommand = false, statusJson = false;
+    bool webPasswordCommand = false;
+    std::vector<std::string> webPasswordArgs;
 };
 
 // $XDG_CONFIG_HOME/kelvane/Kelvaneer12.ini, or ~/.config/kelvane/Kelvaneer12.ini.
 std::string DefaultSettingsPath();
+
+// Where the service keeps its state file for `kelvane status`: systemd's
+// $RUNTIME_DIRECTORY; otherwise $XDG_RUNTIME_DIR/kelvane for a user's run,
+// /run/kelvane for root's. `forStatus` also takes the user's one only when
+// its file exists, so that a user asks the system service by default.
+std::string StateFilePath(bool forStatus);
 
 // False with `error` set on a usage error. With --config, the file's options
 // are read first and the command line's override them.

@@ -4,6 +4,8 @@
 #include "linux/cli.h"
 #include "linux/service.h"
 #include "linux/settings_cmd.h"
+#include "linux/web/auth.h"
+#include "linux/web/status.h"
 
 int main(int argc, char** argv) {
     using namespace kelvane::svc;
@@ -23,5 +25,10 @@ int main(int argc, char** argv) {
     }
     if (options.settingsCommand)
         return RunSettingsCommand(options.settingsPath, options.settingsArgs, std::cout, std::cerr);
+    if (options.statusCommand)
+        return kelvane::web::RunStatusCommand(StateFilePath(true), options.statusJson, kelvane::web::RealStatusEnv(),
+                                              std::cout, std::cerr);
+    if (options.webPasswordCommand)
+        return kelvane::web::RunWebPasswordCommand(options.webPasswordArgs, std::cin, std::cout, std::cerr);
     return RunService(options, RealApis());
 }

@@ -1,6 +1,8 @@
 #include "linux/poll_loop.h"
 
 #include "core/band_match.h"
+#include "core/ctext.h"
+#include "core/frequency.h"
 
 namespace kelvane::svc {
 
@@ -59,12 +61,45 @@ void PollLoop::TransmitState(const Reading& reading) {
 void PollLoop::Take(const Reading& reading) {
     if (m_mode != Interlock::kOff) TransmitState(reading);
     ++m_answered;
+    m_hertz = reading.hertz;
+    if (!m_auto) return Apply();
     if (const auto antenna = AntennaForReading(m_station.bands, m_station.tables, reading.hertz, true))
         m_wanted = antenna;
     Apply();
 }
 
+bool PollLoop::Pick(int antenna) {
+    const std::string name = m_station.tables.m_antName[static_cast<std::size_t>(antenna)];
+    m_log.Info("antenna " + std::to_string(antenna + 1) + " (" + name + ") picked by hand" +
+               (m_auto ? "; Auto off: polls no longer switch" : ""));
+    m_auto = false;
+    m_wanted = antenna;
+    Apply();
+    return !m_held && m_output->Wanted() && m_output->Wanted()->antenna == antenna;
+}
+
+void PollLoop::SetAuto(bool on) {
+    if (on == m_auto) return;
+    m_auto = on;
+    m_log.Info(on ? "Auto on: switching by the rig's band again" : "Auto off: polls no longer switch");
+    if (!on || !m_hertz) return;
+    if (const auto antenna = AntennaForReading(m_station.bands, m_station.tables, *m_hertz, true)) m_wanted = antenna;
+    Apply();
+}
+
+PollLoop::View PollLoop::State() const {
+    View v{m_hertz, std::nullopt, {}, m_auto, m_held};
+    if (m_hertz)
+        if (const auto text = HostFrequencyText(*m_hertz, true))
+            if (const auto bands = MatchingBands(m_station.bands, CAtof(*text)); !bands.empty()) {
+                v.band = bands.back();
+                v.bandName = m_station.bands.name[static_cast<std::size_t>(bands.back())];
+            }
+    return v;
+}
+
 void PollLoop::Apply() {
+    m_held.reset();
     if (m_mode == Interlock::kRequired && m_hasTx != true) {
         m_log.Still(Condition::kNoTransmitState);
         return;
@@ -87,6 +122,7 @@ void PollLoop::Apply() {
         return;
     }
     if (transmitting) {
+        m_held = m_wanted;
         m_log.Begin(Condition::kHeldForTransmit, Log::kInfo,
                     "transmitting: the change to " + target + " waits for receive");
         return;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "linux/log.h"
@@ -40,6 +41,21 @@ public:
     // Readings acted on.
     std::uint64_t AnsweredPolls() const { return m_answered; }
 
+    // Manual control, as the Windows program has it. A pick turns Auto off, so
+    // polls no longer switch until Auto is on again; like a band change it
+    // waits for receive while the rig transmits. True when the pick is made now.
+    bool Pick(int antenna);
+    // Auto back on follows the last reading at once.
+    void SetAuto(bool on);
+    struct View {
+        std::optional<double> hertz;  // the last reading
+        std::optional<int> band;      // the band that reading is in (the last matching one)
+        std::string bandName;
+        bool automatic = true;
+        std::optional<int> held;  // the antenna waiting for receive
+    };
+    View State() const;
+
 private:
     void Take(const Reading& reading);
     void TransmitState(const Reading& reading);
@@ -56,6 +72,9 @@ private:
     bool m_transmitting = false;
     std::optional<int> m_wanted;  // the antenna of the last frequency inside a band
     std::uint64_t m_answered = 0;
+    bool m_auto = true;
+    std::optional<double> m_hertz;
+    std::optional<int> m_held;
 };
 
 }  // namespace kelvane::svc

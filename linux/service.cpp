@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "linux/station_file.h"
+#include "linux/web_backend.h"
 
 namespace kelvane::svc {
 namespace {
@@ -161,6 +162,12 @@ int RunService(const Options& options, const OutputApis& apis) {
              options.outputText + ", interlock " + InterlockName(options.interlock) + ", settings " +
              options.settingsPath + (options.configPath.empty() ? "" : ", config " + options.configPath));
     Caveat(*run.source, options.interlock, log);
+    WebConsole console(run.options, log);
+    console.Publish(*run.source, loop, *run.output, false);
+    if (std::string error; !console.Start(error)) {
+        log.Error(error + "; not starting");
+        return 1;
+    }
 
     // Ready once the first round has shown what the source and the output do,
     // so that the status given with it is true; a poll is bounded by the reply timeout.
@@ -169,6 +176,7 @@ int RunService(const Options& options, const OutputApis& apis) {
     const auto round = [&] {
         loop.PollOnce();
         run.outputSeen = run.outputSeen || run.output->DeviceOpen();
+        console.Publish(*run.source, loop, *run.output, run.outputSeen);
         if (std::string now = Status(*run.source, loop, *run.output, run.outputSeen, run.options);
             now != status || !ready) {
             status = std::move(now);
@@ -185,23 +193,30 @@ int RunService(const Options& options, const OutputApis& apis) {
         if (next < now) next = now;  // a slow poll is not made up for with a burst
         for (;;) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
-            // A pushed source wakes the loop: its datagram switches now, not at the next tick.
-            pollfd p[2] = {{sigfd, POLLIN, 0}, {run.source->Fd(), POLLIN, 0}};
-            const int n = ::poll(p, p[1].fd >= 0 ? 2 : 1, static_cast<int>(left > 0 ? left : 0));
+            // A pushed source wakes the loop: its datagram switches now, not at the next tick;
+            // the console's commands are run at once too.
+            pollfd p[3] = {{sigfd, POLLIN, 0}, {console.WakeFd(), POLLIN, 0}, {run.source->Fd(), POLLIN, 0}};
+            const int n = ::poll(p, 3, static_cast<int>(left > 0 ? left : 0));  // a polled source's -1 is skipped
             if (n <= 0) break;
-            if (p[1].fd >= 0 && (p[1].revents & POLLIN) != 0) round();
+            if (p[2].fd >= 0 && (p[2].revents & POLLIN) != 0) round();
+            if ((p[1].revents & POLLIN) != 0) {
+                console.RunCommands(loop);
+                console.Publish(*run.source, loop, *run.output, run.outputSeen);
+            }
             if ((p[0].revents & POLLIN) == 0) continue;
             signalfd_siginfo info{};
             if (::read(sigfd, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) break;
             if (info.ssi_signo == SIGHUP) {
                 sd_notify(0, "RELOADING=1");
                 Reload(run, loop, log, apis);
+                console.Publish(*run.source, loop, *run.output, run.outputSeen);
                 sd_notify(0, "READY=1");
                 continue;
             }
             sd_notify(0, "STOPPING=1");
             log.Info(std::string("stopping on ") + (info.ssi_signo == SIGTERM ? "SIGTERM" : "SIGINT") + "; " +
                      LastState(*run.output) + "; " + run.source->Name() + " " + run.source->State());
+            console.Stop();
             ::close(sigfd);
             return 0;
         }

@@ -47,20 +47,8 @@ int Select(const char* what, const std::string& text, const std::array<std::stri
                   " nor the name of any " + what};
 }
 
-// Only names the service takes back: one that would make the file damaged
-// would stop it at its next start.
 std::string CheckName(const std::string& field, const std::string& text) {
-    if (text.empty()) throw Refusal{field + " refused: a name is not empty"};
-    // The dialogs' name fields are single-line edits.
-    if (text.find_first_of("\r\n") != std::string::npos)
-        throw Refusal{field + " refused: a name is one line, without line breaks"};
-    // A longer one would come back cut short from the file.
-    if (text.size() > kMaxNameBytes)
-        throw Refusal{field + " refused: a name is at most " + std::to_string(kMaxNameBytes) + " bytes (this one is " +
-                      std::to_string(text.size()) + ")"};
-    if (const std::string problem = NameProblem(text); !problem.empty())
-        throw Refusal{field + " refused: the name " + problem +
-                      " (control characters or bytes that are not UTF-8 text)"};
+    if (const auto rule = NameRule(text)) throw Refusal{field + " refused: " + *rule};
     return text;
 }
 
@@ -198,6 +186,21 @@ void Edit(const std::vector<std::string>& args, Station& s, std::ostream& out, s
 }
 
 }  // namespace
+
+// Only names the service takes back: one that would make the file damaged
+// would stop it at its next start.
+std::optional<std::string> NameRule(const std::string& text) {
+    if (text.empty()) return "a name is not empty";
+    // The dialogs' name fields are single-line edits.
+    if (text.find_first_of("\r\n") != std::string::npos) return "a name is one line, without line breaks";
+    // A longer one would come back cut short from the file.
+    if (text.size() > kMaxNameBytes)
+        return "a name is at most " + std::to_string(kMaxNameBytes) + " bytes (this one is " +
+               std::to_string(text.size()) + ")";
+    if (const std::string problem = NameProblem(text); !problem.empty())
+        return "the name " + problem + " (control characters or bytes that are not UTF-8 text)";
+    return std::nullopt;
+}
 
 int RunSettingsCommand(const std::string& path, const std::vector<std::string>& args, std::ostream& out,
                        std::ostream& err) {

@@ -69,6 +69,11 @@ TEST_F(Program, HelpNamesExactlyTheOptionsTakenAndUsageErrorsExitTwo) {
         {"--help", {"--help"}},
         {"-h", {"-h"}},
         {"--version", {"--version"}},
+        {"--json", {"status", "--json"}},
+        {"--web", {"--web", "[::1]:8080"}},
+        {"--web-password-file", {"--web", "192.0.2.1:8080", "--web-password-file", Path(".pw")}},
+        {"--web-cert", {"--web", "8443", "--web-cert", Path(".pem"), "--web-key", Path(".key")}},
+        {"--web-key", {"--web", "8443", "--web-key", Path(".key"), "--web-cert", Path(".pem")}},
         {"--name", edit({"band", "2", "--name", "40 m"})},
         {"--value", edit({"antenna", "3", "--value", "200"})},
         {"--low", edit({"band", "1", "--low", "1800"})},
@@ -107,6 +112,10 @@ TEST_F(Program, HelpNamesExactlyTheOptionsTakenAndUsageErrorsExitTwo) {
                                                 {"--output", "usb:1"},
                                                 {"--rigctld", "localhost"},
                                                 {"--bogus"},
+                                                {"--web", "0"},
+                                                {"--web", "8443", "--web-cert", "c.pem"},
+                                                {"--web-password-file", "pw"},
+                                                {"status", "--xml"},
                                                 {"--settings"},
                                                 {"--output", "journal", "--output", "journal:x"}}) {
         EXPECT_EQ(Run(bad), 2) << bad[0];
