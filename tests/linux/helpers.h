@@ -28,8 +28,8 @@ namespace kelvane::svc::test {
 using namespace std::chrono_literals;
 
 // The port is free when asked; nothing else on this machine races for loopback ports.
-inline int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+inline int FreePort(int type = SOCK_STREAM) {
+    const int fd = ::socket(AF_INET, type, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -40,18 +40,7 @@ inline int FreePort() {
     return ntohs(a.sin_port);
 }
 
-// The same for UDP.
-inline std::uint16_t FreeUdpPort() {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
+inline std::uint16_t FreeUdpPort() { return static_cast<std::uint16_t>(FreePort(SOCK_DGRAM)); }
 
 // Sends datagrams to 127.0.0.1 only.
 struct Loopback {
