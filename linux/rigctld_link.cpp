@@ -148,8 +148,7 @@ void RigLink::Drop(const std::string& why) {
     Close();
     m_log.Begin(Condition::kSource, Log::kWarning,
                 "rigctld at " + Where() + ": " + why + "; reconnecting, the output keeps its state");
-    m_backoff = m_backoff.count() == 0 ? m_options.firstBackoff : std::min(m_backoff * 2, m_options.maxBackoff);
-    m_nextAttempt = Clock::now() + m_backoff;
+    m_nextAttempt = Clock::now() + m_backoff.Failed();
 }
 
 // Bytes waiting before a command was sent belong to no question asked now.
@@ -246,7 +245,7 @@ bool RigLink::Ask(std::string_view command, Reply& reply) {
     reply = ParseReply(line);
     if (reply.kind == Reply::kBad) reply.excerpt = Printable(line);
     if (reply.kind != Reply::kBad) {
-        m_backoff = std::chrono::milliseconds{0};
+        m_backoff.Answered();
         m_log.End(Condition::kSource, "rigctld at " + Where() + " answers again");
     }
     return true;

@@ -14,6 +14,7 @@
 
 #include "linux/log.h"
 #include "linux/source.h"
+#include "linux/sources/backoff.h"
 #include "linux/sources/name_lookup.h"
 #include "linux/sources/wire_text.h"
 
@@ -47,7 +48,8 @@ struct LinkOptions {
 
 class RigLink {
 public:
-    RigLink(LinkOptions options, Log& log) : m_options(std::move(options)), m_log(log) {}
+    RigLink(LinkOptions options, Log& log)
+        : m_options(std::move(options)), m_log(log), m_backoff(m_options.firstBackoff, m_options.maxBackoff) {}
     ~RigLink() { Close(); }
     RigLink(const RigLink&) = delete;
     RigLink& operator=(const RigLink&) = delete;
@@ -79,7 +81,7 @@ private:
     int m_fd = -1;
     std::uint64_t m_connections = 0;
     Clock::time_point m_nextAttempt{};
-    std::chrono::milliseconds m_backoff{0};
+    Backoff m_backoff;
     NameLookup m_lookup;
 };
 

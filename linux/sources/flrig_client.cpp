@@ -116,8 +116,7 @@ FlrigAnswer FlrigClient::Lost(std::string why) {
     if (m_http) m_http->stop();
     m_http.reset();
     m_down = true;
-    m_backoff = m_backoff.count() == 0 ? m_options.firstBackoff : std::min(m_backoff * 2, m_options.maxBackoff);
-    m_nextAttempt = m_now() + m_backoff;
+    m_nextAttempt = m_now() + m_backoff.Failed();
     return FlrigAnswer{FlrigAnswer::kDown, 0, std::move(why)};
 }
 
@@ -180,7 +179,7 @@ FlrigAnswer FlrigClient::Call(const char* method, XmlRpcValue& value) {
         return FlrigAnswer{FlrigAnswer::kBad, 0, value.text + " in the reply to " + method};
     if (value.kind == XmlRpcValue::kFault)
         return FlrigAnswer{FlrigAnswer::kBad, 0, "fault '" + Printable(value.text) + "' to " + method};
-    m_backoff = std::chrono::milliseconds{0};
+    m_backoff.Answered();
     return FlrigAnswer{FlrigAnswer::kValue, 0, {}};
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "linux/sources/backoff.h"
 #include "linux/sources/name_lookup.h"
 #include "linux/sources/wire_text.h"
 
@@ -82,7 +83,7 @@ private:
     bool m_down = true;
     std::uint64_t m_connections = 0;
     Clock::time_point m_nextAttempt{};
-    std::chrono::milliseconds m_backoff{0};
+    Backoff m_backoff{m_options.firstBackoff, m_options.maxBackoff};
 };
 
 }  // namespace kelvane::svc
