@@ -72,7 +72,8 @@ std::string OutputState(const OutputChannel& output, bool outputSeen) {
     return output.DeviceOpen() ? "open" : outputSeen ? "lost, retrying" : "absent, retrying";
 }
 
-WebConsole::WebConsole(const Options& options, Log& log) : m_options(options), m_log(log) {}
+WebConsole::WebConsole(const Options& options, Log& log)
+    : m_options(options), m_log(log), m_settingsPath(options.settingsPath) {}
 
 WebConsole::~WebConsole() {
     m_server.reset();
@@ -182,6 +183,7 @@ void WebConsole::Publish(const Source& source, const PollLoop& loop, const Outpu
     bool changed = false;
     {
         std::lock_guard lock(m_mutex);
+        m_settingsPath = m_options.settingsPath;
         if (shown != m_shown) {
             m_shown = std::move(shown);
             m_state = state;
@@ -217,17 +219,23 @@ web::WebBackend::Pick WebConsole::PickAntenna(const std::string&, int antenna) {
 
 void WebConsole::SetAuto(const std::string&, bool on) { Push({Command::kAuto, 0, on, {}, nullptr}); }
 
+std::string WebConsole::SettingsPath() {
+    std::lock_guard lock(m_mutex);
+    return m_settingsPath;
+}
+
 bool WebConsole::ReadTables(Tables& tables, std::string& why) {
     std::string bytes;
-    const Read read = ReadBytes(m_options.settingsPath, bytes, why);
-    if (read == Read::kFailed || !Parse(m_options.settingsPath, read, bytes, tables.station, why)) return false;
+    const std::string path = SettingsPath();
+    const Read read = ReadBytes(path, bytes, why);
+    if (read == Read::kFailed || !Parse(path, read, bytes, tables.station, why)) return false;
     tables.etag = web::EtagOf(bytes);
     return true;
 }
 
 web::WebBackend::Put WebConsole::WriteTables(const Station& station, const std::string& ifMatch, std::string& etag,
                                              std::string& why) {
-    const std::string& path = m_options.settingsPath;
+    const std::string path = SettingsPath();
     // From the check to the save, so that `kelvane settings` cannot slip an edit in between.
     const SettingsEditLock lock(path);
     if (!lock.Held()) {

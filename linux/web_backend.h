@@ -68,6 +68,7 @@ private:
         std::shared_ptr<std::optional<bool>> done;  // kPick: made now (false: held)
     };
     void Push(Command command);
+    std::string SettingsPath();
 
     const Options& m_options;
     Log& m_log;
@@ -83,6 +84,9 @@ private:
     std::deque<Command> m_commands;
     std::vector<web::RadioState> m_state;
     std::string m_shown;  // m_state as JSON, to see a change
+    // The settings file the workers edit: the main thread's options change
+    // under a reload, so the workers see this copy, taken under the mutex.
+    std::string m_settingsPath;
 };
 
 }  // namespace kelvane::svc
