@@ -33,9 +33,9 @@ the first reading that reports receive.
 
 Options:
   --config FILE     read "name = value" lines for the long options below
-                    (source, rigctld, output, interlock, poll, settings,
-                    verbose = yes|no; # starts a comment); the command line
-                    overrides them
+                    (source, rigctld, output, interlock, poll, settings, web,
+                    web-password-file, web-cert, web-key, verbose = yes|no;
+                    # starts a comment); the command line overrides them
   --settings FILE   the band and antenna tables, in the Windows program's file
                     layout (default $XDG_CONFIG_HOME/kelvane/Kelvaneer12.ini;
                     a missing file means the first-start defaults)
