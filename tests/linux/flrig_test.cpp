@@ -2,8 +2,7 @@
 // the frequency, and against a fake with flrig's method names for the rest.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <spawn.h>
+#include <cstring>
 
 #include "linux/poll_loop.h"
 #include "linux/sources/flrig_client.h"
@@ -12,39 +11,22 @@
 namespace kelvane::svc::test {
 namespace {
 
-// A child in a process group of its own, killed with the group; its first
-// stdout line is kept (the fake's port).
-class Child {
-public:
-    explicit Child(std::vector<std::string> args, bool readLine) {
-        int out[2];
-        EXPECT_EQ(::pipe(out), 0);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        posix_spawnattr_t attr;
-        posix_spawnattr_init(&attr);
-        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        EXPECT_EQ(::posix_spawnp(&m_pid, argv[0], &actions, &attr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attr);
-        ::close(out[1]);
-        char c;
-        while (readLine && ::read(out[0], &c, 1) == 1 && c != '\n') line.push_back(c);
-        ::close(out[0]);
+// A command in a session of its own, killed with the session; its first
+// stdout line after its pid is kept (the fake's port).
+struct Child {
+    explicit Child(const std::string& command)
+        : pipe(::popen(("exec setsid sh -c 'echo $$; exec " + command + " 2>/dev/null'").c_str(), "r")) {
+        char text[64] = "";
+        pid = std::fgets(text, sizeof text, pipe) ? std::atoi(text) : 0;
+        if (pid > 0 && std::fgets(text, sizeof text, pipe)) line = std::string(text, std::strcspn(text, "\n"));
     }
     ~Child() {
-        ::kill(-m_pid, SIGKILL);
-        ::waitpid(m_pid, nullptr, 0);
+        if (pid > 0) ::kill(-pid, SIGKILL);
+        ::pclose(pipe);
     }
+    FILE* pipe;
+    pid_t pid = 0;
     std::string line;
-
-private:
-    pid_t m_pid = -1;
 };
 
 // Calls one of flrig's setters on 127.0.0.1:port, as an operator's program would.
@@ -89,7 +71,7 @@ FlrigClient Client(const std::string& port, std::chrono::milliseconds timeout = 
 TEST(Flrig, TheRealFlrigReportsTheFrequencySetOnIt) {
     char dir[] = "/tmp/kelvane-flrig-XXXXXX";
     ASSERT_NE(::mkdtemp(dir), nullptr);
-    Child flrig({"xvfb-run", "-a", "flrig", "--config-dir", dir, "--test"}, false);
+    Child flrig(std::string("xvfb-run -a flrig --config-dir ") + dir + " --test >/dev/null");
     FlrigClient client = Client(kFlrigPort);
     FlrigAnswer answer;
     ASSERT_TRUE(Eventually([&] { return (answer = client.Frequency()).kind == FlrigAnswer::kValue; }, [] {}, 30s))
@@ -125,7 +107,7 @@ TEST(Flrig, RepliesThatAreNotFlrigsAreRefusedAndSilenceIsBounded) {
         {"hang", true, FlrigAnswer::kDown, "rig.get_ptt"},
     };
     for (const auto& c : cases) {
-        Child fake({"/usr/bin/python3", KELVANE_SOURCE_DIR "/tests/linux/fake_flrig.py", c.mode}, true);
+        Child fake(std::string("/usr/bin/python3 " KELVANE_SOURCE_DIR "/tests/linux/fake_flrig.py ") + c.mode);
         ASSERT_FALSE(fake.line.empty()) << c.mode;
         FlrigClient client = Client(fake.line, 200ms);
         const FlrigAnswer a = c.ptt ? client.Ptt() : client.Frequency();
@@ -138,7 +120,7 @@ TEST(Flrig, RepliesThatAreNotFlrigsAreRefusedAndSilenceIsBounded) {
 
 // flrig's PTT through the loop: a change made while it transmits waits for receive.
 TEST(Flrig, TheLoopHoldsAChangeWhileFlrigReportsPtt) {
-    Child fake({"/usr/bin/python3", KELVANE_SOURCE_DIR "/tests/linux/fake_flrig.py", "rig"}, true);
+    Child fake("/usr/bin/python3 " KELVANE_SOURCE_DIR "/tests/linux/fake_flrig.py rig");
     ASSERT_FALSE(fake.line.empty());
     Follower follow(fake.line);
     ASSERT_TRUE(follow.Until(3));

@@ -54,6 +54,12 @@ std::string ReadUntil(int fd, const std::function<bool(const std::string&)>& don
     return got;
 }
 
+int StatusOf(const std::string& head) {
+    int status = 0;
+    std::sscanf(head.c_str(), "HTTP/1.1 %d", &status);
+    return status;
+}
+
 struct Reply {
     int status = 0;
     std::string head;
@@ -69,10 +75,8 @@ Reply Request(int port, const std::string& method, const std::string& path, cons
     (void)!::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
     const std::string got = ReadUntil(fd, [](const std::string&) { return false; });
     ::close(fd);
-    Reply r;
-    std::sscanf(got.c_str(), "HTTP/1.1 %d", &r.status);
     const auto split = got.find("\r\n\r\n");
-    r.head = got.substr(0, split);
+    Reply r{StatusOf(got), got.substr(0, split), {}};
     if (split != std::string::npos) r.body = json::parse(got.substr(split + 4), nullptr, false);
     return r;
 }
@@ -119,7 +123,6 @@ TEST_F(Web, HostileRequestsAreRefusedNamingTheFieldAndChangeNothing) {
         {"POST", "/api/antenna", R"({"antenna":0})", json_, 400, "antenna"},
         {"POST", "/api/antenna", R"({"antenna":11})", json_, 400, "antenna"},
         {"POST", "/api/antenna", R"({"antenna":18446744073709551615})", json_, 400, "antenna"},
-        {"POST", "/api/antenna", R"({"antenna":2.0})", json_, 400, "antenna"},
         {"POST", "/api/antenna", R"({"antenna":2,"force":true})", json_, 400, "force"},
         {"POST", "/api/antenna", R"({"antenna":2,"radio":"9"})", json_, 400, "radio"},
         {"POST", "/api/antenna", R"({"antenna":2})", "Content-Type: text/plain\r\nOrigin: http://127.0.0.1\r\n", 415,
@@ -127,8 +130,8 @@ TEST_F(Web, HostileRequestsAreRefusedNamingTheFieldAndChangeNothing) {
         {"POST", "/api/auto", R"({"auto":1})", json_, 400, "auto"},
         {"POST", "/api/auto", R"([true])", json_, 400, "(document)"},
         {"GET", "/api/antenna", "", "", 405, nullptr},
-        {"DELETE", "/api/tables", "", json_, 405, nullptr},
         {"GET", "/api/nothing", "", "", 404, nullptr},
+        {"GET", "/api/state", "", "Host: attacker.example\r\n", 403, "Host"},  // a rebound name, no password
         {"PUT", "/api/tables", std::string(1 << 20, ' '), put, 413, nullptr},
         {"PUT", "/api/tables", tables([](json&) {}), json_ + "If-Match: \"0\"\r\n", 409, "If-Match"},
         {"PUT", "/api/tables", tables([](json&) {}), json_, 428, "If-Match"},
@@ -260,24 +263,11 @@ TEST_F(Web, OverTlsTheCookieIsSecureAndAStalledHandshakeIsDropped) {
     std::system(("rm -r " + dir).c_str());
 }
 
-TEST_F(Web, WithoutPasswordOnlyLoopbackNamesReachIt) {
-    Start();
-    EXPECT_EQ(Request(m_port, "GET", "/api/state", "", "").status, 200);
-    const std::string rebound = "Host: attacker.example\r\n";
-    EXPECT_EQ(Request(m_port, "GET", "/api/state", "", rebound).status, 403);
-}
-
 int OpenStream(int port) {
     const int fd = Dial(port);
     const std::string text = "GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
     (void)!::send(fd, text.data(), text.size(), MSG_NOSIGNAL);
     return fd;
-}
-
-int StatusOf(const std::string& head) {
-    int status = 0;
-    std::sscanf(head.c_str(), "HTTP/1.1 %d", &status);
-    return status;
 }
 
 TEST_F(Web, EventStreamsAreBoundedAndCarryEachChange) {
