@@ -461,19 +461,21 @@ bool WebServer::Start(std::string& error) {
         return Refuse(res, 400, "radio", "no radio has that name"), false;
     };
 
-    auto only = [](const json& doc, httplib::Response& res, std::initializer_list<const char*> names) {
+    // A JSON object holding no field but `names`.
+    auto object = [body](const httplib::Request& req, httplib::Response& res, json& doc,
+                         std::initializer_list<const char*> names) {
+        if (!body(req, res, doc)) return false;
+        if (!doc.is_object()) return Refuse(res, 400, "(document)", "must be an object"), false;
         for (const auto& [key, value] : doc.items())
             if (std::none_of(names.begin(), names.end(), [&](const char* n) { return key == n; }))
                 return Refuse(res, 400, key, "unknown field"), false;
         return true;
     };
 
-    http.Post("/api/antenna", [this, body, radio, only](const httplib::Request& req, httplib::Response& res) {
+    http.Post("/api/antenna", [this, radio, object](const httplib::Request& req, httplib::Response& res) {
         json doc;
         std::string name;
-        if (!body(req, res, doc)) return;
-        if (!doc.is_object()) return Refuse(res, 400, "(document)", "must be an object");
-        if (!only(doc, res, {"antenna", "radio"})) return;
+        if (!object(req, res, doc, {"antenna", "radio"})) return;
         const json& a = doc.contains("antenna") ? doc["antenna"] : json();
         if (!a.is_number_integer() || a.get<std::int64_t>() < 1 || a.get<std::int64_t>() > kAntennaCount ||
             (a.is_number_unsigned() && a.get<std::uint64_t>() > static_cast<std::uint64_t>(kAntennaCount)))
@@ -484,12 +486,10 @@ bool WebServer::Start(std::string& error) {
         Send(res, 200, {{"radio", name}, {"antenna", a}, {"held", done == WebBackend::Pick::kHeld}});
     });
 
-    http.Post("/api/auto", [this, body, radio, only](const httplib::Request& req, httplib::Response& res) {
+    http.Post("/api/auto", [this, radio, object](const httplib::Request& req, httplib::Response& res) {
         json doc;
         std::string name;
-        if (!body(req, res, doc)) return;
-        if (!doc.is_object()) return Refuse(res, 400, "(document)", "must be an object");
-        if (!only(doc, res, {"auto", "radio"})) return;
+        if (!object(req, res, doc, {"auto", "radio"})) return;
         if (!doc.contains("auto") || !doc["auto"].is_boolean())
             return Refuse(res, 400, "auto", "must be true or false");
         if (!radio(doc, res, name)) return;
@@ -535,11 +535,9 @@ bool WebServer::Start(std::string& error) {
         }
     });
 
-    http.Post("/api/login", [this, body, only, tls](const httplib::Request& req, httplib::Response& res) {
+    http.Post("/api/login", [this, object, tls](const httplib::Request& req, httplib::Response& res) {
         json doc;
-        if (!body(req, res, doc)) return;
-        if (!doc.is_object()) return Refuse(res, 400, "(document)", "must be an object");
-        if (!only(doc, res, {"password"})) return;
+        if (!object(req, res, doc, {"password"})) return;
         if (!doc.contains("password") || !doc["password"].is_string())
             return Refuse(res, 400, "password", "must be text");
         if (!m_auth.required()) return Send(res, 200, {{"login", "no password is set"}});
