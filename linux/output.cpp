@@ -50,6 +50,10 @@ void OutputChannel::Report(const outputs::OutputReport& r) {
     }
 }
 
+std::string OutputChannel::State() const {
+    return m_hold.DeviceOpen() ? "open" : m_hold.EverOpened() ? "lost, retrying" : "absent, retrying";
+}
+
 void OutputChannel::Set(const OutputEvent& event) {
     m_hold.Want(event);
     Service();

@@ -34,6 +34,8 @@ public:
     // The last state actually written to the device; nothing while no write succeeded.
     const std::optional<OutputEvent>& LastWritten() const { return m_hold.LastWritten(); }
     bool DeviceOpen() const { return m_hold.DeviceOpen(); }
+    // "open", "lost, retrying" or "absent, retrying", as the status line and the console say it.
+    std::string State() const;
 
 private:
     void Report(const outputs::OutputReport& report);

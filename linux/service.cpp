@@ -51,11 +51,9 @@ bool ReadStation(const std::string& path, Station& station, Log& log, bool reloa
 std::string Antenna(const OutputEvent& e) { return "antenna " + std::to_string(e.antenna + 1) + " (" + e.name + ")"; }
 
 // What `systemctl status` shows: the source and the output as they are now.
-std::string Status(const Source& source, const PollLoop& loop, const OutputChannel& output, bool outputSeen,
-                   const Options& options) {
+std::string Status(const Source& source, const PollLoop& loop, const OutputChannel& output, const Options& options) {
     std::string s = source.Name() + " " + source.State();
-    s += "; output " + options.outputText;
-    s += output.DeviceOpen() ? " open" : outputSeen ? " lost, retrying" : " absent, retrying";
+    s += "; output " + options.outputText + " " + output.State();
     if (loop.SwitchingHeld()) s += "; switching held: no transmit state";
     return s;
 }
@@ -86,7 +84,6 @@ struct Running {
     Station station;
     std::unique_ptr<Source> source;
     std::unique_ptr<OutputChannel> output;
-    bool outputSeen = false;
 };
 
 void Reload(Running& run, PollLoop& loop, Log& log, const OutputApis& apis) {
@@ -122,7 +119,6 @@ void Reload(Running& run, PollLoop& loop, Log& log, const OutputApis& apis) {
         log.End(Condition::kOutput, "no longer driving output " + run.options.outputText);
         run.output.reset();
         run.output = std::make_unique<OutputChannel>(MakeOutputDevice(fresh.output, apis), fresh.outputText, log);
-        run.outputSeen = false;
         loop.Drive(*run.output);
         log.Info("output now " + fresh.outputText + " (was " + run.options.outputText + ")");
     }
@@ -163,7 +159,7 @@ int RunService(const Options& options, const OutputApis& apis) {
              options.settingsPath + (options.configPath.empty() ? "" : ", config " + options.configPath));
     Caveat(*run.source, options.interlock, log);
     WebConsole console(run.options, log);
-    console.Publish(*run.source, loop, *run.output, false);
+    console.Publish(*run.source, loop, *run.output);
     if (std::string error; !console.Start(error)) {
         log.Error(error + "; not starting");
         return 1;
@@ -175,10 +171,8 @@ int RunService(const Options& options, const OutputApis& apis) {
     std::string status;
     const auto round = [&] {
         loop.PollOnce();
-        run.outputSeen = run.outputSeen || run.output->DeviceOpen();
-        console.Publish(*run.source, loop, *run.output, run.outputSeen);
-        if (std::string now = Status(*run.source, loop, *run.output, run.outputSeen, run.options);
-            now != status || !ready) {
+        console.Publish(*run.source, loop, *run.output);
+        if (std::string now = Status(*run.source, loop, *run.output, run.options); now != status || !ready) {
             status = std::move(now);
             sd_notify(0, ((ready ? "" : "READY=1\n") + ("STATUS=" + status)).c_str());
             ready = true;
@@ -201,7 +195,7 @@ int RunService(const Options& options, const OutputApis& apis) {
             if (p[2].fd >= 0 && (p[2].revents & POLLIN) != 0) round();
             if ((p[1].revents & POLLIN) != 0) {
                 console.RunCommands(loop);
-                console.Publish(*run.source, loop, *run.output, run.outputSeen);
+                console.Publish(*run.source, loop, *run.output);
             }
             if ((p[0].revents & POLLIN) == 0) continue;
             signalfd_siginfo info{};
@@ -209,7 +203,7 @@ int RunService(const Options& options, const OutputApis& apis) {
             if (info.ssi_signo == SIGHUP) {
                 sd_notify(0, "RELOADING=1");
                 Reload(run, loop, log, apis);
-                console.Publish(*run.source, loop, *run.output, run.outputSeen);
+                console.Publish(*run.source, loop, *run.output);
                 sd_notify(0, "READY=1");
                 continue;
             }

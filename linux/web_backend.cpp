@@ -68,10 +68,6 @@ bool Parse(const std::string& path, Read read, const std::string& bytes, Station
 
 }  // namespace
 
-std::string OutputState(const OutputChannel& output, bool outputSeen) {
-    return output.DeviceOpen() ? "open" : outputSeen ? "lost, retrying" : "absent, retrying";
-}
-
 WebConsole::WebConsole(const Options& options, Log& log)
     : m_options(options), m_log(log), m_settingsPath(options.settingsPath) {}
 
@@ -165,7 +161,7 @@ void WebConsole::RunCommands(PollLoop& loop) {
         }
 }
 
-void WebConsole::Publish(const Source& source, const PollLoop& loop, const OutputChannel& output, bool outputSeen) {
+void WebConsole::Publish(const Source& source, const PollLoop& loop, const OutputChannel& output) {
     const PollLoop::View view = loop.State();
     web::RadioState r;
     r.frequency_hz = view.hertz ? *view.hertz : std::nan("");
@@ -175,7 +171,7 @@ void WebConsole::Publish(const Source& source, const PollLoop& loop, const Outpu
     r.automatic = view.automatic;
     if (view.held) r.held = *view.held + 1;
     r.source = {m_options.sourceText, source.State()};
-    r.output = {m_options.outputText, OutputState(output, outputSeen)};
+    r.output = {m_options.outputText, output.State()};
     std::vector<web::RadioState> state{r};
     std::string shown = web::StateJson(state).dump();
 

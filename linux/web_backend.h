@@ -29,9 +29,6 @@
 
 namespace kelvane::svc {
 
-// What the service's output is doing, for the console and `kelvane status`.
-std::string OutputState(const OutputChannel& output, bool outputSeen);
-
 class WebConsole : public web::WebBackend {
 public:
     WebConsole(const Options& options, Log& log);
@@ -48,7 +45,7 @@ public:
     // Main thread, after every poll and command: tells the console and the
     // state file when anything shown changed, and rewrites the file at least
     // every web::kStateRefresh.
-    void Publish(const Source& source, const PollLoop& loop, const OutputChannel& output, bool outputSeen);
+    void Publish(const Source& source, const PollLoop& loop, const OutputChannel& output);
     // A clean stop: the console closes and the state file goes.
     void Stop();
 

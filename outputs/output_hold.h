@@ -55,6 +55,8 @@ public:
     // How long until Service may try the device again; 0 when open or due.
     std::uint32_t MsUntilRetry() const;
     bool DeviceOpen() const { return m_open; }
+    // Opened at least once: a closed device is then lost rather than absent.
+    bool EverOpened() const { return m_everOpened; }
     bool Inverts() const { return m_device->Inverts(); }
     const std::string& Name() const { return m_name; }
     // The last wanted state; nothing before the first Want.
