@@ -6,12 +6,26 @@
 #include <string>
 #include <vector>
 
+#include "core/lockout.h"
 #include "linux/output_spec.h"
 #include "linux/poll_loop.h"
 #include "linux/source.h"
 #include "linux/web/server.h"
 
 namespace kelvane::svc {
+
+// One radio of a station that shares its antennas: a [radio NAME] section.
+struct RadioOptions {
+    std::string name;  // "A", as the log, the journal and the console show it
+    int line = 0;      // of its [radio NAME] line, from 1
+    std::string sourceText;
+    SourceSpec source;
+    std::string outputText;
+    OutputSpec output;
+    Interlock interlock = Interlock::kAuto;
+    std::optional<int> inhibit;  // the output line (1-8) set while the radio has no antenna
+    int inhibitLine = 0;         // of its `inhibit` line, for a refusal found once the settings are read
+};
 
 struct Options {
     std::string settingsPath;
@@ -28,6 +42,10 @@ struct Options {
     bool settingsCommand = false;
     std::string configPath;                // --config; empty when none
     std::vector<std::string> commandLine;  // the arguments, to read the config again under them
+    // [radio NAME] sections, in the file's order; none: one radio from the options above.
+    std::vector<RadioOptions> radios;
+    // [band N] alternates: per band, the antennas (from 0) to try after the assigned one.
+    Alternates alternates;
 
     // The web console, and the commands `status` and `web-password`.
     std::optional<web::WebSpec> web;

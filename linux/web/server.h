@@ -39,8 +39,9 @@ public:
 
     // `radio` is one State() named and `antenna` counts from 1 (both checked
     // before the call). A manual pick turns Auto off; while the radio
-    // transmits it waits for receive (kHeld).
-    enum class Pick { kSwitched, kHeld };
+    // transmits it waits for receive (kHeld). An antenna another radio holds
+    // is refused (kTaken) and nothing changes.
+    enum class Pick { kSwitched, kHeld, kTaken };
     virtual Pick PickAntenna(const std::string& radio, int antenna) = 0;
     virtual void SetAuto(const std::string& radio, bool on) = 0;
 

@@ -41,6 +41,12 @@ struct RadioState {
     bool automatic = true;
     std::optional<int> held;  // the antenna waiting for receive
     Link source, output;
+    // With radios sharing antennas: the band's antennas in order of preference,
+    // and, while the radio has none though it wants one, the radio holding its
+    // first choice (empty when that one is free and waits for this radio's poll).
+    std::vector<int> choices;
+    std::optional<std::string> blockedBy;
+    std::optional<int> inhibit;  // the output line set while it has no antenna
 };
 
 nlohmann::json StateJson(const std::vector<RadioState>& radios);
