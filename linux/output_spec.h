@@ -12,6 +12,7 @@ struct OutputSpec {
     std::string target;           // path, chip, serial or #index, serial or "first"; empty journal: stdout
     std::vector<unsigned> lines;  // gpio: D0 first
     bool invert = false;
+    std::string radio;  // not parsed: the service names the radio when there are several
 };
 // Parses --output's SPEC; on failure `error` says what is wrong.
 bool ParseOutputSpec(std::string_view text, OutputSpec& spec, std::string& error);

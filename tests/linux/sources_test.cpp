@@ -7,6 +7,7 @@
 
 #include "linux/cli.h"
 #include "linux/poll_loop.h"
+#include "linux/switchboard.h"
 #include "tests/linux/helpers.h"
 
 namespace kelvane::svc::test {
@@ -79,6 +80,66 @@ TEST(UdpSource, BandsSplitRadioTransmitHoldAndSilence) {
         << "lost once per silence, not at every round";
     if (::testing::Test::HasFailure())
         for (const auto& line : logs.lines) std::cerr << "log: " << line << "\n";
+}
+
+// Two radios of one logger on one port, sharing antennas: each loop takes an
+// antenna only at its own receive reading, and a blocked radio sets its inhibit line.
+TEST(UdpSource, TwoRadiosOnOnePortShareTheAntennas) {
+    LogLines logs;
+    const std::uint16_t port = FreeUdpPort();
+    Alternates alternates;
+    alternates[4] = {6};  // 20 m: antenna 5, then 7
+    Switchboard board({"A", "B"}, alternates);
+    std::vector<OutputEvent> writes[2];
+    std::unique_ptr<Source> sources[2];
+    std::unique_ptr<OutputChannel> outputs[2];
+    std::unique_ptr<PollLoop> loops[2];
+    for (std::size_t i = 0; i < 2; ++i) {
+        SourceSpec spec;
+        spec.kind = SourceSpec::kUdp;
+        spec.udp = UdpSpec{"127.0.0.1", port, static_cast<int>(i) + 1};
+        std::string why;
+        sources[i] = MakeSource(spec, logs.log, why);
+        ASSERT_TRUE(sources[i]) << why;
+        outputs[i] = std::make_unique<OutputChannel>(std::make_unique<Recorder>(writes[i]), "recorder", logs.log);
+        loops[i] = std::make_unique<PollLoop>(*sources[i], *outputs[i], logs.log, Interlock::kAuto, DemoStation(),
+                                              Seat{&board, i, i == 1 ? std::optional<int>(8) : std::nullopt});
+    }
+    ASSERT_EQ(sources[0]->Fd(), sources[1]->Fd()) << "one socket for the port";
+    Loopback sender;
+    struct Step {
+        int radio;  // the datagram's RadioNr; 0: a hand pick of `freq` on B
+        int freq;   // tens of Hz, or the antenna picked
+        bool tx;
+        int a, b;  // the bytes last written; -1: none yet
+    } steps[] = {
+        {1, 1420000, false, 5, -1},
+        {2, 1420000, false, 5, 7},  // 20 m taken: B gets the alternate
+        {2, 1420000, true, 5, 7},
+        {1, 710000, false, 3, 7},   // A leaves while B transmits: B stays
+        {2, 1420000, false, 3, 5},  // B's receive: its first choice
+        {1, 1420000, false, 7, 5},  // now A waits on the alternate
+        {1, 710000, false, 3, 5},
+        {2, 710000, false, 3, 0x80},  // 40 m has one antenna, A's: B blocked, inhibit line 8
+        {0, 3, false, 3, 0x80},       // picking A's antenna is refused
+        {0, 2, false, 3, 2},
+    };
+    for (const auto& s : steps) {
+        if (s.radio == 0) {
+            EXPECT_EQ(loops[1]->Pick(s.freq - 1), s.freq == 3 ? PollLoop::Picked::kTaken : PollLoop::Picked::kMade);
+        } else {
+            sender.Send(port,
+                        RadioInfo(s.radio, s.freq,
+                                  std::string("<IsTransmitting>") + (s.tx ? "true" : "false") + "</IsTransmitting>"));
+            pollfd p{sources[0]->Fd(), POLLIN, 0};
+            ASSERT_EQ(::poll(&p, 1, 5000), 1);
+        }
+        for (auto& loop : loops) loop->PollOnce();
+        EXPECT_EQ(writes[0].empty() ? -1 : writes[0].back().byte, s.a) << "radio " << s.radio << " at " << s.freq;
+        EXPECT_EQ(writes[1].empty() ? -1 : writes[1].back().byte, s.b) << "radio " << s.radio << " at " << s.freq;
+    }
+    EXPECT_EQ(loops[1]->State().blockedBy, std::nullopt) << "B picked antenna 2 by hand";
+    EXPECT_TRUE(logs.Has("blocked: every antenna of the band is held by another radio"));
 }
 
 TEST(ConfigFile, LinesUnderTheCommandLine) {
