@@ -194,5 +194,70 @@ TEST(ConfigFile, LinesUnderTheCommandLine) {
     std::remove(conf.c_str());
 }
 
+TEST(ConfigFile, RadioAndBandSections) {
+    const std::string conf = ::testing::TempDir() + "kelvane-sections-" + std::to_string(::getpid());
+    const auto radio = [](const std::string& name, const std::string& output, const std::string& more = "") {
+        return "[radio " + name + "]\nsource = udp\noutput = " + output + "\n" + more;
+    };
+    const std::string two = radio("A", "ftdi:A1", "inhibit = 8\ninterlock = off\n") + radio("B", "hidrelay:Q");
+    struct Case {
+        std::string text;
+        std::vector<std::string> args;
+        std::string want;  // NAME=source>output,interlock,inhibit@line;...|band>alternate;... or a part of the error
+    } cases[] = {
+        {"interlock = required\n" + two + "[band 3]\nalternates = 7  6\t10\n",
+         {},
+         "A=udp>ftdi:A1,off,8@5;B=udp>hidrelay:Q,required,;|3>6;3>5;3>9;"},
+        {radio("a", "ftdi:#0") + radio("b", "ftdi:#1") + radio("c", "gpio:0:1") + radio("d-_9", "gpio:0:2"),
+         {},
+         "a=udp>ftdi:#0,auto,;b=udp>ftdi:#1,auto,;c=udp>gpio:0:1,auto,;d-_9=udp>gpio:0:2,auto,;|"},
+        {"[radio A]\nrigctld = h:1\noutput = journal\n", {"--interlock", "off"}, "A=rigctld:h:1>journal,off,;|"},
+        {"rigctld = h:1\n[band 10]\nalternates = 1\n", {"--output", "parport:/dev/parport0"}, "|10>0;"},
+        {"output = journal\n" + two, {}, "line 1: output before the sections"},
+        {radio("A", "journal") + radio("B", "journal:-"),
+         {},
+         "line 6: output \"journal:-\" is radio A's output too (line 3)"},
+        {radio("A", "gpio:gpiochip0:1,2") + radio("B", "gpio:0:2,3"), {}, "line 6: output \"gpio:0:2,3\" is radio A's"},
+        {radio("A", "hidrelay:first") + radio("B", "hidrelay:Q,invert"),
+         {},
+         "line 6: output \"hidrelay:Q,invert\" is radio A's"},
+        {two + "[radio A]\n", {}, "line 9: [radio A] given again (first on line 1)"},
+        {two, {"--rigctld", "h:1"}, "--rigctld with a config that has radios"},
+        {"[radio A.B]\n", {}, "line 1: [radio A.B]: a radio's name"},
+        {"\n[radio A]\noutput = journal\n", {}, "line 2: [radio A] has no source"},
+        {"[radio A]\nsource = udp\n", {}, "line 1: [radio A] has no output"},
+        {radio("A", "journal", "rigctld = h:1\n"), {}, "line 4: source and rigctld both name the source"},
+        {radio("A", "journal", "output = journal\n"), {}, "line 4: output given again (first on line 3)"},
+        {radio("A", "journal", "poll = 50\n"), {}, "line 4: 'poll' is not taken in [radio A] (options for the whole"},
+        {radio("A", "journal", "inhibit = 9\n"), {}, "line 4: inhibit \"9\""},
+        {radio("A", "journal", "interlock = maybe\n"), {}, "line 4: --interlock \"maybe\""},
+        {"[band 11]\nalternates = 1\n", {}, "line 1: [band 11]: bands are 1 to 10"},
+        {"[band 03]\nalternates = 1\n", {}, "line 1: [band 03]: bands"},
+        {"[band 3]\n#\n", {}, "line 1: [band 3] without alternates"},
+        {"[band 3]\nalternates = 7 6 7\n", {}, "line 2: alternates: antenna 7 is given twice"},
+        {"[band 3]\nalternates = 7,6\n", {}, "line 2: alternates \"7,6\": antennas are 1 to 10"},
+        {"[band 3]\noutput = journal\n", {}, "line 2: 'output' is not taken in [band 3]"},
+        {"[mode cw]\n", {}, "line 1: [mode cw] is not a section: expected [radio NAME] or [band N]"},
+    };
+    for (const auto& c : cases) {
+        std::ofstream(conf, std::ios::trunc) << c.text;
+        std::vector<std::string> args{"--config", conf};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Options o;
+        std::string got;
+        if (ParseCommandLine(args, o, got)) {
+            for (const auto& r : o.radios)
+                got += r.name + "=" + r.sourceText + ">" + r.outputText + "," + InterlockName(r.interlock) + "," +
+                       (r.inhibit ? std::to_string(*r.inhibit) + "@" + std::to_string(r.inhibitLine) : "") + ";";
+            got += "|";
+            for (int b = 0; b < kBandCount; ++b)
+                for (const int a : o.alternates[b]) got += std::to_string(b + 1) + ">" + std::to_string(a) + ";";
+        }
+        // The summary holds '|' and an error does not: the wrong one cannot match.
+        EXPECT_NE(got.find(c.want), std::string::npos) << c.text << " -> " << got;
+    }
+    std::remove(conf.c_str());
+}
+
 }  // namespace
 }  // namespace kelvane::svc::test
