@@ -117,6 +117,9 @@ TEST(UdpSource, TwoRadiosOnOnePortShareTheAntennas) {
         {2, 1420000, false, 5, 7},  // 20 m taken: B gets the alternate
         {2, 1420000, true, 5, 7},
         {1, 710000, false, 3, 7},   // A leaves while B transmits: B stays
+        {1, 1420000, false, 5, 7},  // and B still holds 7 until its receive: A gets 5 back
+        {2, 1420000, false, 5, 7},
+        {1, 710000, false, 3, 7},
         {2, 1420000, false, 3, 5},  // B's receive: its first choice
         {1, 1420000, false, 7, 5},  // now A waits on the alternate
         {1, 710000, false, 3, 5},
