@@ -141,6 +141,7 @@ void PollLoop::Apply() {
                                              : std::string("no antenna");
     if (m_output->Wanted() == event) {
         m_log.End(Condition::kHeldForTransmit, "back on " + target + ": the held change is no longer wanted");
+        if (!grant.antenna && !transmitting) Shared(grant, target);  // still blocked: a reminder, with the holder now
         if (!transmitting) m_output->Service();
         return;
     }
@@ -162,7 +163,7 @@ void PollLoop::Shared(const LockoutGrant& grant, const std::string& target) {
     const std::string firstText = "antenna " + std::to_string(first + 1) + " (" +
                                   m_station.tables.m_antName[static_cast<std::size_t>(first)] + ")";
     const auto holder = m_board->HolderOf(first, m_seat.index);
-    const std::string by = holder ? " is held by radio " + m_board->Name(*holder) : " is not free";
+    const std::string by = holder ? " is held by radio " + m_board->Name(*holder) : " is being released";
     if (grant.antenna) {
         m_log.End(Condition::kBlocked, "an antenna is free again: " + target);
         if (*grant.antenna != first) m_log.Info(target + ": the first choice, " + firstText + by);

@@ -1,9 +1,13 @@
 #pragma once
 // The antennas the station's radios share: what each radio holds and wants,
 // and the lockout between them. Main thread only. A station with one radio has
-// a board of one, on which every claim gets the first choice.
+// a board of one, on which every claim gets the first choice. An antenna one
+// radio leaves is given to another no sooner than kBreakBeforeMake later, so
+// its relays open before the other's close: never two radios on it at once.
 
+#include <chrono>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,7 +18,11 @@ namespace kelvane::svc {
 
 class Switchboard {
 public:
-    explicit Switchboard(std::vector<std::string> names, Alternates alternates = {});
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+    static constexpr std::chrono::milliseconds kBreakBeforeMake{50};
+
+    explicit Switchboard(std::vector<std::string> names, Alternates alternates = {},
+                         Clock now = std::chrono::steady_clock::now);
 
     std::size_t Count() const { return m_radios.size(); }
     const std::string& Name(std::size_t radio) const { return m_radios[radio].name; }
@@ -37,10 +45,18 @@ private:
         std::vector<int> choices;
         std::optional<int> holds;
     };
+    struct Release {
+        int antenna;
+        std::size_t by;
+        std::chrono::steady_clock::time_point at;
+    };
     std::vector<LockoutRadio> Asking(std::size_t radio, const std::vector<int>& choices) const;
+    LockoutGrant Ask(std::size_t radio, const std::vector<int>& choices) const;
 
     std::vector<Radio> m_radios;
     Alternates m_alternates;
+    Clock m_now;
+    std::vector<Release> m_released;  // within kBreakBeforeMake
 };
 
 }  // namespace kelvane::svc

@@ -89,7 +89,8 @@ TEST(UdpSource, TwoRadiosOnOnePortShareTheAntennas) {
     const std::uint16_t port = FreeUdpPort();
     Alternates alternates;
     alternates[4] = {6};  // 20 m: antenna 5, then 7
-    Switchboard board({"A", "B"}, alternates);
+    std::chrono::steady_clock::time_point now{};
+    Switchboard board({"A", "B"}, alternates, [&] { return now; });
     std::vector<OutputEvent> writes[2];
     std::unique_ptr<Source> sources[2];
     std::unique_ptr<OutputChannel> outputs[2];
@@ -108,7 +109,7 @@ TEST(UdpSource, TwoRadiosOnOnePortShareTheAntennas) {
     ASSERT_EQ(sources[0]->Fd(), sources[1]->Fd()) << "one socket for the port";
     Loopback sender;
     struct Step {
-        int radio;  // the datagram's RadioNr; 0: a hand pick of `freq` on B
+        int radio;  // the datagram's RadioNr; 0: a hand pick of `freq` on B; -1: a poll alone
         int freq;   // tens of Hz, or the antenna picked
         bool tx;
         int a, b;  // the bytes last written; -1: none yet
@@ -120,7 +121,8 @@ TEST(UdpSource, TwoRadiosOnOnePortShareTheAntennas) {
         {1, 2120000, false, 0, 7},  // 15 m's antenna is the one B transmits on: A has none
         {1, 1420000, false, 5, 7},  // and B still holds 7 until its receive: A gets 5 back
         {2, 1420000, false, 5, 7},  // B's receive: 5 is A's, 7 stays
-        {1, 710000, false, 3, 5},   // A leaves: B, in receive, moves at its next poll
+        {1, 710000, false, 3, 7},   // A leaves: B, in receive, waits for the relays to open
+        {-1, 0, false, 3, 5},       // and moves at its next poll
         {1, 1420000, false, 7, 5},  // now A waits on the alternate
         {1, 710000, false, 3, 5},
         {2, 710000, false, 3, 0x80},  // 40 m has one antenna, A's: B blocked, inhibit line 8
@@ -128,9 +130,10 @@ TEST(UdpSource, TwoRadiosOnOnePortShareTheAntennas) {
         {0, 2, false, 3, 2},
     };
     for (const auto& s : steps) {
+        now += Switchboard::kBreakBeforeMake;
         if (s.radio == 0) {
             EXPECT_EQ(loops[1]->Pick(s.freq - 1), s.freq == 3 ? PollLoop::Picked::kTaken : PollLoop::Picked::kMade);
-        } else {
+        } else if (s.radio > 0) {
             sender.Send(port,
                         RadioInfo(s.radio, s.freq,
                                   std::string("<IsTransmitting>") + (s.tx ? "true" : "false") + "</IsTransmitting>"));
