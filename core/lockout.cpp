@@ -28,6 +28,15 @@ std::optional<std::vector<int>> ChoicesForReading(const BandTable& bands, const 
     return std::nullopt;
 }
 
+std::optional<int> AntennaOnLine(const SwitcherTables& tables, const Alternates& alternates, int line) {
+    std::optional<int> found;
+    for (int band = 0; band < kBandCount; ++band)
+        for (const int a : BandChoices(tables, alternates, band))
+            if ((tables.m_antValue[static_cast<std::size_t>(a)] >> (line - 1) & 1u) != 0 && (!found || a < *found))
+                found = a;
+    return found;
+}
+
 std::vector<LockoutGrant> Lockout(const std::vector<LockoutRadio>& radios) {
     std::vector<LockoutGrant> grants(radios.size());
     for (std::size_t i = 0; i < radios.size(); ++i) {

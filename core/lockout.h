@@ -25,6 +25,10 @@ std::vector<int> BandChoices(const BandAssignment& assignment, const Alternates&
 std::optional<std::vector<int>> ChoicesForReading(const BandTable& bands, const BandAssignment& assignment,
                                                   const Alternates& alternates, double hertz);
 
+// The first antenna a band lists whose value sets output line `line` (1-8):
+// a radio's inhibit line must be one no antenna it can be given uses.
+std::optional<int> AntennaOnLine(const SwitcherTables& tables, const Alternates& alternates, int line);
+
 struct LockoutRadio {
     std::vector<int> choices;  // in order of preference; empty: wants none
     std::optional<int> holds;  // connected now

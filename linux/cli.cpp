@@ -6,6 +6,7 @@
 #include <cstring>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <string_view>
 
 #include <unistd.h>
@@ -35,7 +36,15 @@ Options:
   --config FILE     read "name = value" lines for the long options below
                     (source, rigctld, output, interlock, poll, settings, web,
                     web-password-file, web-cert, web-key, verbose = yes|no;
-                    # starts a comment); the command line overrides them
+                    # starts a comment); the command line overrides them.
+                    Radios sharing the antennas get a section each, after
+                    those lines: [radio NAME] with source (or rigctld),
+                    output, interlock (default: as --interlock) and inhibit =
+                    BIT (1-8, the line set while the radio has no antenna); no
+                    source or output is then given outside them. [band N]
+                    with alternates = ANTENNA... to try in turn while the
+                    band's antenna is another radio's. Every line under a
+                    section header belongs to that section.
   --settings FILE   the band and antenna tables, in the Windows program's file
                     layout (default $XDG_CONFIG_HOME/kelvane/Kelvaneer12.ini;
                     a missing file means the first-start defaults)
@@ -150,6 +159,28 @@ constexpr std::string_view kConfigNames[] = {
     "settings", "source", "rigctld",           "poll",     "output", "interlock",
     "verbose",  "web",    "web-password-file", "web-cert", "web-key"};
 
+constexpr std::string_view kRadioNames[] = {"source", "rigctld", "output", "interlock", "inhibit"};
+constexpr std::string_view kBandNames[] = {"alternates"};
+constexpr ConfigSectionKind kSections[] = {{"radio", "[radio NAME]", kRadioNames}, {"band", "[band N]", kBandNames}};
+
+// 1 to `most` in plain decimal: no sign, no leading zero, so that "[band 03]"
+// cannot stand beside "[band 3]".
+std::optional<int> Counted(std::string_view text, int most) {
+    int n = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (text.empty() || text[0] < '1' || text[0] > '9' || ec != std::errc() || end != text.data() + text.size() ||
+        n > most)
+        return std::nullopt;
+    return n;
+}
+
+// It shows in log lines, the journal's "radio=NAME" and JSON: nothing to quote.
+bool RadioName(std::string_view name) {
+    return !name.empty() && name.size() <= 16 && std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+    });
+}
+
 // One option's value into `o`; false with the reason.
 bool Apply(std::string_view name, std::string_view value, Options& o, std::string& why) {
     if (name == "settings") {
@@ -214,8 +245,78 @@ bool Apply(std::string_view name, std::string_view value, Options& o, std::strin
     return true;
 }
 
+// [radio NAME] and [band N] into `o`; the radios without an interlock of their
+// own go to `interlockFromTop`, to take the top level's once the command line is in.
+bool ApplySections(const ConfigFile& file, Options& o, std::vector<std::size_t>& interlockFromTop,
+                   const std::function<bool(int, const std::string&)>& refuse) {
+    std::vector<int> outputLines;  // per radio, for a clash found later
+    for (const ConfigSection& s : file.sections) {
+        const auto find = [&](std::string_view name) {
+            const auto at = s.options.find(name);
+            return at == s.options.end() ? nullptr : &at->second;
+        };
+        const std::string header = "[" + s.kind + " " + s.name + "]";
+        if (s.kind == "band") {
+            const auto band = Counted(s.name, kBandCount);
+            if (!band) return refuse(s.line, header + ": bands are 1 to " + std::to_string(kBandCount));
+            const ConfigValue* alternates = find("alternates");
+            if (!alternates) return refuse(s.line, header + " without alternates");
+            std::vector<int>& list = o.alternates[static_cast<std::size_t>(*band - 1)];
+            for (std::string_view rest = alternates->value; !rest.empty();) {
+                const std::size_t end = std::min(rest.find_first_of(" \t"), rest.size());
+                const std::string_view word = rest.substr(0, end);
+                rest.remove_prefix(std::min(rest.find_first_not_of(" \t", end), rest.size()));
+                const auto antenna = Counted(word, kAntennaCount);
+                if (!antenna)
+                    return refuse(alternates->line, "alternates \"" + std::string(word) + "\": antennas are 1 to " +
+                                                        std::to_string(kAntennaCount) + ", separated by blanks");
+                if (std::find(list.begin(), list.end(), *antenna - 1) != list.end())
+                    return refuse(alternates->line, "alternates: antenna " + std::string(word) + " is given twice");
+                list.push_back(*antenna - 1);
+            }
+            continue;
+        }
+        if (!RadioName(s.name))
+            return refuse(s.line, header + ": a radio's name is 1 to 16 letters, digits, '-' or '_'");
+        const ConfigValue *source = find("source"), *rigctld = find("rigctld"), *output = find("output");
+        if (source && rigctld)
+            return refuse(std::max(source->line, rigctld->line), "source and rigctld both name the source");
+        if (!source && !rigctld) return refuse(s.line, header + " has no source");
+        if (!output) return refuse(s.line, header + " has no output");
+        Options scratch;
+        std::string why;
+        const ConfigValue* from = source ? source : rigctld;
+        if (!Apply(source ? "source" : "rigctld", from->value, scratch, why)) return refuse(from->line, why);
+        if (!Apply("output", output->value, scratch, why)) return refuse(output->line, why);
+        const ConfigValue* interlock = find("interlock");
+        if (interlock && !Apply("interlock", interlock->value, scratch, why)) return refuse(interlock->line, why);
+        for (std::size_t i = 0; i < o.radios.size(); ++i)
+            if (OutputsClash(o.radios[i].output, scratch.output))
+                return refuse(output->line, "output \"" + output->value + "\" is radio " + o.radios[i].name +
+                                                "'s output too (line " + std::to_string(outputLines[i]) + ")");
+        RadioOptions radio;
+        radio.name = s.name;
+        radio.line = s.line;
+        radio.sourceText = scratch.sourceText;
+        radio.source = scratch.source;
+        radio.outputText = scratch.outputText;
+        radio.output = scratch.output;
+        radio.interlock = scratch.interlock;
+        if (const ConfigValue* inhibit = find("inhibit")) {
+            radio.inhibit = Counted(inhibit->value, 8);
+            if (!radio.inhibit)
+                return refuse(inhibit->line, "inhibit \"" + inhibit->value + "\": expected an output line from 1 to 8");
+            radio.inhibitLine = inhibit->line;
+        }
+        if (!interlock) interlockFromTop.push_back(o.radios.size());
+        outputLines.push_back(output->line);
+        o.radios.push_back(std::move(radio));
+    }
+    return true;
+}
+
 // The config file's options into `o`, each refusal with its line.
-bool ApplyConfig(const std::string& path, Options& o, std::string& error) {
+bool ApplyConfig(const std::string& path, Options& o, std::vector<std::size_t>& interlockFromTop, std::string& error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = "--config \"" + path + "\": cannot read it (" + std::strerror(errno) + ")";
@@ -224,25 +325,35 @@ bool ApplyConfig(const std::string& path, Options& o, std::string& error) {
     std::string text(kConfigMaxBytes + 1, '\0');
     in.read(text.data(), static_cast<std::streamsize>(text.size()));
     text.resize(static_cast<std::size_t>(in.gcount()));
-    const ConfigRead read = ReadConfig(text, kConfigNames);
+    const ConfigRead read = ReadConfig(text, kConfigNames, kSections);
     if (!read.file) {
         error = path + ": " + read.error;
         return false;
     }
-    const auto& options = read.file->options;
-    if (const auto s = options.find("source"), r = options.find("rigctld"); s != options.end() && r != options.end()) {
-        error = path + ": line " + std::to_string(std::max(s->second.line, r->second.line)) +
-                ": source and rigctld both name the source";
+    const auto refuse = [&](int line, const std::string& why) {
+        error = path + ": line " + std::to_string(line) + ": " + why;
         return false;
+    };
+    const auto& options = read.file->options;
+    if (const auto s = options.find("source"), r = options.find("rigctld"); s != options.end() && r != options.end())
+        return refuse(std::max(s->second.line, r->second.line), "source and rigctld both name the source");
+    if (std::any_of(read.file->sections.begin(), read.file->sections.end(),
+                    [](const ConfigSection& s) { return s.kind == "radio"; })) {
+        const ConfigOptions::value_type* first = nullptr;
+        for (const auto& option : options)
+            if ((option.first == "source" || option.first == "rigctld" || option.first == "output") &&
+                (!first || option.second.line < first->second.line))
+                first = &option;
+        if (first)
+            return refuse(first->second.line, first->first +
+                                                  " before the sections: which radio is it for? Each [radio NAME] "
+                                                  "has its own source and output");
     }
     for (const auto& [name, v] : options) {
         std::string why;
-        if (!Apply(name, v.value, o, why)) {
-            error = path + ": line " + std::to_string(v.line) + ": " + why;
-            return false;
-        }
+        if (!Apply(name, v.value, o, why)) return refuse(v.line, why);
     }
-    return true;
+    return ApplySections(*read.file, o, interlockFromTop, refuse);
 }
 
 }  // namespace
@@ -331,9 +442,20 @@ bool ParseCommandLine(const std::vector<std::string>& args, Options& o, std::str
         }
         given.emplace_back(bare, value);
     }
-    if (configGiven && !ApplyConfig(o.configPath, o, error)) return false;
-    for (const auto& [name, value] : given)
+    o.radios.clear();
+    o.alternates = {};
+    std::vector<std::size_t> interlockFromTop;
+    if (configGiven && !ApplyConfig(o.configPath, o, interlockFromTop, error)) return false;
+    for (const auto& [name, value] : given) {
+        if (!o.radios.empty() && (name == "source" || name == "rigctld" || name == "output")) {
+            error = "--" + name + " with a config that has radios: each radio's source and output are in the " +
+                    "config's [radio] sections";
+            return false;
+        }
         if (!Apply(name, value, o, error)) return false;
+    }
+    // --interlock on the command line stands for the config's top level, here too.
+    for (const std::size_t i : interlockFromTop) o.radios[i].interlock = o.interlock;
     if (o.webCert.empty() != o.webKey.empty()) {
         error = "--web-cert and --web-key go together";
         return false;

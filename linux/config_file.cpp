@@ -18,10 +18,13 @@ ConfigRead Refuse(int line, const std::string& why) {
 
 }  // namespace
 
-ConfigRead ReadConfig(std::string_view text, std::span<const std::string_view> known) {
+ConfigRead ReadConfig(std::string_view text, std::span<const std::string_view> known,
+                      std::span<const ConfigSectionKind> sections) {
     if (text.size() > kConfigMaxBytes)
         return ConfigRead{std::nullopt, "more than " + std::to_string(kConfigMaxBytes) + " bytes"};
     ConfigFile file;
+    ConfigOptions* into = &file.options;
+    std::span<const std::string_view> names = known;
     int number = 0;
     while (!text.empty()) {
         ++number;
@@ -33,16 +36,42 @@ ConfigRead ReadConfig(std::string_view text, std::span<const std::string_view> k
             return Refuse(number, "a control character");
         line = Trim(line);
         if (line.empty() || line.front() == '#') continue;
-        if (line.front() == '[') return Refuse(number, "sections such as " + std::string(line) + " are not supported");
+        if (line.front() == '[') {
+            std::string_view inner = line.back() == ']' ? Trim(line.substr(1, line.size() - 2)) : std::string_view{};
+            const std::string_view kind = inner.substr(0, inner.find_first_of(" \t"));
+            const std::string_view name = Trim(inner.substr(kind.size()));
+            const auto taken = std::find_if(sections.begin(), sections.end(),
+                                            [&](const ConfigSectionKind& k) { return k.kind == kind; });
+            if (taken == sections.end() || name.empty() || kind.empty()) {
+                std::string forms;
+                for (const auto& k : sections) forms += (forms.empty() ? "" : " or ") + std::string(k.form);
+                return Refuse(number, std::string(line) + " is not a section" +
+                                          (forms.empty() ? std::string(" taken here") : ": expected " + forms));
+            }
+            for (const auto& before : file.sections)
+                if (before.kind == kind && before.name == name)
+                    return Refuse(number, "[" + before.kind + " " + before.name + "] given again (first on line " +
+                                              std::to_string(before.line) + ")");
+            file.sections.push_back(ConfigSection{std::string(kind), std::string(name), number, {}});
+            into = &file.sections.back().options;
+            names = taken->known;
+            continue;
+        }
         const std::size_t equals = line.find('=');
         if (equals == std::string_view::npos) return Refuse(number, "'name = value' expected");
         const std::string_view name = Trim(line.substr(0, equals));
         const std::string_view value = Trim(line.substr(equals + 1));
         if (name.empty()) return Refuse(number, "no name before '='");
-        if (std::find(known.begin(), known.end(), name) == known.end())
-            return Refuse(number, "unknown option '" + std::string(name) + "'");
+        if (std::find(names.begin(), names.end(), name) == names.end()) {
+            if (file.sections.empty()) return Refuse(number, "unknown option '" + std::string(name) + "'");
+            const ConfigSection& in = file.sections.back();
+            // INI's rule: a line belongs to the section above it, however it was meant.
+            const bool topLevel = std::find(known.begin(), known.end(), name) != known.end();
+            return Refuse(number, "'" + std::string(name) + "' is not taken in [" + in.kind + " " + in.name + "]" +
+                                      (topLevel ? " (options for the whole file go before the first section)" : ""));
+        }
         if (value.empty()) return Refuse(number, std::string(name) + " without a value");
-        const auto [at, added] = file.options.try_emplace(std::string(name), ConfigValue{std::string(value), number});
+        const auto [at, added] = into->try_emplace(std::string(name), ConfigValue{std::string(value), number});
         if (!added)
             return Refuse(number,
                           std::string(name) + " given again (first on line " + std::to_string(at->second.line) + ")");

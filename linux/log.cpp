@@ -8,13 +8,14 @@ namespace {
 
 // What goes on while each condition lasts, as its reminders say.
 constexpr std::array<const char*, static_cast<std::size_t>(Condition::kCount)> kOngoing{
-    "still retrying",              // kSource
-    "still asking at every poll",  // kBadFrequency
-    "still asking at every poll",  // kBadTransmit
-    "still coming",                // kBadDatagram
-    "still so",                    // kNoTransmitState
-    "still waiting for receive",   // kHeldForTransmit
-    "still retrying",              // kOutput
+    "still retrying",                // kSource
+    "still asking at every poll",    // kBadFrequency
+    "still asking at every poll",    // kBadTransmit
+    "still coming",                  // kBadDatagram
+    "still so",                      // kNoTransmitState
+    "still waiting for receive",     // kHeldForTransmit
+    "still retrying",                // kOutput
+    "still waiting for an antenna",  // kBlocked
 };
 
 }  // namespace
@@ -40,6 +41,12 @@ Log::Log() {
             std::fprintf(stderr, "kelvane: %s\n", line.c_str());
         std::fflush(stderr);
     };
+}
+
+Log::Log(const Log& base, const std::string& prefix)
+    : m_sink([sink = base.m_sink, prefix](int priority, const std::string& line) { sink(priority, prefix + line); }),
+      m_now(base.m_now) {
+    verbose = base.verbose;
 }
 
 bool Log::Begin(Condition c, int priority, std::string text) {

@@ -20,6 +20,7 @@ enum class Condition {
     kNoTransmitState,  // the source stopped (or never started) reporting the transmit state
     kHeldForTransmit,  // a band change waits for receive
     kOutput,           // the output device is absent or lost
+    kBlocked,          // every antenna of the radio's band is held by another radio
     kCount
 };
 
@@ -34,6 +35,9 @@ public:
     Log();  // standard error
     explicit Log(Sink sink, Clock clock = std::chrono::steady_clock::now)
         : m_sink(std::move(sink)), m_now(std::move(clock)) {}
+    // One radio's log among several: the same lines, each after `prefix`, with
+    // conditions of its own, so that one radio's trouble never ends another's.
+    Log(const Log& base, const std::string& prefix);
 
     void Error(const std::string& text) { m_sink(kError, text); }
     void Warn(const std::string& text) { m_sink(kWarning, text); }

@@ -1,5 +1,6 @@
 #include "linux/output_spec.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace kelvane::svc {
@@ -36,7 +37,32 @@ bool ParseLines(std::string_view text, std::vector<unsigned>& lines, std::string
     return true;
 }
 
+// One chip by number, name or path: "0", "gpiochip0" and "/dev/gpiochip0" give
+// "0"; a label or another path stays as it is.
+std::string_view ChipId(std::string_view chip) {
+    std::string_view n = chip;
+    for (const std::string_view prefix : {"/dev/", "gpiochip"})
+        if (n.substr(0, prefix.size()) == prefix) n.remove_prefix(prefix.size());
+    const bool number = !n.empty() && std::all_of(n.begin(), n.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return number ? n : chip;
+}
+
+bool ByPosition(const OutputSpec& o) {
+    return (o.kind == OutputSpec::kHidRelay && o.target == "first") ||
+           (o.kind == OutputSpec::kFtdi && !o.target.empty() && o.target[0] == '#');
+}
+
 }  // namespace
+
+bool OutputsClash(const OutputSpec& a, const OutputSpec& b) {
+    if (a.kind != b.kind) return false;
+    if (a.kind == OutputSpec::kGpio)
+        return ChipId(a.target) == ChipId(b.target) && std::any_of(a.lines.begin(), a.lines.end(), [&](unsigned l) {
+                   return std::find(b.lines.begin(), b.lines.end(), l) != b.lines.end();
+               });
+    if (ByPosition(a) != ByPosition(b)) return true;
+    return a.target == b.target;
+}
 
 bool ParseOutputSpec(std::string_view text, OutputSpec& spec, std::string& error) {
     spec = OutputSpec{};

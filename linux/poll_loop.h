@@ -3,6 +3,8 @@
 // unless the interlock is off), pick the antenna by the band rules, and switch
 // the output unless the rig transmits. A round in which the source said nothing
 // to act on changes nothing. The loop never knows which source it follows.
+// Radios that share antennas each have a loop, seated at one switchboard: a
+// loop takes an antenna from the board only at its own receive reading.
 
 #include <cstdint>
 #include <optional>
@@ -13,15 +15,23 @@
 #include "linux/output.h"
 #include "linux/source.h"
 #include "linux/station_file.h"
+#include "linux/switchboard.h"
 
 namespace kelvane::svc {
 
 enum class Interlock { kAuto, kOff, kRequired };
 const char* InterlockName(Interlock mode);
 
+// Where a loop sits among radios sharing antennas; no board: a radio of its own.
+struct Seat {
+    Switchboard* board = nullptr;
+    std::size_t index = 0;
+    std::optional<int> inhibit;  // the output line (1-8) set while the radio has no antenna
+};
+
 class PollLoop {
 public:
-    PollLoop(Source& source, OutputChannel& output, Log& log, Interlock mode, const Station& station);
+    PollLoop(Source& source, OutputChannel& output, Log& log, Interlock mode, const Station& station, Seat seat = {});
 
     // Reads the source once and acts on each reading in order.
     void PollOnce();
@@ -43,8 +53,10 @@ public:
 
     // Manual control, as the Windows program has it. A pick turns Auto off, so
     // polls no longer switch until Auto is on again; like a band change it
-    // waits for receive while the rig transmits. True when the pick is made now.
-    bool Pick(int antenna);
+    // waits for receive while the rig transmits. An antenna another radio
+    // holds is refused, and nothing changes.
+    enum class Picked { kMade, kHeld, kTaken };
+    Picked Pick(int antenna);
     // Auto back on follows the last reading at once.
     void SetAuto(bool on);
     struct View {
@@ -52,7 +64,9 @@ public:
         std::optional<int> band;      // the band that reading is in (the last matching one)
         std::string bandName;
         bool automatic = true;
-        std::optional<int> held;  // the antenna waiting for receive
+        std::optional<int> held;   // the antenna waiting for receive
+        std::vector<int> choices;  // the band's antennas in order, as the lockout sees them
+        std::optional<std::string> blockedBy;
     };
     View State() const;
 
@@ -60,6 +74,9 @@ private:
     void Take(const Reading& reading);
     void TransmitState(const Reading& reading);
     void Apply();
+    void Choose(double hertz);
+    OutputEvent EventFor(const std::optional<int>& antenna) const;
+    void Shared(const LockoutGrant& grant, const std::string& target);
 
     Source* m_source;
     OutputChannel* m_output;
@@ -70,11 +87,14 @@ private:
     bool m_txAnnounced = false;
     std::optional<bool> m_hasTx;
     bool m_transmitting = false;
-    std::optional<int> m_wanted;  // the antenna of the last frequency inside a band
+    std::optional<std::vector<int>> m_choices;  // of the last frequency inside a band, or the pick
     std::uint64_t m_answered = 0;
     bool m_auto = true;
     std::optional<double> m_hertz;
     std::optional<int> m_held;
+    std::optional<Switchboard> m_ownBoard;
+    Switchboard* m_board;
+    Seat m_seat;
 };
 
 }  // namespace kelvane::svc

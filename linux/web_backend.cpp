@@ -135,7 +135,7 @@ void WebConsole::Push(Command command) {
     [[maybe_unused]] const auto n = ::write(m_wake, &one, sizeof one);
 }
 
-void WebConsole::RunCommands(PollLoop& loop) {
+void WebConsole::RunCommands(std::vector<Radio>& radios) {
     std::uint64_t count = 0;
     [[maybe_unused]] const auto n = ::read(m_wake, &count, sizeof count);
     std::deque<Command> commands;
@@ -143,36 +143,61 @@ void WebConsole::RunCommands(PollLoop& loop) {
         std::lock_guard lock(m_mutex);
         commands.swap(m_commands);
     }
+    // The server checked the name against the state; a reload may have renamed nothing since, but be sure.
+    const auto find = [&](const std::string& name) -> PollLoop* {
+        for (Radio& r : radios)
+            if (r.options.name == name) return r.loop.get();
+        return nullptr;
+    };
     for (auto& c : commands) switch (c.kind) {
         case Command::kPick: {
-            const bool made = loop.Pick(c.antenna);
+            Pick answer = Pick::kTaken;
+            if (PollLoop* loop = find(c.radio)) switch (loop->Pick(c.antenna)) {
+                case PollLoop::Picked::kMade:
+                    answer = Pick::kSwitched;
+                    break;
+                case PollLoop::Picked::kHeld:
+                    answer = Pick::kHeld;
+                    break;
+                case PollLoop::Picked::kTaken:
+                    break;
+                }
             std::lock_guard lock(m_mutex);
-            *c.done = made;
+            *c.done = answer;
             m_answered.notify_all();
             break;
         }
         case Command::kAuto:
-            loop.SetAuto(c.on);
+            if (PollLoop* loop = find(c.radio)) loop->SetAuto(c.on);
             break;
         case Command::kTables:
-            loop.Reload(c.station);
+            for (Radio& r : radios) r.loop->Reload(c.station);
             m_log.Info("settings saved from the web console to " + m_options.settingsPath + "; switching by them");
             break;
         }
 }
 
-void WebConsole::Publish(const Source& source, const PollLoop& loop, const OutputChannel& output) {
-    const PollLoop::View view = loop.State();
-    web::RadioState r;
-    r.frequency_hz = view.hertz ? *view.hertz : std::nan("");
-    if (view.band) r.band = web::RadioState::Band{*view.band + 1, view.bandName};
-    if (const auto& e = output.Wanted()) r.antenna = web::RadioState::Antenna{e->antenna + 1, e->name, e->byte};
-    r.transmitting = loop.HasTransmitState() == true && loop.Transmitting();
-    r.automatic = view.automatic;
-    if (view.held) r.held = *view.held + 1;
-    r.source = {m_options.sourceText, source.State()};
-    r.output = {m_options.outputText, output.State()};
-    std::vector<web::RadioState> state{r};
+void WebConsole::Publish(const std::vector<Radio>& radios) {
+    std::vector<web::RadioState> state;
+    for (const Radio& radio : radios) {
+        const PollLoop& loop = *radio.loop;
+        const PollLoop::View view = loop.State();
+        web::RadioState r;
+        r.name = radio.options.name;
+        r.frequency_hz = view.hertz ? *view.hertz : std::nan("");
+        if (view.band) r.band = web::RadioState::Band{*view.band + 1, view.bandName};
+        if (const auto& e = radio.output->Wanted(); e && e->antenna >= 0)
+            r.antenna = web::RadioState::Antenna{e->antenna + 1, e->name, e->byte};
+        r.transmitting = loop.HasTransmitState() == true && loop.Transmitting();
+        r.automatic = view.automatic;
+        if (view.held) r.held = *view.held + 1;
+        r.source = {radio.options.sourceText, radio.source->State()};
+        r.output = {radio.options.outputText, radio.output->State()};
+        for (const int a : view.choices) r.choices.push_back(a + 1);
+        r.blockedBy = view.blockedBy;
+        r.inhibit = radio.options.inhibit;
+        state.push_back(std::move(r));
+    }
     std::string shown = web::StateJson(state).dump();
 
     const auto now = std::chrono::steady_clock::now();
@@ -180,6 +205,9 @@ void WebConsole::Publish(const Source& source, const PollLoop& loop, const Outpu
     {
         std::lock_guard lock(m_mutex);
         m_settingsPath = m_options.settingsPath;
+        m_inhibits.configPath = m_options.configPath;
+        m_inhibits.radios = m_options.radios;
+        m_inhibits.alternates = m_options.alternates;
         if (shown != m_shown) {
             m_shown = std::move(shown);
             m_state = state;
@@ -203,17 +231,19 @@ std::vector<web::RadioState> WebConsole::State() {
     return m_state;
 }
 
-web::WebBackend::Pick WebConsole::PickAntenna(const std::string&, int antenna) {
-    auto done = std::make_shared<std::optional<bool>>();
-    Push({Command::kPick, antenna - 1, false, {}, done});
+web::WebBackend::Pick WebConsole::PickAntenna(const std::string& radio, int antenna) {
+    auto done = std::make_shared<std::optional<Pick>>();
+    Push({Command::kPick, radio, antenna - 1, false, {}, done});
     std::unique_lock lock(m_mutex);
     if (m_answered.wait_for(lock, kPickAnswer, [&] { return done->has_value() || m_stopping; }) && done->has_value())
-        return **done ? Pick::kSwitched : Pick::kHeld;
+        return **done;
     // Still queued: it is made at the main thread's next turn, held if the rig transmits.
-    return !m_state.empty() && m_state[0].transmitting ? Pick::kHeld : Pick::kSwitched;
+    for (const auto& r : m_state)
+        if (r.name == radio) return r.transmitting ? Pick::kHeld : Pick::kSwitched;
+    return Pick::kSwitched;
 }
 
-void WebConsole::SetAuto(const std::string&, bool on) { Push({Command::kAuto, 0, on, {}, nullptr}); }
+void WebConsole::SetAuto(const std::string& radio, bool on) { Push({Command::kAuto, radio, 0, on, {}, nullptr}); }
 
 std::string WebConsole::SettingsPath() {
     std::lock_guard lock(m_mutex);
@@ -244,13 +274,20 @@ web::WebBackend::Put WebConsole::WriteTables(const Station& station, const std::
     if (read == Read::kFailed) return Put::kFailed;
     if (web::EtagOf(bytes) != ifMatch) return Put::kStale;
     if (!Parse(path, read, bytes, onDisk, why)) return Put::kFailed;
+    {
+        std::lock_guard guard(m_mutex);
+        if (const std::string clash = InhibitClash(m_inhibits, station); !clash.empty()) {
+            why = "the config's " + clash.substr(clash.find("line")) + "; nothing was saved";
+            return Put::kFailed;
+        }
+    }
     std::string reason;
     if (!SaveSettings(path, station.tables, station.bands, &reason)) {
         why = "cannot save " + path + ": " + reason + "; the file is unchanged";
         return Put::kFailed;
     }
     etag = web::EtagOf(SerializeSettings(station.tables, station.bands));
-    Push({Command::kTables, 0, false, station, nullptr});
+    Push({Command::kTables, {}, 0, false, station, nullptr});
     return Put::kSaved;
 }
 

@@ -22,6 +22,7 @@
 #include "linux/log.h"
 #include "linux/output.h"
 #include "linux/poll_loop.h"
+#include "linux/radio.h"
 #include "linux/source.h"
 #include "linux/station_file.h"
 #include "linux/web/server.h"
@@ -40,12 +41,12 @@ public:
     // Readable when commands wait; RunCommands clears it.
     int WakeFd() const { return m_wake; }
 
-    // Main thread: the commands waiting, applied to the loop.
-    void RunCommands(PollLoop& loop);
+    // Main thread: the commands waiting, applied to the radios' loops.
+    void RunCommands(std::vector<Radio>& radios);
     // Main thread, after every poll and command: tells the console and the
     // state file when anything shown changed, and rewrites the file at least
     // every web::kStateRefresh.
-    void Publish(const Source& source, const PollLoop& loop, const OutputChannel& output);
+    void Publish(const std::vector<Radio>& radios);
     // A clean stop: the console closes and the state file goes.
     void Stop();
 
@@ -59,10 +60,11 @@ public:
 private:
     struct Command {
         enum Kind { kPick, kAuto, kTables } kind;
+        std::string radio;
         int antenna = 0;  // from 0
         bool on = false;
         Station station;
-        std::shared_ptr<std::optional<bool>> done;  // kPick: made now (false: held)
+        std::shared_ptr<std::optional<Pick>> done;  // kPick: the answer
     };
     void Push(Command command);
     std::string SettingsPath();
@@ -84,6 +86,8 @@ private:
     // The settings file the workers edit: the main thread's options change
     // under a reload, so the workers see this copy, taken under the mutex.
     std::string m_settingsPath;
+    // What a save is checked against, copied like the path: the radios' inhibit lines.
+    Options m_inhibits;
 };
 
 }  // namespace kelvane::svc

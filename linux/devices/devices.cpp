@@ -7,7 +7,7 @@ OutputApis RealApis() { return {&RealPpdev(), &RealGpiod(), &RealFtdi(), &RealHi
 std::unique_ptr<outputs::OutputDevice> MakeOutputDevice(const OutputSpec& spec, const OutputApis& apis) {
     switch (spec.kind) {
     case OutputSpec::kJournal:
-        return MakeJournal(spec.target, spec.invert);
+        return MakeJournal(spec.target, spec.invert, spec.radio);
     case OutputSpec::kParport:
         return MakeParport(spec.target, spec.invert, *apis.ppdev);
     case OutputSpec::kGpio:

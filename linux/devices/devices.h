@@ -29,7 +29,8 @@ struct OutputApis {
 OutputApis RealApis();
 std::unique_ptr<outputs::OutputDevice> MakeOutputDevice(const OutputSpec& spec, const OutputApis& apis);
 
-std::unique_ptr<outputs::OutputDevice> MakeJournal(const std::string& path, bool invert);
+// `radio`, when not empty, is named on every line.
+std::unique_ptr<outputs::OutputDevice> MakeJournal(const std::string& path, bool invert, const std::string& radio = {});
 std::unique_ptr<outputs::OutputDevice> MakeParport(const std::string& path, bool invert, PpdevApi& api);
 std::unique_ptr<outputs::OutputDevice> MakeGpio(const std::string& chip, const std::vector<unsigned>& lines,
                                                 bool invert, GpiodApi& api);

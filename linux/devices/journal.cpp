@@ -23,7 +23,8 @@ std::int64_t UnixMicros() {
 
 class Journal final : public outputs::OutputDevice {
 public:
-    Journal(std::string path, bool invert) : OutputDevice(invert), m_path(std::move(path)) {}
+    Journal(std::string path, bool invert, std::string radio)
+        : OutputDevice(invert), m_path(std::move(path)), m_radio(radio.empty() ? "" : "radio=" + radio + " ") {}
 
     bool Open(std::string& error) override {
         if (m_path.empty()) {
@@ -52,8 +53,8 @@ public:
         return m_file != nullptr;
     }
     bool Write(const OutputEvent& e, std::string& error) override {
-        const int n = std::fprintf(m_file, "%" PRId64 " byte=%s antenna=%d %s\n", UnixMicros(), HexByte(e.byte).c_str(),
-                                   e.antenna + 1, e.name.c_str());
+        const int n = std::fprintf(m_file, "%" PRId64 " %sbyte=%s antenna=%d %s\n", UnixMicros(), m_radio.c_str(),
+                                   HexByte(e.byte).c_str(), e.antenna + 1, e.name.c_str());
         if (n < 0 || std::fflush(m_file) != 0) {
             error = std::strerror(errno);
             return false;
@@ -67,13 +68,14 @@ public:
 
 private:
     std::string m_path;
+    std::string m_radio;  // "radio=A " or empty
     std::FILE* m_file = nullptr;
 };
 
 }  // namespace
 
-std::unique_ptr<outputs::OutputDevice> MakeJournal(const std::string& path, bool invert) {
-    return std::make_unique<Journal>(path, invert);
+std::unique_ptr<outputs::OutputDevice> MakeJournal(const std::string& path, bool invert, const std::string& radio) {
+    return std::make_unique<Journal>(path, invert, radio);
 }
 
 }  // namespace kelvane::svc

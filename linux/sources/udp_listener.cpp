@@ -152,7 +152,7 @@ UdpListener::Drained UdpListener::Drain(std::size_t limit) {
                 : ReadRadioInfo(std::string_view(buffer, size));
         if (!read.info) {
             out.refusals.push_back("from " + SenderText(from) + ": " + read.refusal);
-        } else if (read.info->radio != m_spec.radio) {
+        } else if (m_spec.radio != 0 && read.info->radio != m_spec.radio) {
             ++out.otherRadios;
         } else {
             out.readings.push_back(*read.info);

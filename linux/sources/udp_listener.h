@@ -18,7 +18,7 @@ constexpr std::uint16_t kRadioInfoPort = 12060;
 struct UdpSpec {
     std::string address;  // numeric IPv4 or IPv6; empty: every IPv4 interface
     std::uint16_t port = kRadioInfoPort;
-    int radio = 1;  // the RadioNr followed
+    int radio = 1;  // the RadioNr followed; a listener for 0 takes every radio's
 };
 // "udp", "udp:PORT", "udp:ADDR:PORT" or "udp:[ADDR6]:PORT", each with an
 // optional ",radio=N". False with the reason when it is none of these.

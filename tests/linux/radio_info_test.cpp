@@ -196,7 +196,7 @@ TEST(ConfigFile, GoodAndBadLines) {
         {"poll\n", "line 1: 'name = value' expected"},
         {"poll =   \n", "line 1: poll without a value"},
         {" = 100\n", "line 1: no name before '='"},
-        {"\n[radio A]\nsource = a\n", "line 2: sections such as [radio A] are not supported"},
+        {"\n[radio A]\nsource = a\n", "line 2: [radio A] is not a section taken here"},
         {"source = a\x1b[2J\n", "line 1: a control character"},
         {std::string(kConfigMaxBytes + 1, '#'), "more than 65536 bytes"},
     };

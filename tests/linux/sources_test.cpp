@@ -7,6 +7,7 @@
 
 #include "linux/cli.h"
 #include "linux/poll_loop.h"
+#include "linux/switchboard.h"
 #include "tests/linux/helpers.h"
 
 namespace kelvane::svc::test {
@@ -81,6 +82,66 @@ TEST(UdpSource, BandsSplitRadioTransmitHoldAndSilence) {
         for (const auto& line : logs.lines) std::cerr << "log: " << line << "\n";
 }
 
+// Two radios of one logger on one port, sharing antennas: each loop takes an
+// antenna only at its own receive reading, and a blocked radio sets its inhibit line.
+TEST(UdpSource, TwoRadiosOnOnePortShareTheAntennas) {
+    LogLines logs;
+    const std::uint16_t port = FreeUdpPort();
+    Alternates alternates;
+    alternates[4] = {6};  // 20 m: antenna 5, then 7
+    Switchboard board({"A", "B"}, alternates);
+    std::vector<OutputEvent> writes[2];
+    std::unique_ptr<Source> sources[2];
+    std::unique_ptr<OutputChannel> outputs[2];
+    std::unique_ptr<PollLoop> loops[2];
+    for (std::size_t i = 0; i < 2; ++i) {
+        SourceSpec spec;
+        spec.kind = SourceSpec::kUdp;
+        spec.udp = UdpSpec{"127.0.0.1", port, static_cast<int>(i) + 1};
+        std::string why;
+        sources[i] = MakeSource(spec, logs.log, why);
+        ASSERT_TRUE(sources[i]) << why;
+        outputs[i] = std::make_unique<OutputChannel>(std::make_unique<Recorder>(writes[i]), "recorder", logs.log);
+        loops[i] = std::make_unique<PollLoop>(*sources[i], *outputs[i], logs.log, Interlock::kAuto, DemoStation(),
+                                              Seat{&board, i, i == 1 ? std::optional<int>(8) : std::nullopt});
+    }
+    ASSERT_EQ(sources[0]->Fd(), sources[1]->Fd()) << "one socket for the port";
+    Loopback sender;
+    struct Step {
+        int radio;  // the datagram's RadioNr; 0: a hand pick of `freq` on B
+        int freq;   // tens of Hz, or the antenna picked
+        bool tx;
+        int a, b;  // the bytes last written; -1: none yet
+    } steps[] = {
+        {1, 1420000, false, 5, -1},
+        {2, 1420000, false, 5, 7},  // 20 m taken: B gets the alternate
+        {2, 1420000, true, 5, 7},
+        {1, 710000, false, 3, 7},   // A leaves while B transmits: B stays
+        {2, 1420000, false, 3, 5},  // B's receive: its first choice
+        {1, 1420000, false, 7, 5},  // now A waits on the alternate
+        {1, 710000, false, 3, 5},
+        {2, 710000, false, 3, 0x80},  // 40 m has one antenna, A's: B blocked, inhibit line 8
+        {0, 3, false, 3, 0x80},       // picking A's antenna is refused
+        {0, 2, false, 3, 2},
+    };
+    for (const auto& s : steps) {
+        if (s.radio == 0) {
+            EXPECT_EQ(loops[1]->Pick(s.freq - 1), s.freq == 3 ? PollLoop::Picked::kTaken : PollLoop::Picked::kMade);
+        } else {
+            sender.Send(port,
+                        RadioInfo(s.radio, s.freq,
+                                  std::string("<IsTransmitting>") + (s.tx ? "true" : "false") + "</IsTransmitting>"));
+            pollfd p{sources[0]->Fd(), POLLIN, 0};
+            ASSERT_EQ(::poll(&p, 1, 5000), 1);
+        }
+        for (auto& loop : loops) loop->PollOnce();
+        EXPECT_EQ(writes[0].empty() ? -1 : writes[0].back().byte, s.a) << "radio " << s.radio << " at " << s.freq;
+        EXPECT_EQ(writes[1].empty() ? -1 : writes[1].back().byte, s.b) << "radio " << s.radio << " at " << s.freq;
+    }
+    EXPECT_EQ(loops[1]->State().blockedBy, std::nullopt) << "B picked antenna 2 by hand";
+    EXPECT_TRUE(logs.Has("blocked: every antenna of the band is held by another radio"));
+}
+
 TEST(ConfigFile, LinesUnderTheCommandLine) {
     const std::string conf = ::testing::TempDir() + "kelvane-config-" + std::to_string(::getpid());
     const std::string all =
@@ -130,6 +191,71 @@ TEST(ConfigFile, LinesUnderTheCommandLine) {
     // The package's example, as shipped.
     EXPECT_TRUE(ParseCommandLine({"--config", KELVANE_SOURCE_DIR "/packaging/linux/kelvane.conf"}, o, error)) << error;
     EXPECT_EQ(o.settingsPath, "/etc/kelvane/Kelvaneer12.ini");
+    std::remove(conf.c_str());
+}
+
+TEST(ConfigFile, RadioAndBandSections) {
+    const std::string conf = ::testing::TempDir() + "kelvane-sections-" + std::to_string(::getpid());
+    const auto radio = [](const std::string& name, const std::string& output, const std::string& more = "") {
+        return "[radio " + name + "]\nsource = udp\noutput = " + output + "\n" + more;
+    };
+    const std::string two = radio("A", "ftdi:A1", "inhibit = 8\ninterlock = off\n") + radio("B", "hidrelay:Q");
+    struct Case {
+        std::string text;
+        std::vector<std::string> args;
+        std::string want;  // NAME=source>output,interlock,inhibit@line;...|band>alternate;... or a part of the error
+    } cases[] = {
+        {"interlock = required\n" + two + "[band 3]\nalternates = 7  6\t10\n",
+         {},
+         "A=udp>ftdi:A1,off,8@5;B=udp>hidrelay:Q,required,;|3>6;3>5;3>9;"},
+        {radio("a", "ftdi:#0") + radio("b", "ftdi:#1") + radio("c", "gpio:0:1") + radio("d-_9", "gpio:0:2"),
+         {},
+         "a=udp>ftdi:#0,auto,;b=udp>ftdi:#1,auto,;c=udp>gpio:0:1,auto,;d-_9=udp>gpio:0:2,auto,;|"},
+        {"[radio A]\nrigctld = h:1\noutput = journal\n", {"--interlock", "off"}, "A=rigctld:h:1>journal,off,;|"},
+        {"rigctld = h:1\n[band 10]\nalternates = 1\n", {"--output", "parport:/dev/parport0"}, "|10>0;"},
+        {"output = journal\n" + two, {}, "line 1: output before the sections"},
+        {radio("A", "journal") + radio("B", "journal:-"),
+         {},
+         "line 6: output \"journal:-\" is radio A's output too (line 3)"},
+        {radio("A", "gpio:gpiochip0:1,2") + radio("B", "gpio:0:2,3"), {}, "line 6: output \"gpio:0:2,3\" is radio A's"},
+        {radio("A", "hidrelay:first") + radio("B", "hidrelay:Q,invert"),
+         {},
+         "line 6: output \"hidrelay:Q,invert\" is radio A's"},
+        {two + "[radio A]\n", {}, "line 9: [radio A] given again (first on line 1)"},
+        {two, {"--rigctld", "h:1"}, "--rigctld with a config that has radios"},
+        {"[radio A.B]\n", {}, "line 1: [radio A.B]: a radio's name"},
+        {"\n[radio A]\noutput = journal\n", {}, "line 2: [radio A] has no source"},
+        {"[radio A]\nsource = udp\n", {}, "line 1: [radio A] has no output"},
+        {radio("A", "journal", "rigctld = h:1\n"), {}, "line 4: source and rigctld both name the source"},
+        {radio("A", "journal", "output = journal\n"), {}, "line 4: output given again (first on line 3)"},
+        {radio("A", "journal", "poll = 50\n"), {}, "line 4: 'poll' is not taken in [radio A] (options for the whole"},
+        {radio("A", "journal", "inhibit = 9\n"), {}, "line 4: inhibit \"9\""},
+        {radio("A", "journal", "interlock = maybe\n"), {}, "line 4: --interlock \"maybe\""},
+        {"[band 11]\nalternates = 1\n", {}, "line 1: [band 11]: bands are 1 to 10"},
+        {"[band 03]\nalternates = 1\n", {}, "line 1: [band 03]: bands"},
+        {"[band 3]\n#\n", {}, "line 1: [band 3] without alternates"},
+        {"[band 3]\nalternates = 7 6 7\n", {}, "line 2: alternates: antenna 7 is given twice"},
+        {"[band 3]\nalternates = 7,6\n", {}, "line 2: alternates \"7,6\": antennas are 1 to 10"},
+        {"[band 3]\noutput = journal\n", {}, "line 2: 'output' is not taken in [band 3]"},
+        {"[mode cw]\n", {}, "line 1: [mode cw] is not a section: expected [radio NAME] or [band N]"},
+    };
+    for (const auto& c : cases) {
+        std::ofstream(conf, std::ios::trunc) << c.text;
+        std::vector<std::string> args{"--config", conf};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Options o;
+        std::string got;
+        if (ParseCommandLine(args, o, got)) {
+            for (const auto& r : o.radios)
+                got += r.name + "=" + r.sourceText + ">" + r.outputText + "," + InterlockName(r.interlock) + "," +
+                       (r.inhibit ? std::to_string(*r.inhibit) + "@" + std::to_string(r.inhibitLine) : "") + ";";
+            got += "|";
+            for (int b = 0; b < kBandCount; ++b)
+                for (const int a : o.alternates[b]) got += std::to_string(b + 1) + ">" + std::to_string(a) + ";";
+        }
+        // The summary holds '|' and an error does not: the wrong one cannot match.
+        EXPECT_NE(got.find(c.want), std::string::npos) << c.text << " -> " << got;
+    }
     std::remove(conf.c_str());
 }
 

@@ -44,17 +44,21 @@ TEST(Lockout, Timelines) {
         const char* name;
         std::vector<Step> steps;
     } cases[] = {
-        {"both radios to one band: the second gets the alternate",
-         {{"17|", "yy", "1|-"}, {"17|17", "ny", "1|7"}}},
+        {"both radios to one band: the second gets the alternate", {{"17|", "yy", "1|-"}, {"17|17", "ny", "1|7"}}},
         {"a tie in one instant goes to the radio listed first", {{"1|1", "yy", "1|-A"}, {"1|1", "yy", "1|-A"}}},
         {"the holder leaves: the antenna goes back only at the waiting radio's poll",
          {{"17|17", "yy", "1|7"}, {"2|17", "yn", "2|7"}, {"2|17", "ny", "2|1"}}},
         {"a holder keeps its antenna against a radio listed before it", {{"|17", "yy", "-|1"}, {"1|17", "yy", "-B|1"}}},
         {"three radios, two antennas",
-         {{"12|12|12", "yyy", "1|2|-A"}, {"3|12|12", "ynn", "3|2|-"}, {"3|12|12", "nny", "3|2|1"},
+         {{"12|12|12", "yyy", "1|2|-A"},
+          {"3|12|12", "ynn", "3|2|-"},
+          {"3|12|12", "nny", "3|2|1"},
           {"3|12|12", "yyy", "3|2|1"}}},
         {"the holder transmits while the other changes band: nothing moves under it",
-         {{"1|", "yy", "1|-"}, {"2|1", "ny", "1|-A"}, {"2|1", "ny", "1|-A"}, {"2|1", "yn", "2|-"},
+         {{"1|", "yy", "1|-"},
+          {"2|1", "ny", "1|-A"},
+          {"2|1", "ny", "1|-A"},
+          {"2|1", "yn", "2|-"},
           {"2|1", "ny", "2|1"}}},
         {"a better choice frees while the waiting radio transmits",
          {{"17|17", "yy", "1|7"}, {"3|17", "yn", "3|7"}, {"3|17", "nn", "3|7"}, {"3|17", "ny", "3|1"}}},
@@ -118,6 +122,22 @@ TEST(Lockout, BandChoicesPutTheAssignedAntennaFirstAndDropDamagedOnes) {
     BandTable bands;
     EXPECT_EQ(ChoicesForReading(bands, assignment, alternates, bands.low[2] * 1000.0 + 500),
               (std::vector<int>{6, 4, 0}));
+}
+
+// An inhibit line may be one only antennas no band lists set.
+TEST(Lockout, AntennaOnLineCountsOnlyAntennasABandLists) {
+    SwitcherTables tables;  // antenna N sets line N
+    for (int band = 0; band < kBandCount; ++band) tables.m_bandAntenna[static_cast<std::size_t>(band)] = band;
+    Alternates alternates;
+    EXPECT_EQ(AntennaOnLine(tables, alternates, 8), 7);
+    tables.m_bandAntenna[7] = 0;
+    EXPECT_EQ(AntennaOnLine(tables, alternates, 8), std::nullopt);
+    alternates[1] = {7};
+    EXPECT_EQ(AntennaOnLine(tables, alternates, 8), 7);
+    tables.m_antValue[9] = 0x1FF;  // antenna 10, on band 10, sets every line
+    EXPECT_EQ(AntennaOnLine(tables, alternates, 3), 2);
+    tables.m_bandAntenna[2] = 0;
+    EXPECT_EQ(AntennaOnLine(tables, alternates, 3), 9);
 }
 
 }  // namespace

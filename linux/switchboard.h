@@ -1,0 +1,46 @@
+#pragma once
+// The antennas the station's radios share: what each radio holds and wants,
+// and the lockout between them. Main thread only. A station with one radio has
+// a board of one, on which every claim gets the first choice.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/lockout.h"
+
+namespace kelvane::svc {
+
+class Switchboard {
+public:
+    explicit Switchboard(std::vector<std::string> names, Alternates alternates = {});
+
+    std::size_t Count() const { return m_radios.size(); }
+    const std::string& Name(std::size_t radio) const { return m_radios[radio].name; }
+    const Alternates& alternates() const { return m_alternates; }
+    void SetAlternates(const Alternates& alternates) { m_alternates = alternates; }
+
+    // The radio, free to change now, wants `choices`: what it gets, and now holds.
+    LockoutGrant Claim(std::size_t radio, const std::vector<int>& choices);
+    // What a claim would give now, taking nothing: the change waiting for receive.
+    LockoutGrant Preview(std::size_t radio, const std::vector<int>& choices) const;
+    std::optional<int> Holds(std::size_t radio) const { return m_radios[radio].holds; }
+    // The other radio holding `antenna`, if any.
+    std::optional<std::size_t> HolderOf(int antenna, std::size_t self) const;
+    // Holding none though it wants one: the radio on its first choice.
+    std::optional<std::size_t> BlockedBy(std::size_t radio) const;
+
+private:
+    struct Radio {
+        std::string name;
+        std::vector<int> choices;
+        std::optional<int> holds;
+    };
+    std::vector<LockoutRadio> Asking(std::size_t radio, const std::vector<int>& choices) const;
+
+    std::vector<Radio> m_radios;
+    Alternates m_alternates;
+};
+
+}  // namespace kelvane::svc
