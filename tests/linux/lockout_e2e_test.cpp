@@ -171,17 +171,22 @@ TEST_F(SharedAntennas, RulesStepByStepThenRandomChangesNeverShareOrSwitchInTrans
         const char* command;
         int a, b;  // the antennas it writes; -1: none, 0: it has none
     } steps[] = {
-        {0, "F 14200000", 5, -1},                             // 20 m: its own antenna
-        {1, "F 14150000", -1, 7},                             // the same band: the first alternate
-        {1, "T 1", -1, -1},       {0, "F 7100000", 3, -1},    // 5 is free, but B transmits
-        {1, "T 0", -1, 5},                                    // and takes it on receive
-        {0, "F 14200000", 7, -1}, {1, "F 21200000", -1, -1},  // 15 m lists 7 first, but B keeps its listed 5
-        {0, "F 7100000", 3, 7},                               // 7 is free: B moves to its better choice
-        {1, "F 7050000", -1, 0},                              // 40 m has 3 alone, which A holds: B is blocked
-        {1, "T 1", -1, -1},       {0, "F 14200000", 5, -1},   // 3 is free, but B transmits
-        {1, "T 0", -1, 3},        {0, "F 7100000", 0, -1},    // A blocked
-        {1, "F 28500000", 3, 9},                              // B leaves 3 for its own 9; A takes 3
+        {0, "F 14200000", 5, -1},   // 20 m: its own antenna
+        {1, "F 14150000", -1, 7},   // the same band: the first alternate
+        {1, "T 1", -1, -1},         // B transmits
+        {0, "F 7100000", 3, -1},    // 5 is free, but B transmits
+        {1, "T 0", -1, 5},          // and takes it on receive
+        {0, "F 14200000", 7, -1},   // 5 held: A's alternate
+        {1, "F 21200000", -1, -1},  // 15 m lists 7 first, but B keeps its listed 5
+        {0, "F 7100000", 3, 7},     // 7 is free: B moves to its better choice
+        {1, "F 7050000", -1, 0},    // 40 m has 3 alone, which A holds: B is blocked
+        {1, "T 1", -1, -1},         // B transmits, blocked
+        {0, "F 14200000", 5, -1},   // 3 is free, but B transmits
+        {1, "T 0", -1, 3},          // B takes it on receive
+        {0, "F 7100000", 0, -1},    // A blocked, without an inhibit line
+        {1, "F 28500000", 3, 9},    // B leaves 3 for its own 9; A takes 3
     };
+    ASSERT_TRUE(Eventually([&] { return a.Antennas() == want[0] && b.Antennas() == want[1]; }));
     for (const auto& s : steps) {
         SCOPED_TRACE(radios[s.radio].name + ": " + s.command);
         ASSERT_TRUE(Tell(radios[s.radio], s.command));
