@@ -481,7 +481,16 @@ bool WebServer::Start(std::string& error) {
             (a.is_number_unsigned() && a.get<std::uint64_t>() > static_cast<std::uint64_t>(kAntennaCount)))
             return Refuse(res, 400, "antenna", "a whole number from 1 to " + std::to_string(kAntennaCount));
         if (!radio(doc, res, name)) return;
-        const auto done = m_backend.PickAntenna(name, a.get<int>());
+        const int asked = a.get<int>();
+        const auto done = m_backend.PickAntenna(name, asked);
+        if (done == WebBackend::Pick::kTaken) {
+            // The holder now; it may have let go since, and then a retry will do.
+            std::string why = "antenna " + std::to_string(asked) + " is held by another radio; try again";
+            for (const auto& r : m_backend.State())
+                if (r.antenna && r.antenna->number == asked && r.name != name)
+                    why = "antenna " + std::to_string(asked) + " (" + r.antenna->name + ") is held by radio " + r.name;
+            return Send(res, 409, {{"error", why}, {"errors", json::array({{{"field", "antenna"}, {"rule", why}}})}});
+        }
         Notify();
         Send(res, 200, {{"radio", name}, {"antenna", a}, {"held", done == WebBackend::Pick::kHeld}});
     });

@@ -89,7 +89,10 @@ json StateJson(const std::vector<RadioState>& radios) {
                         {"auto", r.automatic},
                         {"held", held},
                         {"source", {{"spec", r.source.spec}, {"state", r.source.state}}},
-                        {"output", {{"spec", r.output.spec}, {"state", r.output.state}}}});
+                        {"output", {{"spec", r.output.spec}, {"state", r.output.state}}},
+                        {"choices", r.choices},
+                        {"blocked_by", r.blockedBy ? json(*r.blockedBy) : json(nullptr)},
+                        {"inhibit", r.inhibit ? json(*r.inhibit) : json(nullptr)}});
     }
     return {{"radios", list}};
 }
@@ -112,6 +115,12 @@ bool ParseState(const json& doc, std::vector<RadioState>& radios) {
             if (!r.at("held").is_null()) s.held = r["held"].get<int>();
             s.source = {r.at("source").at("spec").get<std::string>(), r["source"].at("state").get<std::string>()};
             s.output = {r.at("output").at("spec").get<std::string>(), r["output"].at("state").get<std::string>()};
+            // Absent in a file a service from before shared antennas wrote, still
+            // running while a newer `kelvane status` reads it: a radio of its own.
+            if (r.contains("choices")) s.choices = r["choices"].get<std::vector<int>>();
+            if (r.contains("blocked_by") && !r["blocked_by"].is_null())
+                s.blockedBy = r["blocked_by"].get<std::string>();
+            if (r.contains("inhibit") && !r["inhibit"].is_null()) s.inhibit = r["inhibit"].get<int>();
             out.push_back(std::move(s));
         }
         radios = std::move(out);

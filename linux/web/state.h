@@ -51,6 +51,8 @@ struct RadioState {
 
 nlohmann::json StateJson(const std::vector<RadioState>& radios);
 // The reverse, for `kelvane status`; false when the document is not one StateJson made.
+// A radio without choices, blocked_by and inhibit (written before antennas were
+// shared) is read as one sharing nothing; present, they must have their types.
 bool ParseState(const nlohmann::json& doc, std::vector<RadioState>& radios);
 
 nlohmann::json TablesJson(const svc::Station& station);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -20,7 +21,13 @@ using nlohmann::json;
 
 constexpr int kRunning = 0, kUnreadable = 1, kNotRunning = 3, kStale = 4;
 
-std::string Describe(const RadioState& r) {
+const RadioState* HolderOf(int antenna, const std::vector<RadioState>& all) {
+    for (const auto& o : all)
+        if (o.antenna && o.antenna->number == antenna) return &o;
+    return nullptr;
+}
+
+std::string Describe(const RadioState& r, const std::vector<RadioState>& all) {
     std::ostringstream s;
     // Whole hertz as MHz, without the process locale's decimal comma.
     char mhz[48] = "no frequency";
@@ -34,11 +41,26 @@ std::string Describe(const RadioState& r) {
         char byte[8];
         std::snprintf(byte, sizeof byte, "0x%02X", r.antenna->byte);
         s << ", antenna " << r.antenna->number << " (" << r.antenna->name << ", " << byte << ")";
+        if (!r.choices.empty() && r.choices.front() != r.antenna->number) {
+            const bool listed = std::find(r.choices.begin(), r.choices.end(), r.antenna->number) != r.choices.end();
+            const RadioState* holder = HolderOf(r.choices.front(), all);
+            s << (listed ? ", an alternate" : ", not on its band's list") << " (first choice " << r.choices.front()
+              << (holder ? " (" + holder->antenna->name + "), held by " + holder->name : std::string(", free")) << ")";
+        }
     } else {
         s << ", no antenna";
+        const RadioState* holder = r.choices.empty() ? nullptr : HolderOf(r.choices.front(), all);
+        if (r.blockedBy && !r.blockedBy->empty()) {
+            s << ", blocked by " << *r.blockedBy;
+            if (holder && holder->name == *r.blockedBy)
+                s << ", which holds its first choice " << r.choices.front() << " (" << holder->antenna->name << ")";
+        } else if (!r.choices.empty()) {
+            s << ", waiting for its next receive poll";
+        }
     }
     s << "\n  " << (r.transmitting ? "TRANSMITTING" : "receiving") << ", Auto " << (r.automatic ? "on" : "off") << "\n";
     if (r.held) s << "  antenna " << *r.held << " waits for receive\n";
+    if (r.inhibit) s << "  inhibit: output line " << *r.inhibit << (r.antenna ? ", clear" : ", set") << "\n";
     s << "  source: " << r.source.spec << " (" << r.source.state << ")\n";
     s << "  output: " << r.output.spec << " (" << r.output.state << ")\n";
     return s.str();
@@ -111,7 +133,7 @@ int RunStatusCommand(const std::string& path, bool asJson, const StatusEnv& env,
         if (stale)
             out << "kelvane: the state is STALE: the service has not updated it for " << age.count()
                 << " s (it updates it at least every " << kStateRefresh.count() << " s); it may be hung\n";
-        for (const auto& r : radios) out << Describe(r);
+        for (const auto& r : radios) out << Describe(r, radios);
     }
     return stale ? kStale : kRunning;
 }

@@ -80,5 +80,48 @@ TEST(SettingsReload, ABadFileKeepsTheTablesAndTheAntennaAndStopsAStart) {
     for (const std::string& f : {ini, journal, err, start, start + ".out", base + ".out"}) std::remove(f.c_str());
 }
 
+// Radios sharing antennas: an inhibit line an antenna uses stops the start at
+// its config line; a reload naming other radios keeps the running ones.
+TEST(RadiosReload, AnInhibitAntennasUseAndChangedRadiosAreRefused) {
+    const std::string base = ::testing::TempDir() + "kelvane-radios-" + std::to_string(::getpid());
+    const std::string ini = base + ".ini", conf = base + ".conf", err = base + ".err", journal = base + ".journal";
+    const Station demo = DemoStation();  // antenna N has the value N
+    std::ofstream(ini, std::ios::binary) << SerializeSettings(demo.tables, demo.bands);
+    const std::uint16_t port = FreeUdpPort();
+    const auto radios = [&](const std::string& inhibit, const std::string& more) {
+        std::ofstream(conf, std::ios::trunc)
+            << "[radio A]\nsource = udp:127.0.0.1:" << port << ",radio=1\noutput = journal:" << journal << "\n"
+            << "[radio B]\nsource = udp:127.0.0.1:" << port << ",radio=2\noutput = journal:" << journal << "-b\n"
+            << inhibit << more;
+    };
+    radios("inhibit = 3\n", "");
+    EXPECT_EQ(WaitExit(SpawnKelvane({"--settings", ini, "--config", conf}, base + ".out", err)), 1);
+    EXPECT_NE(Slurp(err).find(conf + ": line 7: radio B's inhibit line 3 is also set by antenna 4"), std::string::npos)
+        << Slurp(err);
+
+    radios("inhibit = 8\n", "");
+    const pid_t pid = SpawnKelvane({"--settings", ini, "--config", conf}, base + ".out", err);
+    Loopback sender;
+    const auto tune = [&](int radio, int freq) {
+        sender.Send(port, "<RadioInfo><RadioNr>" + std::to_string(radio) + "</RadioNr><Freq>" + std::to_string(freq) +
+                              "</Freq></RadioInfo>");
+    };
+    ASSERT_TRUE(Eventually([&] {
+        tune(1, 710000);
+        return Slurp(journal).find("radio=A byte=0x03 antenna=3") != std::string::npos;
+    })) << Slurp(err);
+    radios("inhibit = 8\n", "[radio C]\nsource = udp:1\noutput = journal:/dev/null\n");
+    ::kill(pid, SIGHUP);
+    EXPECT_TRUE(
+        Eventually([&] { return Slurp(err).find("restart kelvane to change the radios") != std::string::npos; }));
+    tune(2, 710000);  // B still runs, and 40 m is A's
+    EXPECT_TRUE(Eventually([&] {
+        return Slurp(journal + "-b").find("radio=B byte=0x80 antenna=0 none\n") != std::string::npos;
+    })) << Slurp(journal + "-b");
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(WaitExit(pid), 0);
+    for (const std::string& f : {ini, conf, err, journal, journal + "-b", base + ".out"}) std::remove(f.c_str());
+}
+
 }  // namespace
 }  // namespace kelvane::svc::test

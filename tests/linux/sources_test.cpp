@@ -117,7 +117,10 @@ TEST(UdpSource, TwoRadiosOnOnePortShareTheAntennas) {
         {2, 1420000, false, 5, 7},  // 20 m taken: B gets the alternate
         {2, 1420000, true, 5, 7},
         {1, 710000, false, 3, 7},   // A leaves while B transmits: B stays
-        {2, 1420000, false, 3, 5},  // B's receive: its first choice
+        {1, 2120000, false, 0, 7},  // 15 m's antenna is the one B transmits on: A has none
+        {1, 1420000, false, 5, 7},  // and B still holds 7 until its receive: A gets 5 back
+        {2, 1420000, false, 5, 7},  // B's receive: 5 is A's, 7 stays
+        {1, 710000, false, 3, 5},   // A leaves: B, in receive, moves at its next poll
         {1, 1420000, false, 7, 5},  // now A waits on the alternate
         {1, 710000, false, 3, 5},
         {2, 710000, false, 3, 0x80},  // 40 m has one antenna, A's: B blocked, inhibit line 8

@@ -1,7 +1,9 @@
 #pragma once
-// A service for the web console's tests: one radio on 20 m, tables in memory
-// with the ETag of their JSON, a manual pick held while transmitting.
+// A service for the web console's tests: radios on 20 m (one unless named),
+// tables in memory with the ETag of their JSON, a manual pick held while
+// transmitting and refused when another radio holds the antenna.
 
+#include <algorithm>
 #include <mutex>
 
 #include "linux/web/server.h"
@@ -10,29 +12,37 @@ namespace kelvane::web::test {
 
 class FakeBackend : public WebBackend {
 public:
-    FakeBackend() {
-        radio.frequency_hz = 14074000;
-        radio.band = RadioState::Band{5, station.bands.name[4]};
-        radio.source = {"rigctld 127.0.0.1:4532", "connected"};
-        radio.output = {"parport:/dev/parport0", "ok"};
-        Show(2);
+    explicit FakeBackend(const std::vector<std::string>& names = {"1"}) {
+        for (const auto& name : names) {
+            RadioState r;
+            r.name = name;
+            r.frequency_hz = 14074000;
+            r.band = RadioState::Band{5, station.bands.name[4]};
+            r.source = {"rigctld 127.0.0.1:4532", "connected"};
+            r.output = {"parport:/dev/parport0", "ok"};
+            radios.push_back(r);
+        }
+        Show(radios[0], 2);
     }
     std::vector<RadioState> State() override {
         std::lock_guard lock(mutex);
-        return {radio};
+        return radios;
     }
-    Pick PickAntenna(const std::string&, int a) override {
+    Pick PickAntenna(const std::string& name, int a) override {
         std::lock_guard lock(mutex);
         ++calls;
-        radio.automatic = false;
-        if (radio.transmitting) return radio.held = a, Pick::kHeld;
-        Show(a);
+        if (Holder(a, name)) return Pick::kTaken;
+        RadioState& r = Named(name);
+        r.automatic = false;
+        if (r.transmitting) return r.held = a, Pick::kHeld;
+        Let(r, a);
+        Show(r, a);
         return Pick::kSwitched;
     }
-    void SetAuto(const std::string&, bool on) override {
+    void SetAuto(const std::string& name, bool on) override {
         std::lock_guard lock(mutex);
         ++calls;
-        radio.automatic = on;
+        Named(name).automatic = on;
     }
     bool ReadTables(Tables& t, std::string&) override {
         std::lock_guard lock(mutex);
@@ -44,27 +54,46 @@ public:
         if (ifMatch != Etag()) return Put::kStale;
         ++calls;
         station = s;
-        Show(radio.antenna->number);
+        for (auto& r : radios)
+            if (r.antenna) Show(r, r.antenna->number);
         etag = Etag();
         return Put::kSaved;
     }
     void Transmit(bool on) {
         std::lock_guard lock(mutex);
-        radio.transmitting = on;
-        if (!on && radio.held) Show(*radio.held), radio.held.reset();
+        RadioState& r = radios[0];
+        r.transmitting = on;
+        if (!on && r.held) Let(r, *r.held), Show(r, *r.held), r.held.reset();
     }
     std::string Etag() const { return EtagOf(TablesJson(station).dump()); }
+    // Under the lock: `r` takes antenna `a` as the service would have granted it.
+    void Show(RadioState& r, int a) {
+        const auto i = static_cast<std::size_t>(a - 1);
+        r.antenna = RadioState::Antenna{a, station.tables.m_antName[i],
+                                        static_cast<std::uint8_t>(station.tables.m_antValue[i])};
+        r.blockedBy.reset();
+    }
 
     std::mutex mutex;
     svc::Station station;
-    RadioState radio;
+    std::vector<RadioState> radios;
     int calls = 0;
 
 private:
-    void Show(int a) {
-        const auto i = static_cast<std::size_t>(a - 1);
-        radio.antenna = RadioState::Antenna{a, station.tables.m_antName[i],
-                                            static_cast<std::uint8_t>(station.tables.m_antValue[i])};
+    const RadioState* Holder(int a, const std::string& other) const {
+        for (const auto& r : radios)
+            if (r.name != other && r.antenna && r.antenna->number == a) return &r;
+        return nullptr;
+    }
+    RadioState& Named(const std::string& name) {
+        return *std::find_if(radios.begin(), radios.end(), [&](const RadioState& r) { return r.name == name; });
+    }
+    // A radio blocked by `r` whose first choice `r` leaves for `a` waits for its own poll.
+    void Let(const RadioState& r, int a) {
+        for (auto& o : radios)
+            if (r.antenna && r.antenna->number != a && o.blockedBy == r.name && !o.choices.empty() &&
+                o.choices.front() == r.antenna->number)
+                o.blockedBy.reset();
     }
 };
 

@@ -1,6 +1,8 @@
 """The console's page in headless Chromium against web_page_demo: it shows the
 state, a pick clears Auto, a refused value is shown beside its field, a saved
-name reaches the page, and transmit shows a held pick. Screenshots go to OUTDIR.
+name reaches the page, and transmit shows a held pick; with two radios a column
+each, the one blocked says so and cannot pick the other's antenna. Screenshots
+go to OUTDIR.
 Usage: web_page_check.py DEMO OUTDIR   (exit 77: no browser here)"""
 import json
 import os
@@ -21,6 +23,7 @@ if not os.path.exists("/usr/bin/chromium") or not os.path.exists("/usr/bin/chrom
     sys.exit(77)
 
 demo = subprocess.Popen([sys.argv[1]], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+two = subprocess.Popen([sys.argv[1], "two"], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
 outdir = sys.argv[2]
 os.makedirs(outdir, exist_ok=True)
 profile = tempfile.TemporaryDirectory()
@@ -50,6 +53,9 @@ try:
     until(lambda: "14.074000 MHz" in text("r1-freq") and driver.find_element(By.ID, "f-antennas[1].name"))
     assert "5 20m" in text("r1-band"), text("r1-band")
     assert driver.find_element(By.ID, "r1-auto").is_selected()
+    # One radio: its card fills the width, with nothing of sharing on it.
+    assert driver.find_element(By.ID, "r1-card").rect["width"] == driver.find_element(By.ID, "radios").rect["width"]
+    assert text("r1-blocked") + text("r1-alt") == "" and not driver.find_elements(By.ID, "r2-card")
 
     driver.find_element(By.ID, "r1-pick-4").click()
     until(lambda: text("r1-antenna").startswith("4 ") and not driver.find_element(By.ID, "r1-auto").is_selected())
@@ -95,9 +101,28 @@ try:
     driver.set_window_size(1280, 1000)
     driver.execute_script("window.scrollTo(0, 0)")
     driver.save_screenshot(os.path.join(outdir, "desktop.png"))
+
+    driver.get("http://127.0.0.1:%s/" % two.stdout.readline().strip())
+    until(lambda: "blocked by A" in text("r2-blocked"))
+    a, b = (driver.find_element(By.ID, "r%d-card" % i).rect for i in (1, 2))
+    assert a["y"] == b["y"] and a["x"] + a["width"] < b["x"], (a, b)
+    taken = driver.find_element(By.ID, "r2-pick-1")
+    assert not taken.is_enabled() and "held by A" in taken.text and taken.get_attribute("title") == "held by A"
+    driver.save_screenshot(os.path.join(outdir, "two-desktop.png"))
+    # A page that had not heard yet: the server refuses and the page says why.
+    driver.execute_script("document.getElementById('r2-pick-1').disabled = false")
+    taken.click()
+    until(lambda: "held by radio A" in text("r2-refused"))
+    driver.find_element(By.ID, "r1-pick-3").click()
+    until(lambda: "alternate" in text("r1-alt") and "next receive poll" in text("r2-blocked") and taken.is_enabled()
+          and text("r2-refused") == "")
+    driver.set_window_size(412, 1400)
+    until(lambda: driver.find_element(By.ID, "r2-card").rect["y"] > driver.find_element(By.ID, "r1-card").rect["y"])
+    driver.save_screenshot(os.path.join(outdir, "two-phone.png"))
     print("page checks passed; screenshots in", outdir)
 finally:
     if driver:
         driver.quit()
-    demo.stdin.close()
-    demo.wait(timeout=10)
+    for process in (demo, two):
+        process.stdin.close()
+        process.wait(timeout=10)

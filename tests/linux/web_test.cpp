@@ -174,6 +174,33 @@ TEST_F(Web, HostileRequestsAreRefusedNamingTheFieldAndChangeNothing) {
     EXPECT_FALSE(m_backend.State()[0].automatic);
 }
 
+TEST_F(Web, APickOfAnAntennaAnotherRadioHoldsIsRefusedNamingItAndChangesNothing) {
+    m_backend.radios[0].name = "A";  // on antenna 2
+    m_backend.radios.push_back(m_backend.radios[0]);
+    m_backend.radios[1].name = "B";
+    m_backend.Show(m_backend.radios[1], 5);
+    Start();
+    const struct {
+        const char* body;
+        int status;
+        const char* says;
+    } picks[] = {
+        {R"({"radio":"B","antenna":2})", 409, "antenna 2 (Ant #2) is held by radio A"},
+        {R"({"radio":"B","antenna":3})", 200, nullptr},
+        {R"({"radio":"A","antenna":3})", 409, "held by radio B"},
+    };
+    for (const auto& p : picks) {
+        SCOPED_TRACE(p.body);
+        const json before = StateJson(m_backend.State());
+        const Reply r = Request(m_port, "POST", "/api/antenna", p.body);
+        EXPECT_EQ(r.status, p.status) << r.body;
+        if (!p.says) continue;
+        EXPECT_NE(r.body["error"].get<std::string>().find(p.says), std::string::npos) << r.body;
+        EXPECT_EQ(StateJson(m_backend.State()), before);
+    }
+    EXPECT_EQ(m_backend.State()[1].antenna->number, 3);
+}
+
 TEST_F(Web, PasswordCookieAndOriginGuardEveryChange) {
     const std::string file = ::testing::TempDir() + "web-password-" + std::to_string(::getpid());
     std::istringstream typed("correct horse\n");
@@ -292,7 +319,7 @@ TEST_F(Web, EventStreamsAreBoundedAndCarryEachChange) {
     ASSERT_GE(first, 0);
     {
         std::lock_guard lock(m_backend.mutex);
-        m_backend.radio.antenna->name = "Beverage";
+        m_backend.radios[0].antenna->name = "Beverage";
     }
     m_server->Notify();
     EXPECT_NE(ReadUntil(first, [](const std::string& s) { return s.find("\"Beverage\"") != s.npos; }).find("Beverage"),
@@ -364,17 +391,36 @@ TEST(WebState, TheDocumentShapeCountsFromOne) {
     r.held = 3;
     r.source = {"rigctld", "connected"};
     r.output = {"journal", "ok"};
+    r.choices = {1, 3};
+    r.inhibit = 4;
     RadioState idle;
+    idle.choices = {1};
+    idle.blockedBy = "A";
     const json doc = StateJson({r, idle});
     EXPECT_EQ(doc, json::parse(R"({"radios":[
         {"name":"1","frequency_hz":7074000,"band":{"number":2,"name":"40 m"},
          "antenna":{"number":1,"name":"Dipole","byte":165},"transmitting":true,"auto":false,"held":3,
-         "source":{"spec":"rigctld","state":"connected"},"output":{"spec":"journal","state":"ok"}},
+         "source":{"spec":"rigctld","state":"connected"},"output":{"spec":"journal","state":"ok"},
+         "choices":[1,3],"blocked_by":null,"inhibit":4},
         {"name":"1","frequency_hz":0,"band":null,"antenna":null,"transmitting":false,"auto":true,"held":null,
-         "source":{"spec":"","state":""},"output":{"spec":"","state":""}}]})"));
+         "source":{"spec":"","state":""},"output":{"spec":"","state":""},
+         "choices":[1],"blocked_by":"A","inhibit":null}]})"));
     std::vector<RadioState> back;
     ASSERT_TRUE(ParseState(doc, back));
     EXPECT_EQ(StateJson(back), doc);
+
+    // Absent (a service from before radios shared antennas wrote it) they
+    // share nothing; present, they must have their types.
+    json old = doc;
+    for (auto& radio : old["radios"]) radio.erase("choices"), radio.erase("blocked_by"), radio.erase("inhibit");
+    ASSERT_TRUE(ParseState(old, back));
+    EXPECT_TRUE(back[0].choices.empty() && !back[0].inhibit && !back[1].blockedBy);
+    for (const auto& [field, value] :
+         {std::pair<const char*, json>{"choices", {"1"}}, {"blocked_by", 2}, {"inhibit", "3"}}) {
+        json edited = doc;
+        edited["radios"][0][field] = value;
+        EXPECT_FALSE(ParseState(edited, back)) << field;
+    }
 }
 
 TEST(Status, SaysWhetherTheServiceRunsAndWhetherItsStateIsFresh) {
@@ -416,6 +462,28 @@ TEST(Status, SaysWhetherTheServiceRunsAndWhetherItsStateIsFresh) {
             }
         }
     }
+
+    // Radios sharing antennas: A on its first choice, B on an alternate, C blocked by A, D waiting for its poll.
+    std::vector<RadioState> shared(4, r);
+    for (std::size_t i = 0; i < shared.size(); ++i) shared[i].name = std::string(1, static_cast<char>('A' + i));
+    shared[0].choices = shared[1].choices = {2, 4};
+    shared[1].antenna = RadioState::Antenna{4, "Dipole", 8};
+    shared[2].antenna = shared[3].antenna = std::nullopt;
+    shared[2].choices = {2};
+    shared[2].blockedBy = "A";
+    shared[2].inhibit = 7;
+    shared[3].choices = {5};
+    std::string why;
+    ASSERT_TRUE(WriteStateFile(path, shared, 4242, written, why)) << why;
+    std::ostringstream out, err;
+    EXPECT_EQ(RunStatusCommand(path, false, {written, [](int) { return true; }}, out, err), 0);
+    for (const char* says :
+         {"Radio B: 14.074000 MHz, no band, antenna 4 (Dipole, 0x08), an alternate (first choice 2 (Yagi), held by "
+          "A)\n",
+          "Radio C: 14.074000 MHz, no band, no antenna, blocked by A, which holds its first choice 2 (Yagi)\n"
+          "  receiving, Auto on\n  inhibit: output line 7, set\n",
+          "Radio D: 14.074000 MHz, no band, no antenna, waiting for its next receive poll\n"})
+        EXPECT_NE(out.str().find(says), std::string::npos) << out.str();
     std::remove(path.c_str());
 }
 
