@@ -93,6 +93,7 @@ protected:
     }
     void SetUp() override {
         ::mkdir(Path("-run").c_str(), 0755);
+        if (const char* was = std::getenv("RUNTIME_DIRECTORY")) runtimeWas = was;
         ::setenv("RUNTIME_DIRECTORY", Path("-run").c_str(), 1);  // the state file, for the spawned service
         const Station demo = DemoStation();
         ASSERT_TRUE(SaveSettings(Path(".ini"), demo.tables, demo.bands));
@@ -120,6 +121,7 @@ protected:
         for (const auto& r : radios) std::remove(r.journal.c_str());
         for (const char* f : {".ini", ".conf", ".out", ".err", "-run/state.json"}) std::remove(Path(f).c_str());
         ::rmdir(Path("-run").c_str());
+        runtimeWas ? ::setenv("RUNTIME_DIRECTORY", runtimeWas->c_str(), 1) : ::unsetenv("RUNTIME_DIRECTORY");
     }
 
     // The radio as the state file last showed it.
@@ -159,6 +161,7 @@ protected:
 
     Radio radios[2] = {Radio("A", 0, Path("-a.journal")), Radio("B", 0x80, Path("-b.journal"))};
     pid_t pid = -1;
+    std::optional<std::string> runtimeWas;
 };
 
 TEST_F(SharedAntennas, RulesStepByStepThenRandomChangesNeverShareOrSwitchInTransmit) {
