@@ -7,16 +7,26 @@
 # RadioInfo datagram leaving its sender to the journal line.
 # Writes its tables to build/bench-linux/results.md.
 #
-#   scripts/bench-linux.sh [CHANGES]      (band changes per loop, default 200)
+# --two-radios measures instead one service following two rigctld (two radios
+# sharing antennas, each polled at 100 ms) beside one following one, in one
+# run: per radio, F to its journal line. Written to build/bench-linux/two-radios.md.
+#
+#   scripts/bench-linux.sh [--two-radios] [CHANGES]   (band changes per loop or radio, default 200)
 set -euo pipefail
 source "$(dirname "$0")/lib/common.sh"
 cd "$ROOT"
+MODE= RESULTS=results.md SECONDS_EXTRA=60
+if [ "${1:-}" = --two-radios ]; then
+    MODE=two-radios RESULTS=two-radios.md SECONDS_EXTRA=$(( ${2:-200} * 3 / 10 + 5 ))
+    shift
+fi
 
 "$ROOT/scripts/setup.sh" --linux
 cmake --preset bench >/dev/null
 cmake --build --preset bench --target kelvane linux_bench
 OUT=$ROOT/build/bench-linux
 mkdir -p "$OUT"
-say "measuring (about $(( ${1:-200} + 60 )) s)"
-"$ROOT/build/bench/tests/bench/linux_bench" "$ROOT/build/bench/linux/kelvane" "$OUT" "${1:-200}" | tee "$OUT/results.md"
-echo "written: $OUT/results.md"
+say "measuring (about $(( ${1:-200} + SECONDS_EXTRA )) s)"
+"$ROOT/build/bench/tests/bench/linux_bench" "$ROOT/build/bench/linux/kelvane" "$OUT" "${1:-200}" $MODE |
+    tee "$OUT/$RESULTS"
+echo "written: $OUT/$RESULTS"

@@ -2,9 +2,10 @@
 // journal line, CPU per poll and memory, beside the shell loop an operator
 // would otherwise write; the same against the real flrig (rig.set_vfo), and
 // from a RadioInfo datagram leaving its sender to the journal line. Prints
-// Markdown tables.
+// Markdown tables. With `two-radios`, instead: one service following two
+// rigctld (two radios sharing antennas) beside one following one, in one run.
 //
-//   linux_bench KELVANE_PROGRAM WORK_DIR [CHANGES]
+//   linux_bench KELVANE_PROGRAM WORK_DIR [CHANGES] [two-radios]
 #include <fcntl.h>
 #include <httplib.h>
 #include <signal.h>
@@ -18,6 +19,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <tuple>
 
 #include "linux/devices/devices.h"
 #include "linux/poll_loop.h"
@@ -67,27 +69,43 @@ struct Run {
     long rssKiB = 0;
 };
 
-std::string Percentiles(std::vector<double> v, int decimals = 1) {
-    if (v.empty()) return "- | - | - | -";
+// The value at fraction `q` of the sorted values (nearest rank); 0 when none.
+double At(std::vector<double> v, double q) {
     std::sort(v.begin(), v.end());
-    auto at = [&](double q) { return v[std::min(v.size() - 1, static_cast<std::size_t>(q * (v.size() - 1) + 0.5))]; };
+    return v.empty() ? 0.0 : v[std::min(v.size() - 1, static_cast<std::size_t>(q * (v.size() - 1) + 0.5))];
+}
+
+std::string Percentiles(const std::vector<double>& v, int decimals = 1) {
+    if (v.empty()) return "- | - | - | -";
+    auto at = [&](double q) { return At(v, q); };
     char buf[128];
     std::snprintf(buf, sizeof buf, "%.*f | %.*f | %.*f | %.*f", decimals, at(0.5), decimals, at(0.9), decimals,
-                  at(0.99), decimals, v.back());
+                  at(0.99), decimals, at(1.0));
     return buf;
 }
 
 // Sets the frequency on whatever is followed.
 using Setter = std::function<void(long hertz)>;
 
-// Starts `argv` with the journal lines going to `journal`; changes the band
-// `changes` times at random moments (`pauseMs` apart) and times each change,
-// from just before `set`, to its journal line.
-Run Measure(const Setter& set, const std::vector<std::string>& argv, const std::string& journal, int changes,
-            int countFd = -1, std::pair<int, int> pauseRange = {250, 600}) {
-    std::remove(journal.c_str());
-    ::close(::open(journal.c_str(), O_CREAT | O_WRONLY, 0644));
-    set(1000000);  // no band: the first change below is a switch
+// One radio the service follows: how to set its frequency, where its lines go,
+// and the bands its changes go round (indices into kBandHz).
+struct Channel {
+    Setter set;
+    std::string journal;
+    std::vector<int> bands{0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+};
+
+// Starts `argv`; changes the band `changes` times per channel at random
+// moments (`pauseMs` apart), the channels in turn, and times each change,
+// from just before its `set`, to its channel's journal line. One Run per
+// channel; CPU, polls and memory are the process's.
+std::vector<Run> MeasureEach(const std::vector<Channel>& channels, const std::vector<std::string>& argv, int changes,
+                             int countFd = -1, std::pair<int, int> pauseRange = {250, 600}) {
+    for (const auto& c : channels) {
+        std::remove(c.journal.c_str());
+        ::close(::open(c.journal.c_str(), O_CREAT | O_WRONLY, 0644));
+        c.set(1000000);  // no band: the first change below is a switch
+    }
     const pid_t pid = ::fork();
     if (pid == 0) {
         std::vector<char*> args;
@@ -97,22 +115,26 @@ Run Measure(const Setter& set, const std::vector<std::string>& argv, const std::
         ::_exit(127);
     }
     Run run;
+    std::vector<std::vector<double>> latencyMs(channels.size());
     std::mt19937 random(12345);
     std::uniform_int_distribution<int> pauseMs(pauseRange.first, pauseRange.second);
-    std::size_t offset = 0;
     ::usleep(500000);  // let it connect before the clock starts; not part of any figure
+    std::vector<std::size_t> offset(channels.size());
+    for (std::size_t c = 0; c < channels.size(); ++c) NewLines(channels[c].journal, offset[c]);  // not a change's
     const auto started = std::chrono::steady_clock::now();
-    for (int k = 0; k < changes; ++k) {
+    for (int k = 0; k < changes * static_cast<int>(channels.size()); ++k) {
+        const std::size_t c = static_cast<std::size_t>(k) % channels.size();
+        const auto& bands = channels[c].bands;
         ::usleep(static_cast<useconds_t>(pauseMs(random)) * 1000);
         const std::int64_t sent = NowMicros();
-        set(kBandHz[k % 10]);
+        channels[c].set(kBandHz[bands[static_cast<std::size_t>(k) / channels.size() % bands.size()]]);
         std::vector<std::string> lines;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
         while (lines.empty() && std::chrono::steady_clock::now() < deadline) {
             ::usleep(1000);
-            lines = NewLines(journal, offset);
+            lines = NewLines(channels[c].journal, offset[c]);
         }
-        if (!lines.empty()) run.latencyMs.push_back(static_cast<double>(std::stoll(lines.back()) - sent) / 1000.0);
+        if (!lines.empty()) latencyMs[c].push_back(static_cast<double>(std::stoll(lines.back()) - sent) / 1000.0);
     }
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     run.rssKiB = RssKiB(pid);
@@ -127,7 +149,49 @@ Run Measure(const Setter& set, const std::vector<std::string>& argv, const std::
     } else {
         run.polls = run.seconds * 1000.0 / kPollMs;
     }
-    return run;
+    std::vector<Run> runs(channels.size(), run);
+    for (std::size_t c = 0; c < channels.size(); ++c) runs[c].latencyMs = std::move(latencyMs[c]);
+    return runs;
+}
+
+Run Measure(const Setter& set, const std::vector<std::string>& argv, const std::string& journal, int changes,
+            int countFd = -1, std::pair<int, int> pauseRange = {250, 600}) {
+    return MeasureEach({Channel{set, journal}}, argv, changes, countFd, pauseRange).front();
+}
+
+// One service, two radios on their own rigctld, each changing among bands of
+// its own so that every change is a switch; beside one service on one rigctld.
+int TwoRadios(const std::string& program, const std::string& dir, int changes, const Rigctld& rig) {
+    Rigctld second(FreePort());
+    const std::string settings = dir + "/Kelvaneer12.ini", config = dir + "/two-radios.conf";
+    const Run one = Measure([&](long hz) { rig.Ask("F " + std::to_string(hz)); },
+                            {program, "--settings", settings, "--rigctld", "127.0.0.1:" + std::to_string(rig.port()),
+                             "--poll", std::to_string(kPollMs), "--output", "journal:" + dir + "/kelvane.journal"},
+                            dir + "/kelvane.journal", changes);
+    std::ofstream(config) << "poll = " << kPollMs << "\n[radio A]\nsource = rigctld:127.0.0.1:" << rig.port()
+                          << "\noutput = journal:" << dir
+                          << "/a.journal\n[radio B]\nsource = rigctld:127.0.0.1:" << second.port()
+                          << "\noutput = journal:" << dir << "/b.journal\n";
+    const std::vector<Run> two = MeasureEach(
+        {Channel{[&](long hz) { rig.Ask("F " + std::to_string(hz)); }, dir + "/a.journal", {0, 1, 2, 3, 4}},
+         Channel{[&](long hz) { second.Ask("F " + std::to_string(hz)); }, dir + "/b.journal", {5, 6, 7, 8, 9}}},
+        {program, "--config", config, "--settings", settings}, changes);
+    std::printf(
+        "Latency from F on rigctld to the radio's journal line, %d band changes per radio at random moments, "
+        "poll %d ms:\n\n"
+        "| service | radio | changes seen | median ms | p90 ms | p99 ms | max ms | CPU per poll round | RSS |\n"
+        "|---|---|---|---|---|---|---|---|---|\n",
+        changes, kPollMs);
+    for (const auto& [name, radio, r] : {std::tuple<const char*, const char*, const Run&>{"one radio", "-", one},
+                                         {"two radios", "A", two[0]},
+                                         {"two radios", "B", two[1]}})
+        std::printf("| %s | %s | %zu | %s | %.0f us | %ld KiB |\n", name, radio, r.latencyMs.size(),
+                    Percentiles(r.latencyMs).c_str(), r.cpuSeconds * 1e6 / r.polls, r.rssKiB);
+    for (const auto& [radio, r] : {std::pair<const char*, const Run&>{"A", two[0]}, {"B", two[1]}})
+        std::printf("\nRadio %s / one radio: median x%.2f, p99 x%.2f", radio,
+                    At(r.latencyMs, 0.5) / At(one.latencyMs, 0.5), At(r.latencyMs, 0.99) / At(one.latencyMs, 0.99));
+    std::printf("\n");
+    return 0;
 }
 
 // The poll loop in process, 100 000 polls back to back: CPU per poll and memory.
@@ -212,7 +276,7 @@ Run MeasureUdp(const std::string& program, const std::string& dir, int changes) 
 
 int Main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: linux_bench KELVANE_PROGRAM WORK_DIR [CHANGES]\n");
+        std::fprintf(stderr, "usage: linux_bench KELVANE_PROGRAM WORK_DIR [CHANGES] [two-radios]\n");
         return 2;
     }
     const std::string program = argv[1], dir = argv[2];
@@ -221,6 +285,7 @@ int Main(int argc, char** argv) {
     const std::string where = "127.0.0.1:" + std::to_string(rig.port());
     const Station station = DemoStation();
     SaveSettings(dir + "/Kelvaneer12.ini", station.tables, station.bands);
+    if (argc > 4 && std::string(argv[4]) == "two-radios") return TwoRadios(program, dir, changes, rig);
 
     const Setter setRig = [&](long hz) { rig.Ask("F " + std::to_string(hz)); };
     const Run kelvane = Measure(setRig,
