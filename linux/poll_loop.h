@@ -41,6 +41,8 @@ public:
     // A new source: whether it has a transmit state is not known until it says.
     void Follow(Source& source);
     void Drive(OutputChannel& output) { m_output = &output; }
+    // A new inhibit line is written at the next receive reading that finds the radio without an antenna.
+    void SetInhibit(std::optional<int> line) { m_seat.inhibit = line; }
 
     // Whether the source gives a transmit state; nothing until its first reading
     // (and always with the interlock off).

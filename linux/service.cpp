@@ -140,6 +140,7 @@ void ReloadRadio(Radio& radio, const RadioOptions& fresh, bool several, const Ou
         radio.options.outputText = fresh.outputText;
     }
     loop.SetInterlock(fresh.interlock);
+    loop.SetInhibit(fresh.inhibit);
     radio.options.interlock = fresh.interlock;
     radio.options.inhibit = fresh.inhibit;
     radio.options.inhibitLine = fresh.inhibitLine;

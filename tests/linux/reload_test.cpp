@@ -118,6 +118,11 @@ TEST(RadiosReload, AnInhibitAntennasUseAndChangedRadiosAreRefused) {
     EXPECT_TRUE(Eventually([&] {
         return Slurp(journal + "-b").find("radio=B byte=0x80 antenna=0 none\n") != std::string::npos;
     })) << Slurp(journal + "-b");
+    radios("inhibit = 7\n", "");  // a new inhibit line reaches the blocked radio
+    ::kill(pid, SIGHUP);
+    EXPECT_TRUE(Eventually([&] {
+        return Slurp(journal + "-b").find("radio=B byte=0x40 antenna=0 none\n") != std::string::npos;
+    })) << Slurp(journal + "-b");
     ::kill(pid, SIGTERM);
     EXPECT_EQ(WaitExit(pid), 0);
     for (const std::string& f : {ini, conf, err, journal, journal + "-b", base + ".out"}) std::remove(f.c_str());
