@@ -153,14 +153,12 @@ TEST_F(SharedAntennas, RulesStepByStepThenRandomChangesNeverShareOrSwitchInTrans
         const char* command;
         int a, b;  // the antennas it writes; -1: none, 0: it has none
     } steps[] = {
-        {1, "T 1", -1, -1},        // B transmits on 7
-        {0, "F 7100000", 3, -1},   // 5 is free, but B transmits
-        {0, "F 21200000", 5, -1},  // 15 m's 7 is B's: A takes 5 again
-        {1, "T 0", -1, -1},        // B on receive: 5 is A's, 7 stays
-        {0, "F 7100000", 3, 5},    // A leaves 5: B takes it at its next receive poll
-        {1, "F 7050000", -1, 0},   // 40 m has 3 alone, which A holds: B blocked
-        {0, "F 28500000", 9, 3},   // A leaves 3 for 10 m: B takes it
-        {0, "F 7100000", 0, -1},   // A blocked, without an inhibit line
+        {1, "T 1", -1, -1},       // B transmits on 7
+        {0, "F 7100000", 3, -1},  // A leaves 5, but B transmits
+        {1, "T 0", -1, 5},        // B takes it at its next receive poll
+        {1, "F 7050000", -1, 0},  // 40 m has 3 alone, which A holds: B blocked
+        {0, "F 28500000", 9, 3},  // A leaves 3 for 10 m: B takes it
+        {0, "F 7100000", 0, -1},  // A blocked, without an inhibit line
     };
     ASSERT_TRUE(Eventually([&] { return a.Antennas() == want[0] && b.Antennas() == want[1]; }));
     for (const auto& s : steps) {
