@@ -59,7 +59,8 @@ TEST(Lockout, Timelines) {
             const auto grants = Lockout(radios);
             for (std::size_t i = 0; i < radios.size(); ++i) {
                 radios[i].holds = grants[i].antenna;
-                got += (i > 0 ? "|" : "") + std::string(1, grants[i].antenna ? '1' + *grants[i].antenna : '-');
+                if (i > 0) got += '|';
+                got += grants[i].antenna ? static_cast<char>('1' + *grants[i].antenna) : '-';
                 if (grants[i].blockedBy) got += static_cast<char>('A' + *grants[i].blockedBy);
             }
             EXPECT_EQ(got, s.expect) << c.name << ", step " << n + 1;
