@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <random>
@@ -26,63 +27,40 @@ std::int64_t NowMicros() {
     return static_cast<std::int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
-// The bands the radios meet on, from 1; band n's own antenna is n (DemoStation).
-struct SharedBand {
-    int band;
-    std::vector<int> alternates;
-};
-const SharedBand kShared[] = {{3, {}}, {5, {7, 6}}, {7, {5}}, {9, {3}}};
-
-std::vector<int> Choices(int band) {
-    std::vector<int> c{band};
-    for (const auto& s : kShared)
-        if (s.band == band) c.insert(c.end(), s.alternates.begin(), s.alternates.end());
-    return c;
-}
+// The bands the radios meet on, from 1, with their alternates; band n's own antenna is n (DemoStation).
+const std::map<int, std::vector<int>> kShared = {{3, {}}, {5, {7, 6}}, {7, {5}}, {9, {3}}};
 
 struct Line {
     std::int64_t us = 0;
     std::string radio, text;
-    int byte = -1, antenna = -1;
-    std::string name;
+    int byte = -1, antenna = -1;  // -1: not in the journal's form, so they match nothing
+    std::string name = "";
 };
 
 struct Radio {
-    Radio(std::string n, int inhibitByte, std::string path)
-        : name(std::move(n)), inhibit(inhibitByte), rig(FreePort()), journal(std::move(path)) {}
     std::string name;
     int inhibit;  // its byte while it has no antenna
-    Rigctld rig;
     std::string journal;
+    Rigctld rig{FreePort()};
     long hz = 0;
     bool tx = false;
-    std::vector<std::pair<std::int64_t, std::int64_t>> transmitting;  // as the service surely saw it
+    std::vector<std::pair<std::int64_t, std::int64_t>> transmitting = {};  // as the service surely saw it
 
     std::vector<Line> Lines() const {
-        const std::regex form("^([0-9]{16}) radio=" + name + " byte=0x([0-9A-F]{2}) antenna=([0-9]+) (.+)$");
+        const std::regex form("([0-9]{16}) radio=" + name + " byte=0x([0-9A-F]{2}) antenna=([0-9]+) (.+)");
         std::vector<Line> out;
         std::istringstream in(Slurp(journal));
-        for (std::string text; std::getline(in, text);) {
-            std::smatch m;
-            Line l;  // not in the form: its antenna and byte match nothing
-            l.radio = name;
-            l.text = text;
-            if (std::regex_match(text, m, form))
-                l = {std::stoll(m[1]), name, text, std::stoi(m[2], nullptr, 16), std::stoi(m[3]), m[4].str()};
-            out.push_back(l);
-        }
+        std::smatch m;
+        for (std::string text; std::getline(in, text);)
+            out.push_back(std::regex_match(text, m, form)
+                              ? Line{std::stoll(m[1]), name, text, std::stoi(m[2], nullptr, 16), std::stoi(m[3]), m[4]}
+                              : Line{0, name, text});
         return out;
     }
     std::vector<int> Antennas() const {
         std::vector<int> out;
         for (const auto& l : Lines()) out.push_back(l.antenna);
         return out;
-    }
-    int Band() const {
-        const BandTable bands;
-        for (int b = kBandCount; b-- > 0;)
-            if (hz >= bands.low[b] * 1000L && hz <= bands.high[b] * 1000L) return b + 1;
-        return 0;
     }
 };
 
@@ -105,10 +83,10 @@ protected:
                  << "\noutput = journal:" << r.journal << "\n";
             if (r.inhibit) conf << "inhibit = " << __builtin_ctz(static_cast<unsigned>(r.inhibit)) + 1 << "\n";
         }
-        for (const auto& s : kShared) {
-            if (s.alternates.empty()) continue;
-            conf << "[band " << s.band << "]\nalternates =";
-            for (const int a : s.alternates) conf << " " << a;
+        for (const auto& [band, alternates] : kShared) {
+            if (alternates.empty()) continue;
+            conf << "[band " << band << "]\nalternates =";
+            for (const int a : alternates) conf << " " << a;
             conf << "\n";
         }
     }
@@ -159,35 +137,28 @@ protected:
         return ok;
     }
 
-    Radio radios[2] = {Radio("A", 0, Path("-a.journal")), Radio("B", 0x80, Path("-b.journal"))};
+    Radio radios[2] = {{"A", 0, Path("-a.journal")}, {"B", 0x80, Path("-b.journal")}};
     pid_t pid = -1;
     std::optional<std::string> runtimeWas;
 };
 
 TEST_F(SharedAntennas, RulesStepByStepThenRandomChangesNeverShareOrSwitchInTransmit) {
     Radio &a = radios[0], &b = radios[1];
-    ASSERT_TRUE(Tell(a, "F 1840000", false) && Tell(b, "F 3650000", false));
+    // Both on 20 m from the start: the radio listed first wins the tie, the other gets the alternate.
+    ASSERT_TRUE(Tell(a, "F 14200000", false) && Tell(b, "F 14150000", false));
     pid = SpawnKelvane({"--config", Path(".conf"), "--settings", Path(".ini")}, Path(".out"), Path(".err"));
-    std::vector<int> want[2] = {{1}, {2}};
+    std::vector<int> want[2] = {{5}, {7}};
     const struct Step {
         int radio;
         const char* command;
         int a, b;  // the antennas it writes; -1: none, 0: it has none
     } steps[] = {
-        {0, "F 14200000", 5, -1},   // 20 m: its own antenna
-        {1, "F 14150000", -1, 7},   // the same band: the first alternate
-        {1, "T 1", -1, -1},         // B transmits
-        {0, "F 7100000", 3, -1},    // 5 is free, but B transmits
-        {1, "T 0", -1, 5},          // and takes it on receive
-        {0, "F 14200000", 7, -1},   // 5 held: A's alternate
-        {1, "F 21200000", -1, -1},  // 15 m lists 7 first, but B keeps its listed 5
-        {0, "F 7100000", 3, 7},     // 7 is free: B moves to its better choice
-        {1, "F 7050000", -1, 0},    // 40 m has 3 alone, which A holds: B is blocked
-        {1, "T 1", -1, -1},         // B transmits, blocked
-        {0, "F 14200000", 5, -1},   // 3 is free, but B transmits
-        {1, "T 0", -1, 3},          // B takes it on receive
-        {0, "F 7100000", 0, -1},    // A blocked, without an inhibit line
-        {1, "F 28500000", 3, 9},    // B leaves 3 for its own 9; A takes 3
+        {1, "T 1", -1, -1},       // B transmits on 7
+        {0, "F 7100000", 3, -1},  // A leaves 5, but B transmits
+        {1, "T 0", -1, 5},        // B takes it at its next receive poll
+        {1, "F 7050000", -1, 0},  // 40 m has 3 alone, which A holds: B blocked
+        {0, "F 28500000", 9, 3},  // A leaves 3 for 10 m: B takes it
+        {0, "F 7100000", 0, -1},  // A blocked, without an inhibit line
     };
     ASSERT_TRUE(Eventually([&] { return a.Antennas() == want[0] && b.Antennas() == want[1]; }));
     for (const auto& s : steps) {
@@ -200,12 +171,13 @@ TEST_F(SharedAntennas, RulesStepByStepThenRandomChangesNeverShareOrSwitchInTrans
         ASSERT_EQ(a.Antennas(), want[0]);
         ASSERT_EQ(b.Antennas(), want[1]);
     }
+    EXPECT_EQ(Seen(a).value_or(nlohmann::json::object())["blocked_by"], "B");
 
     std::mt19937 rng(20261207);
     const BandTable bands;
     for (int k = 0; k < 500; ++k) {
         Radio& r = radios[rng() % 2];
-        const int band = kShared[rng() % std::size(kShared)].band;
+        const int band = std::next(kShared.begin(), static_cast<long>(rng() % kShared.size()))->first;
         const long low = bands.low[band - 1] * 1000L + 1000, high = bands.high[band - 1] * 1000L - 1000;
         const std::string command = rng() % 3 ? "F " + std::to_string(low + static_cast<long>(rng() % (high - low)))
                                     : r.tx    ? "T 0"
@@ -215,13 +187,14 @@ TEST_F(SharedAntennas, RulesStepByStepThenRandomChangesNeverShareOrSwitchInTrans
     }
     for (auto& r : radios) ASSERT_TRUE(Tell(r, "T 0"));
     ASSERT_TRUE(Settle());
-    // At rest each radio has the first of its choices the other does not hold.
+    // At rest each radio has the first antenna of its band the other does not hold.
     for (int i : {0, 1}) {
-        const int other = radios[1 - i].Antennas().back();
-        std::optional<int> first;
-        for (const int c : Choices(radios[i].Band()))
-            if (c != other && !first) first = c;
-        EXPECT_EQ(radios[i].Antennas().back(), first.value_or(0)) << radios[i].name;
+        std::vector<int> choices;
+        for (const auto& [band, alternates] : kShared)
+            if (radios[i].hz / 1000 >= bands.low[band - 1] && radios[i].hz / 1000 <= bands.high[band - 1])
+                choices = alternates, choices.insert(choices.begin(), band);
+        std::erase(choices, radios[1 - i].Antennas().back());
+        EXPECT_EQ(radios[i].Antennas().back(), choices.empty() ? 0 : choices.front()) << radios[i].name;
     }
     ::kill(pid, SIGTERM);
     EXPECT_EQ(WaitExit(pid), 0);
@@ -229,14 +202,13 @@ TEST_F(SharedAntennas, RulesStepByStepThenRandomChangesNeverShareOrSwitchInTrans
 
     // One thread writes both journals, so their lines by time are the writes in order.
     std::vector<Line> all;
+    const std::string err = Slurp(Path(".err"));
     for (const auto& r : radios) {
         const auto lines = r.Lines();
         all.insert(all.end(), lines.begin(), lines.end());
-        const std::string err = Slurp(Path(".err"));
+        const std::string wrote = "radio " + r.name + ": wrote byte=";
         std::size_t logged = 0;
-        for (auto at = err.find("radio " + r.name + ": wrote byte="); at != std::string::npos;
-             at = err.find("radio " + r.name + ": wrote byte=", at + 1))
-            ++logged;
+        for (auto at = err.find(wrote); at != std::string::npos; at = err.find(wrote, at + 1)) ++logged;
         EXPECT_EQ(logged, lines.size()) << r.name;
     }
     std::stable_sort(all.begin(), all.end(), [](const Line& x, const Line& y) { return x.us < y.us; });

@@ -88,37 +88,37 @@ TEST(RadiosReload, AnInhibitAntennasUseAndChangedRadiosAreRefused) {
     const Station demo = DemoStation();  // antenna N has the value N
     std::ofstream(ini, std::ios::binary) << SerializeSettings(demo.tables, demo.bands);
     const std::uint16_t port = FreeUdpPort();
-    const auto radios = [&](const std::string& inhibit, const std::string& more) {
+    const auto radios = [&](const std::string& more) {
         std::ofstream(conf, std::ios::trunc)
             << "[radio A]\nsource = udp:127.0.0.1:" << port << ",radio=1\noutput = journal:" << journal << "\n"
             << "[radio B]\nsource = udp:127.0.0.1:" << port << ",radio=2\noutput = journal:" << journal << "-b\n"
-            << inhibit << more;
+            << more;
     };
-    radios("inhibit = 3\n", "");
+    radios("inhibit = 3\n");
     EXPECT_EQ(WaitExit(SpawnKelvane({"--settings", ini, "--config", conf}, base + ".out", err)), 1);
     EXPECT_NE(Slurp(err).find(conf + ": line 7: radio B's inhibit line 3 is also set by antenna 4"), std::string::npos)
         << Slurp(err);
 
-    radios("inhibit = 8\n", "");
+    radios("inhibit = 8\n");
     const pid_t pid = SpawnKelvane({"--settings", ini, "--config", conf}, base + ".out", err);
+    ASSERT_GT(pid, 0);
     Loopback sender;
-    const auto tune = [&](int radio, int freq) {
-        sender.Send(port, "<RadioInfo><RadioNr>" + std::to_string(radio) + "</RadioNr><Freq>" + std::to_string(freq) +
-                              "</Freq></RadioInfo>");
+    const auto to40m = [&](int radio) {
+        sender.Send(port, "<RadioInfo><RadioNr>" + std::to_string(radio) + "</RadioNr><Freq>710000</Freq></RadioInfo>");
     };
-    ASSERT_TRUE(Eventually([&] {
-        tune(1, 710000);
+    EXPECT_TRUE(Eventually([&] {
+        to40m(1);
         return Slurp(journal).find("radio=A byte=0x03 antenna=3") != std::string::npos;
     })) << Slurp(err);
-    radios("inhibit = 8\n", "[radio C]\nsource = udp:1\noutput = journal:/dev/null\n");
+    radios("inhibit = 8\n[radio C]\nsource = udp:1\noutput = journal:/dev/null\n");
     ::kill(pid, SIGHUP);
     EXPECT_TRUE(
         Eventually([&] { return Slurp(err).find("restart kelvane to change the radios") != std::string::npos; }));
-    tune(2, 710000);  // B still runs, and 40 m is A's
+    to40m(2);  // B still runs, and 40 m is A's
     EXPECT_TRUE(Eventually([&] {
         return Slurp(journal + "-b").find("radio=B byte=0x80 antenna=0 none\n") != std::string::npos;
     })) << Slurp(journal + "-b");
-    radios("inhibit = 7\n", "");  // a new inhibit line reaches the blocked radio
+    radios("inhibit = 7\n");  // a new inhibit line reaches the blocked radio
     ::kill(pid, SIGHUP);
     EXPECT_TRUE(Eventually([&] {
         return Slurp(journal + "-b").find("radio=B byte=0x40 antenna=0 none\n") != std::string::npos;

@@ -31,11 +31,12 @@ public:
     Pick PickAntenna(const std::string& name, int a) override {
         std::lock_guard lock(mutex);
         ++calls;
-        if (Holder(a, name)) return Pick::kTaken;
+        if (std::any_of(radios.begin(), radios.end(),
+                        [&](const RadioState& o) { return o.name != name && o.antenna && o.antenna->number == a; }))
+            return Pick::kTaken;
         RadioState& r = Named(name);
         r.automatic = false;
         if (r.transmitting) return r.held = a, Pick::kHeld;
-        Let(r, a);
         Show(r, a);
         return Pick::kSwitched;
     }
@@ -63,11 +64,14 @@ public:
         std::lock_guard lock(mutex);
         RadioState& r = radios[0];
         r.transmitting = on;
-        if (!on && r.held) Let(r, *r.held), Show(r, *r.held), r.held.reset();
+        if (!on && r.held) Show(r, *r.held), r.held.reset();
     }
     std::string Etag() const { return EtagOf(TablesJson(station).dump()); }
-    // Under the lock: `r` takes antenna `a` as the service would have granted it.
+    // Under the lock: `r` takes antenna `a` as the service would have granted
+    // it; a radio it blocked, leaving, now waits for its own poll.
     void Show(RadioState& r, int a) {
+        for (auto& o : radios)
+            if (o.blockedBy == r.name && r.antenna && r.antenna->number != a) o.blockedBy.reset();
         const auto i = static_cast<std::size_t>(a - 1);
         r.antenna = RadioState::Antenna{a, station.tables.m_antName[i],
                                         static_cast<std::uint8_t>(station.tables.m_antValue[i])};
@@ -80,20 +84,8 @@ public:
     int calls = 0;
 
 private:
-    const RadioState* Holder(int a, const std::string& other) const {
-        for (const auto& r : radios)
-            if (r.name != other && r.antenna && r.antenna->number == a) return &r;
-        return nullptr;
-    }
     RadioState& Named(const std::string& name) {
         return *std::find_if(radios.begin(), radios.end(), [&](const RadioState& r) { return r.name == name; });
-    }
-    // A radio blocked by `r` whose first choice `r` leaves for `a` waits for its own poll.
-    void Let(const RadioState& r, int a) {
-        for (auto& o : radios)
-            if (r.antenna && r.antenna->number != a && o.blockedBy == r.name && !o.choices.empty() &&
-                o.choices.front() == r.antenna->number)
-                o.blockedBy.reset();
     }
 };
 

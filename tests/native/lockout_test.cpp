@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
+#include <cstring>
+#include <sstream>
 #include <string>
 
 namespace kelvane {
@@ -11,35 +12,12 @@ namespace {
 // Radios are A, B, C... and antennas the digits 1-9. A step gives each
 // radio's choices ("17": antenna 1, then 7), which radios may change ('y'),
 // and what each then has: an antenna, or '-' and the radio blocking it.
-struct Step {
-    const char* wants;   // "17|17"
-    const char* may;     // "yn"
-    const char* expect;  // "1|-A"
-};
-
-std::vector<std::string> Split(const std::string& s) {
-    std::vector<std::string> parts(1);
-    for (const char c : s) {
-        if (c == '|')
-            parts.emplace_back();
-        else
-            parts.back().push_back(c);
-    }
-    return parts;
-}
-
-std::string Show(const std::vector<LockoutGrant>& grants) {
-    std::string s;
-    for (const auto& g : grants) {
-        if (!s.empty()) s += '|';
-        if (g.antenna) s += static_cast<char>('1' + *g.antenna);
-        if (!g.antenna) s += '-';
-        if (g.blockedBy) s += static_cast<char>('A' + *g.blockedBy);
-    }
-    return s;
-}
-
 TEST(Lockout, Timelines) {
+    struct Step {
+        const char* wants;   // "17|17"
+        const char* may;     // "yn"
+        const char* expect;  // "1|-A"
+    };
     const struct {
         const char* name;
         std::vector<Step> steps;
@@ -68,76 +46,57 @@ TEST(Lockout, Timelines) {
     for (const auto& c : cases) {
         std::vector<LockoutRadio> radios;
         for (std::size_t n = 0; n < c.steps.size(); ++n) {
-            const Step& step = c.steps[n];
-            const auto wants = Split(step.wants);
-            radios.resize(wants.size());
-            for (std::size_t i = 0; i < wants.size(); ++i) {
-                radios[i].choices.clear();
-                for (const char a : wants[i]) radios[i].choices.push_back(a - '1');
-                radios[i].mayChange = step.may[i] == 'y';
+            const Step& s = c.steps[n];
+            radios.resize(std::strlen(s.may));
+            std::istringstream wants(s.wants);
+            std::string got, w;
+            for (std::size_t i = 0; i < radios.size(); ++i) {
+                std::getline(wants, w, '|');
+                for (char& a : w) a = static_cast<char>(a - '1');
+                radios[i].choices.assign(w.begin(), w.end());
+                radios[i].mayChange = s.may[i] == 'y';
             }
             const auto grants = Lockout(radios);
-            EXPECT_EQ(Show(grants), step.expect) << c.name << ", step " << n + 1;
-            for (std::size_t i = 0; i < grants.size(); ++i) radios[i].holds = grants[i].antenna;
+            for (std::size_t i = 0; i < radios.size(); ++i) {
+                radios[i].holds = grants[i].antenna;
+                if (i > 0) got += '|';
+                got += grants[i].antenna ? static_cast<char>('1' + *grants[i].antenna) : '-';
+                if (grants[i].blockedBy) got += static_cast<char>('A' + *grants[i].blockedBy);
+            }
+            EXPECT_EQ(got, s.expect) << c.name << ", step " << n + 1;
         }
     }
 }
 
-// Whatever radios want and whichever may change, no antenna is given twice and
-// a radio that may not change keeps what it holds.
-TEST(Lockout, NeverTwoRadiosOnOneAntennaAndNothingMovesUnderATransmitter) {
-    std::mt19937 random(18);
-    std::vector<LockoutRadio> radios(4);
-    for (int round = 0; round < 5000; ++round) {
-        for (auto& r : radios) {
-            if (random() % 3 == 0) {
-                r.choices.clear();
-                for (unsigned n = random() % 4; n > 0; --n) r.choices.push_back(static_cast<int>(random() % 5));
-            }
-            r.mayChange = random() % 2 == 0;
-        }
-        const auto grants = Lockout(radios);
-        for (std::size_t i = 0; i < radios.size(); ++i) {
-            if (!radios[i].mayChange) {
-                ASSERT_EQ(grants[i].antenna, radios[i].holds) << "round " << round;
-            }
-            for (std::size_t j = i + 1; j < radios.size(); ++j) {
-                if (grants[i].antenna) {
-                    ASSERT_NE(grants[i].antenna, grants[j].antenna) << "round " << round;
-                }
-            }
-        }
-        for (std::size_t i = 0; i < radios.size(); ++i) radios[i].holds = grants[i].antenna;
+// Band 3's choices, cumulatively, with every other band on antenna 1: its
+// antenna, then its alternates, without damaged ones or repeats. An inhibit
+// line clashes with the lowest antenna a band lists that sets it.
+TEST(Lockout, BandChoicesAndTheAntennaOnALine) {
+    SwitcherTables tables;         // antenna N sets line N
+    tables.m_antValue[9] = 0x1FF;  // antenna 10 sets every line
+    Alternates alternates;
+    const BandTable bands;
+    const struct {
+        int antenna;  // band 3's, from 0; 99: damaged
+        std::vector<int> alternates, choices;
+        int line;
+        std::optional<int> onLine;
+    } cases[] = {
+        {4, {6, 4, 11, -1, 0, 6}, {4, 6, 0}, 7, 6},
+        {99, {6, 4}, {6, 4}, 5, 4},
+        {99, {}, {}, 5, std::nullopt},  // antenna 5 is on no band's list now
+        {9, {6}, {9, 6}, 7, 6},
+        {4, {9}, {4, 9}, 5, 4},
+    };
+    for (const auto& c : cases) {
+        tables.m_bandAntenna[2] = c.antenna;
+        alternates[2] = c.alternates;
+        EXPECT_EQ(BandChoices(tables, alternates, 2), c.choices) << c.antenna;
+        EXPECT_EQ(ChoicesForReading(bands, tables, alternates, bands.low[2] * 1000.0 + 500),
+                  c.choices.empty() ? std::nullopt : std::optional(c.choices))
+            << c.antenna;
+        EXPECT_EQ(AntennaOnLine(tables, alternates, c.line), c.onLine) << c.antenna << " line " << c.line;
     }
-}
-
-TEST(Lockout, BandChoicesPutTheAssignedAntennaFirstAndDropDamagedOnes) {
-    BandAssignment assignment;
-    Alternates alternates;
-    assignment.m_bandAntenna[2] = 4;
-    alternates[2] = {6, 4, 11, -1, 0, 6};
-    EXPECT_EQ(BandChoices(assignment, alternates, 2), (std::vector<int>{4, 6, 0}));
-    assignment.m_bandAntenna[2] = 99;
-    EXPECT_EQ(BandChoices(assignment, alternates, 2), (std::vector<int>{6, 4, 0}));
-    BandTable bands;
-    EXPECT_EQ(ChoicesForReading(bands, assignment, alternates, bands.low[2] * 1000.0 + 500),
-              (std::vector<int>{6, 4, 0}));
-}
-
-// An inhibit line may be one only antennas no band lists set.
-TEST(Lockout, AntennaOnLineCountsOnlyAntennasABandLists) {
-    SwitcherTables tables;  // antenna N sets line N
-    for (int band = 0; band < kBandCount; ++band) tables.m_bandAntenna[static_cast<std::size_t>(band)] = band;
-    Alternates alternates;
-    EXPECT_EQ(AntennaOnLine(tables, alternates, 8), 7);
-    tables.m_bandAntenna[7] = 0;
-    EXPECT_EQ(AntennaOnLine(tables, alternates, 8), std::nullopt);
-    alternates[1] = {7};
-    EXPECT_EQ(AntennaOnLine(tables, alternates, 8), 7);
-    tables.m_antValue[9] = 0x1FF;  // antenna 10, on band 10, sets every line
-    EXPECT_EQ(AntennaOnLine(tables, alternates, 3), 2);
-    tables.m_bandAntenna[2] = 0;
-    EXPECT_EQ(AntennaOnLine(tables, alternates, 3), 9);
 }
 
 }  // namespace
