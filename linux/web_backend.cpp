@@ -193,7 +193,9 @@ void WebConsole::Publish(const std::vector<Radio>& radios) {
         if (view.held) r.held = *view.held + 1;
         r.source = {radio.options.sourceText, radio.source->State()};
         r.output = {radio.options.outputText, radio.output->State()};
-        for (const int a : view.choices) r.choices.push_back(a + 1);
+        // A radio of its own has no one to share with: its page and status stay as they were.
+        if (radios.size() > 1)
+            for (const int a : view.choices) r.choices.push_back(a + 1);
         r.blockedBy = view.blockedBy;
         r.inhibit = radio.options.inhibit;
         state.push_back(std::move(r));
