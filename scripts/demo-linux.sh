@@ -22,19 +22,11 @@ done
 case "$SOURCE" in rigctld | udp) ;; *) echo "--source: rigctld or udp" >&2; exit 2 ;; esac
 
 DEMO=$ROOT/build/demo-linux
-"$ROOT/scripts/setup.sh" --linux
-cmake --preset linux-deb >/dev/null
-cmake --build --preset linux-deb --target kelvane
-KELVANE=$ROOT/build/linux-deb/linux/kelvane
+source "$ROOT/scripts/lib/demo.sh"
 mkdir -p "$DEMO"
 # Kept from run to run, so that changes made with `kelvane settings` show.
 [ -f "$DEMO/Kelvaneer12.ini" ] || write_demo_station "$DEMO/Kelvaneer12.ini"
 
-pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; }
-trap cleanup EXIT
-pause() { sleep "$(awk -v ms="$PERIOD" 'BEGIN { printf "%.3f", ms / 1000 }')"; }
-stamp() { date +%H:%M:%S.%3N; }
 
 if [ "$SOURCE" = rigctld ]; then
     # A port nothing listens on.

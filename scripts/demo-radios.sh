@@ -18,18 +18,10 @@ case "${1:-}" in
 esac
 
 DEMO=$ROOT/build/demo-radios
-"$ROOT/scripts/setup.sh" --linux
-cmake --preset linux-deb >/dev/null
-cmake --build --preset linux-deb --target kelvane
-KELVANE=$ROOT/build/linux-deb/linux/kelvane
+source "$ROOT/scripts/lib/demo.sh"
 mkdir -p "$DEMO"
 write_demo_station "$DEMO/Kelvaneer12.ini"
 
-pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; }
-trap cleanup EXIT
-pause() { sleep "$(awk -v ms="$PERIOD" 'BEGIN { printf "%.3f", ms / 1000 }')"; }
-stamp() { date +%H:%M:%S.%3N; }
 
 declare -A PORTS
 port=4532
