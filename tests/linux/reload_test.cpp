@@ -95,7 +95,15 @@ TEST(RadiosReload, AnInhibitAntennasUseAndChangedRadiosAreRefused) {
             << more;
     };
     radios("inhibit = 3\n");
-    EXPECT_EQ(WaitExit(SpawnKelvane({"--settings", ini, "--config", conf}, base + ".out", err)), 1);
+    // Waited for with a bound, so that a service that starts after all fails here rather than hangs.
+    const pid_t refused = SpawnKelvane({"--settings", ini, "--config", conf}, base + ".out", err);
+    int status = 0;
+    if (!Eventually([&] { return ::waitpid(refused, &status, WNOHANG) == refused; })) {
+        ::kill(refused, SIGKILL);
+        WaitExit(refused);
+        status = -1;  // still running: started, though it should not have
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
     EXPECT_NE(Slurp(err).find(conf + ": line 7: radio B's inhibit line 3 is also set by antenna 4"), std::string::npos)
         << Slurp(err);
 
