@@ -1,6 +1,6 @@
 # Turns a text file into a C++ source defining one std::string_view, so a file
 # the program serves is built into it:
-#   cmake -DINPUT=page.html -DOUTPUT=page.cpp -DNAME=kPage -DHEADER=linux/web/page.h -P embed_text.cmake
+#   cmake -DINPUT=page.html -DOUTPUT=page.cpp -DNAME=kPage -DHEADER=service/web/page.h -P embed_text.cmake
 file(READ "${INPUT}" content)
 set(delimiter "KELVANE_TEXT")
 string(FIND "${content}" ")${delimiter}\"" clash)

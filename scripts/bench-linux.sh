@@ -27,6 +27,6 @@ cmake --build --preset bench --target kelvane linux_bench
 OUT=$ROOT/build/bench-linux
 mkdir -p "$OUT"
 say "measuring (about $(( ${1:-200} + SECONDS_EXTRA )) s)"
-"$ROOT/build/bench/tests/bench/linux_bench" "$ROOT/build/bench/linux/kelvane" "$OUT" "${1:-200}" $MODE |
+"$ROOT/build/bench/tests/bench/linux_bench" "$ROOT/build/bench/service/kelvane" "$OUT" "${1:-200}" $MODE |
     tee "$OUT/$RESULTS"
 echo "written: $OUT/$RESULTS"

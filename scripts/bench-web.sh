@@ -16,5 +16,5 @@ cmake --build --preset bench --target kelvane
 OUT=$ROOT/build/bench-web
 mkdir -p "$OUT"
 say "measuring (about $(( ${1:-100} / 5 + 90 )) s)"
-/usr/bin/python3 "$ROOT/scripts/bench_web.py" "$ROOT/build/bench/linux/kelvane" "$OUT/results.md" "${1:-100}"
+/usr/bin/python3 "$ROOT/scripts/bench_web.py" "$ROOT/build/bench/service/kelvane" "$OUT/results.md" "${1:-100}"
 echo "written: $OUT/results.md"

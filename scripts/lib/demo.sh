@@ -4,7 +4,7 @@
 "$ROOT/scripts/setup.sh" --linux
 cmake --preset linux-deb >/dev/null
 cmake --build --preset linux-deb --target kelvane
-KELVANE=$ROOT/build/linux-deb/linux/kelvane
+KELVANE=$ROOT/build/linux-deb/service/kelvane
 
 pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 2>/dev/null || true; }

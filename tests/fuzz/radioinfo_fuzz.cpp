@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "linux/sources/radio_info.h"
+#include "service/sources/udp/radio_info.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view datagram(reinterpret_cast<const char*>(data), size);

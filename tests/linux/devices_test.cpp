@@ -11,10 +11,10 @@
 #include <cstdio>
 #include <set>
 
-#include "linux/devices/ftdi.h"
-#include "linux/devices/gpio.h"
-#include "linux/devices/hidrelay.h"
-#include "linux/devices/parport.h"
+#include "service/platform/linux/devices/ftdi.h"
+#include "service/platform/linux/devices/gpio.h"
+#include "service/platform/linux/devices/hidrelay.h"
+#include "service/platform/linux/devices/parport.h"
 #include "tests/linux/helpers.h"
 
 namespace kelvane::svc::test {

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "linux/poll_loop.h"
-#include "linux/sources/flrig_client.h"
+#include "service/station/poll_loop.h"
+#include "service/sources/flrig/flrig_client.h"
 #include "tests/linux/helpers.h"
 
 namespace kelvane::svc::test {

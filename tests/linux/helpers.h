@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
-#include "linux/log.h"
-#include "linux/output.h"
-#include "linux/station_file.h"
+#include "service/station/log.h"
+#include "service/station/output.h"
+#include "service/config/station_file.h"
 
 namespace kelvane::svc::test {
 

@@ -10,8 +10,8 @@
 #include <set>
 #include <sstream>
 
-#include "linux/cli.h"
-#include "linux/settings_cmd.h"
+#include "service/config/cli.h"
+#include "service/config/settings_cmd.h"
 #include "settings/settings_file.h"
 #include "tests/linux/helpers.h"
 

@@ -5,9 +5,9 @@
 #include <poll.h>
 
 #include "core/band_match.h"
-#include "linux/config_file.h"
-#include "linux/sources/flrig_client.h"
-#include "linux/sources/udp_listener.h"
+#include "service/config/config_file.h"
+#include "service/sources/flrig/flrig_client.h"
+#include "service/sources/udp/udp_listener.h"
 #include "tests/linux/helpers.h"
 
 namespace kelvane::svc::test {

@@ -3,8 +3,8 @@
 
 #include <iostream>
 
-#include "linux/poll_loop.h"
-#include "linux/rigctld_link.h"
+#include "service/station/poll_loop.h"
+#include "service/sources/rigctld/rigctld_link.h"
 #include "tests/linux/helpers.h"
 
 namespace kelvane::svc::test {

@@ -12,7 +12,7 @@
 #include <sstream>
 #include <thread>
 
-#include "linux/settings_cmd.h"
+#include "service/config/settings_cmd.h"
 #include "settings/settings_file.h"
 #include "tests/linux/helpers.h"
 

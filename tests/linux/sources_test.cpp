@@ -5,9 +5,9 @@
 
 #include <iostream>
 
-#include "linux/cli.h"
-#include "linux/poll_loop.h"
-#include "linux/switchboard.h"
+#include "service/config/cli.h"
+#include "service/station/poll_loop.h"
+#include "service/station/switchboard.h"
 #include "tests/linux/helpers.h"
 
 namespace kelvane::svc::test {

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "linux/web_backend.h"
+#include "service/station/console.h"
 #include "settings/settings_file.h"
 #include "tests/linux/helpers.h"
 

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <mutex>
 
-#include "linux/web/server.h"
+#include "service/web/server.h"
 
 namespace kelvane::web::test {
 

@@ -16,8 +16,8 @@
 
 #include <httplib.h>
 
-#include "linux/web/server.h"
-#include "linux/web/status.h"
+#include "service/web/server.h"
+#include "service/web/status.h"
 #include "tests/linux/web_fake.h"
 
 namespace kelvane::web::test {

@@ -21,9 +21,9 @@
 #include <sstream>
 #include <tuple>
 
-#include "linux/devices/devices.h"
-#include "linux/poll_loop.h"
-#include "linux/rigctld_link.h"
+#include "service/platform/linux/devices/devices.h"
+#include "service/station/poll_loop.h"
+#include "service/sources/rigctld/rigctld_link.h"
 #include "settings/settings_file.h"
 #include "tests/linux/helpers.h"
 

@@ -1,0 +1,75 @@
+#pragma once
+// The command line: the service's options, or the `settings` command and its words.
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/lockout.h"
+#include "service/config/output_spec.h"
+#include "service/station/poll_loop.h"
+#include "service/sources/source.h"
+#include "service/web/server.h"
+
+namespace kelvane::svc {
+
+// One radio of a station that shares its antennas: a [radio NAME] section.
+struct RadioOptions {
+    std::string name;  // "A", as the log, the journal and the console show it
+    int line = 0;      // of its [radio NAME] line, from 1
+    std::string sourceText;
+    SourceSpec source;
+    std::string outputText;
+    OutputSpec output;
+    Interlock interlock = Interlock::kAuto;
+    std::optional<int> inhibit;  // the output line (1-8) set while the radio has no antenna
+    int inhibitLine = 0;         // of its `inhibit` line, for a refusal found once the settings are read
+};
+
+struct Options {
+    std::string settingsPath;
+    std::string sourceText = "rigctld:localhost:4532";
+    SourceSpec source;
+    std::chrono::milliseconds poll{100};
+    std::string outputText = "journal";
+    OutputSpec output;
+    Interlock interlock = Interlock::kAuto;
+    bool verbose = false;
+    bool help = false;
+    bool version = false;
+    std::vector<std::string> settingsArgs;  // the words after "settings"
+    bool settingsCommand = false;
+    std::string configPath;                // --config; empty when none
+    std::vector<std::string> commandLine;  // the arguments, to read the config again under them
+    // [radio NAME] sections, in the file's order; none: one radio from the options above.
+    std::vector<RadioOptions> radios;
+    // [band N] alternates: per band, the antennas (from 0) to try after the assigned one.
+    Alternates alternates;
+
+    // The web console, and the commands `status` and `web-password`.
+    std::optional<web::WebSpec> web;
+    std::string webPasswordFile, webCert, webKey;
+    bool statusCommand = false, statusJson = false;
+    bool webPasswordCommand = false;
+    std::vector<std::string> webPasswordArgs;
+};
+
+// $XDG_CONFIG_HOME/kelvane/Kelvaneer12.ini, or ~/.config/kelvane/Kelvaneer12.ini.
+std::string DefaultSettingsPath();
+
+// Where the service keeps its state file for `kelvane status`: systemd's
+// $RUNTIME_DIRECTORY; otherwise $XDG_RUNTIME_DIR/kelvane for a user's run,
+// /run/kelvane for root's. `forStatus` also takes the user's one only when
+// its file exists, so that a user asks the system service by default.
+std::string StateFilePath(bool forStatus);
+
+// False with `error` set on a usage error. With --config, the file's options
+// are read first and the command line's override them.
+bool ParseCommandLine(int argc, const char* const* argv, Options& options, std::string& error);
+// The same from the arguments kept in `commandLine`: how SIGHUP reads the config again.
+bool ParseCommandLine(const std::vector<std::string>& args, Options& options, std::string& error);
+
+extern const char kHelpText[];
+
+}  // namespace kelvane::svc

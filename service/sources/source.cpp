@@ -1,0 +1,67 @@
+#include "service/sources/source.h"
+
+#include "service/sources/rigctld/rigctld_link.h"
+#include "service/sources/flrig/flrig_client.h"
+
+namespace kelvane::svc {
+
+std::unique_ptr<Source> MakeUdpSource(const UdpSpec& spec, Log& log, std::string& why, const SteadyNow& now);
+std::unique_ptr<Source> MakeFlrigSource(const Endpoint& where, Log& log);
+
+namespace {
+
+// NAME, NAME:HOST or NAME:HOST:PORT ([IPv6] in brackets), the port defaulting to `port`.
+bool ParseHostSource(std::string_view text, std::string_view name, const char* port, Endpoint& out, std::string& why) {
+    Endpoint endpoint{"localhost", port};
+    std::string_view rest = text.substr(name.size());
+    if (!rest.empty()) {
+        rest.remove_prefix(1);  // the colon
+        const std::string where(rest);
+        const bool bareHost =
+            !where.empty() && (where.front() == '[' ? where.back() == ']' : where.find(':') == std::string::npos);
+        if (where.empty() || !ParseEndpoint(bareHost ? where + ":" + port : where, endpoint)) {
+            why = std::string(name) + ":HOST:PORT expected, not '" + Printable(text) + "'";
+            return false;
+        }
+    }
+    out = endpoint;
+    return true;
+}
+
+bool Named(std::string_view text, std::string_view name) {
+    return text.substr(0, name.size()) == name && (text.size() == name.size() || text[name.size()] == ':');
+}
+
+}  // namespace
+
+bool ParseSourceSpec(std::string_view text, SourceSpec& out, std::string& why) {
+    SourceSpec spec;
+    bool ok = false;
+    if (Named(text, "rigctld")) {
+        ok = ParseHostSource(text, "rigctld", "4532", spec.endpoint, why);
+    } else if (Named(text, "flrig")) {
+        spec.kind = SourceSpec::kFlrig;
+        ok = ParseFlrigSpec(text, spec.endpoint, why);
+    } else if (Named(text, "udp")) {
+        spec.kind = SourceSpec::kUdp;
+        ok = ParseUdpSpec(text, spec.udp, why);
+    } else {
+        why = "expected rigctld:HOST:PORT, udp:[ADDR:]PORT[,radio=N] or flrig:HOST:PORT";
+    }
+    if (ok) out = spec;
+    return ok;
+}
+
+std::unique_ptr<Source> MakeSource(const SourceSpec& spec, Log& log, std::string& why, const SteadyNow& now) {
+    switch (spec.kind) {
+    case SourceSpec::kUdp:
+        return MakeUdpSource(spec.udp, log, why, now);
+    case SourceSpec::kFlrig:
+        return MakeFlrigSource(spec.endpoint, log);
+    case SourceSpec::kRigctld:
+        break;
+    }
+    return MakeRigctldSource(LinkOptions{spec.endpoint}, log);
+}
+
+}  // namespace kelvane::svc

@@ -1,0 +1,58 @@
+#pragma once
+// What the service follows: rigctld, RadioInfo datagrams or flrig, behind one
+// contract, so that the loop, the interlock and the output never know which.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "service/station/log.h"
+#include "service/sources/udp/udp_listener.h"
+#include "service/sources/wire_text.h"
+
+namespace kelvane::svc {
+
+struct Reading {
+    double hertz = 0;                  // the frequency that decides the band
+    std::optional<bool> transmitting;  // nothing: this source gives no transmit state now
+};
+
+class Source {
+public:
+    virtual ~Source() = default;
+    // What the source says since the last call, oldest first; nothing when it
+    // said nothing to act on (no reply, a bad one, lost). `transmit`: whether to
+    // ask for the transmit state (not with the interlock off).
+    virtual void Read(bool transmit, std::vector<Reading>& readings) = 0;
+    // Readable when a pushed reading waits; -1 for a source that is polled.
+    virtual int Fd() const { return -1; }
+    // "rigctld 127.0.0.1:4532", and what it is doing now ("connected", ...).
+    virtual std::string Name() const = 0;
+    virtual std::string State() const = 0;
+    // Why the last reading had no transmit state, and what would bring one.
+    virtual std::string NoTransmitState() const = 0;
+    virtual std::string TransmitStateBack() const = 0;
+    // What the transmit interlock cannot see with this source; empty when nothing.
+    virtual std::string InterlockCaveat() const { return {}; }
+};
+
+struct SourceSpec {
+    enum Kind { kRigctld, kUdp, kFlrig } kind = kRigctld;
+    Endpoint endpoint;  // rigctld and flrig
+    UdpSpec udp;
+};
+// rigctld[:HOST[:PORT]], udp[:[ADDR:]PORT][,radio=N], flrig[:HOST[:PORT]];
+// false with the reason.
+bool ParseSourceSpec(std::string_view text, SourceSpec& out, std::string& why);
+
+using SteadyNow = std::function<std::chrono::steady_clock::time_point()>;
+// Nothing, with the reason, when the source cannot start (a UDP port that cannot be bound).
+std::unique_ptr<Source> MakeSource(const SourceSpec& spec, Log& log, std::string& why,
+                                   const SteadyNow& now = std::chrono::steady_clock::now);
+
+}  // namespace kelvane::svc

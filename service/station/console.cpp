@@ -1,0 +1,296 @@
+#include "service/station/console.h"
+
+#include <fcntl.h>
+#include <sys/eventfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "service/config/settings_cmd.h"
+#include "settings/edit_lock.h"
+#include "settings/settings_file.h"
+
+namespace kelvane::svc {
+namespace {
+
+// A pick's worker waits this long at most for the main thread, whose one
+// poll is bounded by the reply timeout.
+constexpr std::chrono::seconds kPickAnswer{3};
+// Far more than any settings file: twenty names of kMaxNameBytes and the blocks.
+constexpr std::size_t kMaxSettingsBytes = 4u << 20;
+
+enum class Read { kOk, kMissing, kFailed };
+
+// The settings file's bytes, read once, so that the tables and their ETag agree.
+Read ReadBytes(const std::string& path, std::string& bytes, std::string& why) {
+    bytes.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == ENOENT) return Read::kMissing;
+        why = "cannot read the settings file " + path + ": " + std::strerror(errno);
+        return Read::kFailed;
+    }
+    struct stat st {};
+    Read result = Read::kOk;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        why = "cannot read the settings file " + path + ": not a regular file";
+        result = Read::kFailed;
+    }
+    char buffer[65536];
+    while (result == Read::kOk) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0) break;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 || bytes.size() + static_cast<std::size_t>(n) > kMaxSettingsBytes) {
+            why = "cannot read the settings file " + path + ": " + (n < 0 ? std::strerror(errno) : "far too large");
+            result = Read::kFailed;
+            break;
+        }
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return result;
+}
+
+// The tables the bytes hold; false for a damaged file, which edits would keep damaged.
+bool Parse(const std::string& path, Read read, const std::string& bytes, Station& station, std::string& why) {
+    station = Station{};
+    if (read == Read::kMissing) return true;
+    const SettingsLoad load = ParseSettings(bytes, station.tables, station.bands);
+    if (load.state != SettingsState::kDamaged) return true;
+    why = Describe(path, load) + "; edits are refused until it is mended or removed";
+    return false;
+}
+
+}  // namespace
+
+WebConsole::WebConsole(const Options& options, Log& log)
+    : m_options(options), m_log(log), m_settingsPath(options.settingsPath) {}
+
+WebConsole::~WebConsole() {
+    m_server.reset();
+    if (m_wake >= 0) ::close(m_wake);
+}
+
+bool WebConsole::Start(std::string& error) {
+    m_wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (m_wake < 0) {
+        error = std::string("eventfd: ") + std::strerror(errno);
+        return false;
+    }
+    m_statePath = StateFilePath(false);
+    // systemd makes $RUNTIME_DIRECTORY; a user's run makes its own, once.
+    const std::string dir = m_statePath.substr(0, m_statePath.rfind('/'));
+    if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
+        m_log.Warn("cannot make " + dir + " for the state file: " + std::strerror(errno) +
+                   "; kelvane status will not see this service");
+    if (!m_options.web) return true;
+
+    web::WebOptions o;
+    o.listen = *m_options.web;
+    o.certFile = m_options.webCert;
+    o.keyFile = m_options.webKey;
+    o.rules.name = NameRule;
+    if (!m_options.webPasswordFile.empty()) {
+        std::string why;
+        if (!web::LoadPasswordFile(m_options.webPasswordFile, o.passwordHash, why)) {
+            error = "--web-password-file " + m_options.webPasswordFile + ": " + why;
+            return false;
+        }
+    }
+    m_server = std::make_unique<web::WebServer>(*this, std::move(o));
+    if (!m_server->Start(error)) {
+        m_server.reset();
+        error = "the web console cannot start: " + error;
+        return false;
+    }
+    const bool v6 = m_options.web->address.find(':') != std::string::npos;
+    m_log.Info(std::string("web console at ") + (m_options.webCert.empty() ? "http" : "https") + "://" +
+               (v6 ? "[" + m_options.web->address + "]" : m_options.web->address) + ":" +
+               std::to_string(m_server->port()) + "/" + (m_options.webPasswordFile.empty() ? "" : ", with a password"));
+    return true;
+}
+
+void WebConsole::Stop() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+        m_answered.notify_all();
+    }
+    m_server.reset();
+    if (!m_statePath.empty()) std::remove(m_statePath.c_str());
+}
+
+void WebConsole::Push(Command command) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_commands.push_back(std::move(command));
+    }
+    const std::uint64_t one = 1;
+    // Only fails when the counter is full, and then the main thread is awake anyway.
+    [[maybe_unused]] const auto n = ::write(m_wake, &one, sizeof one);
+}
+
+void WebConsole::RunCommands(std::vector<Radio>& radios) {
+    std::uint64_t count = 0;
+    [[maybe_unused]] const auto n = ::read(m_wake, &count, sizeof count);
+    std::deque<Command> commands;
+    {
+        std::lock_guard lock(m_mutex);
+        commands.swap(m_commands);
+    }
+    // The server checked the name against the state; a reload may have renamed nothing since, but be sure.
+    const auto find = [&](const std::string& name) -> PollLoop* {
+        for (Radio& r : radios)
+            if (r.options.name == name) return r.loop.get();
+        return nullptr;
+    };
+    for (auto& c : commands) switch (c.kind) {
+        case Command::kPick: {
+            Pick answer = Pick::kTaken;
+            if (PollLoop* loop = find(c.radio)) switch (loop->Pick(c.antenna)) {
+                case PollLoop::Picked::kMade:
+                    answer = Pick::kSwitched;
+                    break;
+                case PollLoop::Picked::kHeld:
+                    answer = Pick::kHeld;
+                    break;
+                case PollLoop::Picked::kTaken:
+                    break;
+                }
+            std::lock_guard lock(m_mutex);
+            *c.done = answer;
+            m_answered.notify_all();
+            break;
+        }
+        case Command::kAuto:
+            if (PollLoop* loop = find(c.radio)) loop->SetAuto(c.on);
+            break;
+        case Command::kTables:
+            for (Radio& r : radios) r.loop->Reload(c.station);
+            m_log.Info("settings saved from the web console to " + m_options.settingsPath + "; switching by them");
+            break;
+        }
+}
+
+void WebConsole::Publish(const std::vector<Radio>& radios) {
+    std::vector<web::RadioState> state;
+    for (const Radio& radio : radios) {
+        const PollLoop& loop = *radio.loop;
+        const PollLoop::View view = loop.State();
+        web::RadioState r;
+        r.name = radio.options.name;
+        r.frequency_hz = view.hertz ? *view.hertz : std::nan("");
+        if (view.band) r.band = web::RadioState::Band{*view.band + 1, view.bandName};
+        if (const auto& e = radio.output->Wanted(); e && e->antenna >= 0)
+            r.antenna = web::RadioState::Antenna{e->antenna + 1, e->name, e->byte};
+        r.transmitting = loop.HasTransmitState() == true && loop.Transmitting();
+        r.automatic = view.automatic;
+        if (view.held) r.held = *view.held + 1;
+        r.source = {radio.options.sourceText, radio.source->State()};
+        r.output = {radio.options.outputText, radio.output->State()};
+        // A radio of its own has no one to share with: its page and status stay as they were.
+        if (radios.size() > 1)
+            for (const int a : view.choices) r.choices.push_back(a + 1);
+        r.blockedBy = view.blockedBy;
+        r.inhibit = radio.options.inhibit;
+        state.push_back(std::move(r));
+    }
+    std::string shown = web::StateJson(state).dump();
+
+    const auto now = std::chrono::steady_clock::now();
+    bool changed = false;
+    {
+        std::lock_guard lock(m_mutex);
+        m_settingsPath = m_options.settingsPath;
+        m_inhibits.configPath = m_options.configPath;
+        m_inhibits.radios = m_options.radios;
+        m_inhibits.alternates = m_options.alternates;
+        if (shown != m_shown) {
+            m_shown = std::move(shown);
+            m_state = state;
+            changed = true;
+        }
+    }
+    if (changed && m_server) m_server->Notify();
+    // Not before Start: a service that does not start leaves no state behind.
+    if (m_statePath.empty() || (!changed && now - m_stateWritten < web::kStateRefresh)) return;
+    m_stateWritten = now;
+    std::string why;
+    const bool ok =
+        web::WriteStateFile(m_statePath, state, static_cast<int>(::getpid()), std::chrono::system_clock::now(), why);
+    if (!ok && m_stateFileOk) m_log.Warn("cannot write the state file for kelvane status: " + why);
+    if (ok && !m_stateFileOk) m_log.Info("the state file " + m_statePath + " is written again");
+    m_stateFileOk = ok;
+}
+
+std::vector<web::RadioState> WebConsole::State() {
+    std::lock_guard lock(m_mutex);
+    return m_state;
+}
+
+web::WebBackend::Pick WebConsole::PickAntenna(const std::string& radio, int antenna) {
+    auto done = std::make_shared<std::optional<Pick>>();
+    Push({Command::kPick, radio, antenna - 1, false, {}, done});
+    std::unique_lock lock(m_mutex);
+    if (m_answered.wait_for(lock, kPickAnswer, [&] { return done->has_value() || m_stopping; }) && done->has_value())
+        return **done;
+    // Still queued: it is made at the main thread's next turn, held if the rig transmits.
+    for (const auto& r : m_state)
+        if (r.name == radio) return r.transmitting ? Pick::kHeld : Pick::kSwitched;
+    return Pick::kSwitched;
+}
+
+void WebConsole::SetAuto(const std::string& radio, bool on) { Push({Command::kAuto, radio, 0, on, {}, nullptr}); }
+
+std::string WebConsole::SettingsPath() {
+    std::lock_guard lock(m_mutex);
+    return m_settingsPath;
+}
+
+bool WebConsole::ReadTables(Tables& tables, std::string& why) {
+    std::string bytes;
+    const std::string path = SettingsPath();
+    const Read read = ReadBytes(path, bytes, why);
+    if (read == Read::kFailed || !Parse(path, read, bytes, tables.station, why)) return false;
+    tables.etag = web::EtagOf(bytes);
+    return true;
+}
+
+web::WebBackend::Put WebConsole::WriteTables(const Station& station, const std::string& ifMatch, std::string& etag,
+                                             std::string& why) {
+    const std::string path = SettingsPath();
+    // From the check to the save, so that `kelvane settings` cannot slip an edit in between.
+    const SettingsEditLock lock(path);
+    if (!lock.Held()) {
+        why = "cannot lock " + path + " for the edit: " + lock.Reason();
+        return Put::kFailed;
+    }
+    std::string bytes;
+    Station onDisk;
+    const Read read = ReadBytes(path, bytes, why);
+    if (read == Read::kFailed) return Put::kFailed;
+    if (web::EtagOf(bytes) != ifMatch) return Put::kStale;
+    if (!Parse(path, read, bytes, onDisk, why)) return Put::kFailed;
+    {
+        std::lock_guard guard(m_mutex);
+        if (const std::string clash = InhibitClash(m_inhibits, station); !clash.empty()) {
+            why = "the config's " + clash.substr(clash.find("line")) + "; nothing was saved";
+            return Put::kFailed;
+        }
+    }
+    std::string reason;
+    if (!SaveSettings(path, station.tables, station.bands, &reason)) {
+        why = "cannot save " + path + ": " + reason + "; the file is unchanged";
+        return Put::kFailed;
+    }
+    etag = web::EtagOf(SerializeSettings(station.tables, station.bands));
+    Push({Command::kTables, {}, 0, false, station, nullptr});
+    return Put::kSaved;
+}
+
+}  // namespace kelvane::svc

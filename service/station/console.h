@@ -1,0 +1,93 @@
+#pragma once
+// The service's side of the web console and of `kelvane status`.
+//
+// Threads: the console's workers call the WebBackend methods; the poll loop,
+// the output and the rig link stay on the main thread alone. Picks, Auto and
+// saved tables go to the main thread through a queue whose eventfd wakes its
+// wait; the state the workers show is a copy the main thread publishes. One
+// mutex guards the queue and that copy and is held only to copy or to push,
+// so the main thread never waits on a client. A pick's worker waits (bounded)
+// for the main thread's answer, never the other way round.
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "service/config/cli.h"
+#include "service/station/log.h"
+#include "service/station/output.h"
+#include "service/station/poll_loop.h"
+#include "service/station/radio.h"
+#include "service/sources/source.h"
+#include "service/config/station_file.h"
+#include "service/web/server.h"
+#include "service/web/status.h"
+
+namespace kelvane::svc {
+
+class WebConsole : public web::WebBackend {
+public:
+    WebConsole(const Options& options, Log& log);
+    ~WebConsole() override;
+
+    // Starts the console when --web is given and takes the state file's
+    // place. False with the reason when the console cannot start.
+    bool Start(std::string& error);
+    // Readable when commands wait; RunCommands clears it.
+    int WakeFd() const { return m_wake; }
+
+    // Main thread: the commands waiting, applied to the radios' loops.
+    void RunCommands(std::vector<Radio>& radios);
+    // Main thread, after every poll and command: tells the console and the
+    // state file when anything shown changed, and rewrites the file at least
+    // every web::kStateRefresh.
+    void Publish(const std::vector<Radio>& radios);
+    // A clean stop: the console closes and the state file goes.
+    void Stop();
+
+    // web::WebBackend, on the console's workers.
+    std::vector<web::RadioState> State() override;
+    Pick PickAntenna(const std::string& radio, int antenna) override;
+    void SetAuto(const std::string& radio, bool on) override;
+    bool ReadTables(Tables& tables, std::string& why) override;
+    Put WriteTables(const Station& station, const std::string& ifMatch, std::string& etag, std::string& why) override;
+
+private:
+    struct Command {
+        enum Kind { kPick, kAuto, kTables } kind;
+        std::string radio;
+        int antenna = 0;  // from 0
+        bool on = false;
+        Station station;
+        std::shared_ptr<std::optional<Pick>> done;  // kPick: the answer
+    };
+    void Push(Command command);
+    std::string SettingsPath();
+
+    const Options& m_options;
+    Log& m_log;
+    std::unique_ptr<web::WebServer> m_server;
+    int m_wake = -1;
+    std::string m_statePath;
+    bool m_stateFileOk = true;
+    std::chrono::steady_clock::time_point m_stateWritten{};
+
+    std::mutex m_mutex;
+    std::condition_variable m_answered;
+    bool m_stopping = false;
+    std::deque<Command> m_commands;
+    std::vector<web::RadioState> m_state;
+    std::string m_shown;  // m_state as JSON, to see a change
+    // The settings file the workers edit: the main thread's options change
+    // under a reload, so the workers see this copy, taken under the mutex.
+    std::string m_settingsPath;
+    // What a save is checked against, copied like the path: the radios' inhibit lines.
+    Options m_inhibits;
+};
+
+}  // namespace kelvane::svc

@@ -1,0 +1,318 @@
+#include "service/station/service.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <systemd/sd-daemon.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "service/station/radio.h"
+#include "service/config/station_file.h"
+#include "service/station/switchboard.h"
+#include "service/station/console.h"
+
+namespace kelvane::svc {
+namespace {
+
+// At start a missing file means the first-start defaults; a damaged or
+// unreadable one stops the program. A reload keeps the tables in use unless it
+// finds a file to use: switching a station to defaults because its file went
+// away would move the antenna under a transmitter. A short file is used either
+// way, with a warning. One line each time.
+bool ReadStation(const std::string& path, Station& station, Log& log, bool reload) {
+    Station read;
+    const SettingsLoad load = LoadStation(path, read);
+    switch (load.state) {
+    case SettingsState::kLoaded:
+        break;
+    case SettingsState::kShort:
+        log.Warn(Describe(path, load) + "; using what it holds");
+        break;
+    case SettingsState::kMissing:
+        if (reload) {
+            log.Warn(Describe(path, load) + " any more; keeping the settings in use");
+            return false;
+        }
+        log.Info(Describe(path, load) + ": using the first-start defaults");
+        break;
+    case SettingsState::kDamaged:
+    case SettingsState::kUnreadable:
+        if (reload)
+            log.Warn(Describe(path, load) + "; keeping the settings in use");
+        else
+            log.Error(Describe(path, load) + "; not starting");
+        return false;
+    }
+    station = std::move(read);
+    return true;
+}
+
+std::string Antenna(const OutputEvent& e) {
+    return e.antenna < 0 ? "no antenna" : "antenna " + std::to_string(e.antenna + 1) + " (" + e.name + ")";
+}
+
+// What `systemctl status` shows: each radio's source and output as they are now.
+std::string Status(const std::vector<Radio>& radios) {
+    std::string all;
+    for (const Radio& r : radios) {
+        std::string s = r.source->Name() + " " + r.source->State();
+        s += "; output " + r.options.outputText + " " + r.output->State();
+        if (r.loop->SwitchingHeld()) s += "; switching held: no transmit state";
+        if (radios.size() > 1) {
+            if (const auto by = r.loop->State().blockedBy) s += "; blocked by " + *by;
+            s = r.options.name + ": " + s;
+        }
+        all += (all.empty() ? "" : " | ") + s;
+    }
+    return all;
+}
+
+void Caveat(const Source& source, Interlock mode, Log& log) {
+    if (const std::string caveat = source.InterlockCaveat(); mode != Interlock::kOff && !caveat.empty())
+        log.Warn(caveat);
+}
+
+std::string LastState(const OutputChannel& output) {
+    const auto& last = output.LastWritten();
+    const auto& wanted = output.Wanted();
+    std::string s = !last                 ? "nothing was written to the output"
+                    : output.DeviceOpen() ? "the output stays at " + Antenna(*last)
+                                          : "the output was last set to " + Antenna(*last) + " before it was lost";
+    if (wanted && wanted != last) s += "; " + Antenna(*wanted) + " was wanted";
+    return s;
+}
+
+std::unique_ptr<OutputChannel> MakeOutput(const RadioOptions& r, bool several, const OutputApis& apis, Log& log) {
+    OutputSpec spec = r.output;
+    if (several) spec.radio = r.name;
+    return std::make_unique<OutputChannel>(MakeOutputDevice(spec, apis), r.outputText, log);
+}
+
+std::string Names(const std::vector<RadioOptions>& radios) {
+    std::string s;
+    for (const auto& r : radios) s += (s.empty() ? "" : ", ") + r.name;
+    return s;
+}
+
+// What SIGHUP does: the config read again under the same command line, then
+// the settings. A config that no longer reads changes nothing, nor one whose
+// radios are not the running ones (that takes a restart). A new source or
+// output is switched to as a restart would, but the tables, the wanted antenna
+// and the transmit hold carry over; one that cannot start keeps the old.
+struct Running {
+    Options options;
+    Station station;
+    std::unique_ptr<Switchboard> board;
+    std::vector<Radio> radios;
+};
+
+void ReloadRadio(Radio& radio, const RadioOptions& fresh, bool several, const OutputApis& apis) {
+    Log& log = *radio.log;
+    PollLoop& loop = *radio.loop;
+    if (fresh.sourceText != radio.options.sourceText) {
+        std::string why;
+        if (auto source = MakeSource(fresh.source, log, why)) {
+            const std::string was = radio.source->Name();
+            for (const Condition c : {Condition::kSource, Condition::kBadFrequency, Condition::kBadTransmit,
+                                      Condition::kBadDatagram, Condition::kNoTransmitState})
+                log.End(c, "no longer following " + was);
+            loop.Follow(*source);
+            radio.source = std::move(source);
+            radio.options.source = fresh.source;
+            radio.options.sourceText = fresh.sourceText;
+            log.Info("now following " + radio.source->Name() + " (was " + was + ")");
+            Caveat(*radio.source, fresh.interlock, log);
+        } else {
+            log.Error("reload: source " + fresh.sourceText + ": " + why + "; still following " + radio.source->Name());
+        }
+    }
+    if (fresh.outputText != radio.options.outputText) {
+        // The old device is released first: the new one may be the same board with other options.
+        log.End(Condition::kOutput, "no longer driving output " + radio.options.outputText);
+        radio.output.reset();
+        radio.output = MakeOutput(fresh, several, apis, log);
+        loop.Drive(*radio.output);
+        log.Info("output now " + fresh.outputText + " (was " + radio.options.outputText + ")");
+        radio.options.output = fresh.output;
+        radio.options.outputText = fresh.outputText;
+    }
+    loop.SetInterlock(fresh.interlock);
+    loop.SetInhibit(fresh.inhibit);
+    radio.options.interlock = fresh.interlock;
+    radio.options.inhibit = fresh.inhibit;
+    radio.options.inhibitLine = fresh.inhibitLine;
+}
+
+void Reload(Running& run, Log& log, const OutputApis& apis) {
+    Options fresh;
+    std::string error;
+    if (!ParseCommandLine(run.options.commandLine, fresh, error)) {
+        log.Error("reload: " + error + "; keeping everything as it was");
+        return;
+    }
+    const std::vector<RadioOptions> radios = RadiosOf(fresh);
+    std::vector<RadioOptions> running;
+    for (const Radio& r : run.radios) running.push_back(r.options);
+    if (Names(radios) != Names(running) || (fresh.radios.empty() != run.options.radios.empty())) {
+        log.Error("reload: the config now names the radios " + Names(radios) + " (running: " + Names(running) +
+                  "); restart kelvane to change the radios; keeping everything as it was");
+        return;
+    }
+    Station station = run.station;
+    const bool reread = ReadStation(fresh.settingsPath, station, log, true);
+    // An inhibit line an antenna uses would stop that radio transmitting on it.
+    if (const std::string clash = InhibitClash(fresh, station); !clash.empty()) {
+        log.Error("reload: " + clash + "; keeping everything as it was");
+        return;
+    }
+    if (reread) {
+        run.station = station;
+        for (Radio& r : run.radios) r.loop->Reload(run.station);
+        log.Info("settings reloaded from " + fresh.settingsPath);
+    }
+    run.board->SetAlternates(fresh.alternates);
+    for (std::size_t i = 0; i < run.radios.size(); ++i) {
+        ReloadRadio(run.radios[i], radios[i], run.radios.size() > 1, apis);
+        run.radios[i].log->verbose = fresh.verbose;
+    }
+    log.verbose = fresh.verbose;
+    run.options = std::move(fresh);
+}
+
+}  // namespace
+
+int RunService(const Options& options, const OutputApis& apis) {
+    Log log;
+    log.verbose = options.verbose;
+
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&signals, s);
+    sigprocmask(SIG_BLOCK, &signals, nullptr);
+    // A journal on a closed pipe is an output lost, not the end of the program.
+    signal(SIGPIPE, SIG_IGN);
+    const int sigfd = ::signalfd(-1, &signals, SFD_CLOEXEC);
+    if (sigfd < 0) {
+        log.Error(std::string("signalfd: ") + std::strerror(errno));
+        return 1;
+    }
+
+    Running run{options, {}, nullptr, {}};
+    if (!ReadStation(options.settingsPath, run.station, log, false)) return 1;
+    if (const std::string clash = InhibitClash(options, run.station); !clash.empty()) {
+        log.Error(clash + "; not starting");
+        return 1;
+    }
+    const std::vector<RadioOptions> configured = RadiosOf(options);
+    const bool several = configured.size() > 1;
+    std::vector<std::string> names;
+    for (const auto& r : configured) names.push_back(r.name);
+    run.board = std::make_unique<Switchboard>(names, options.alternates);
+    for (std::size_t i = 0; i < configured.size(); ++i) {
+        Radio radio{configured[i], std::make_unique<Log>(log, several ? "radio " + configured[i].name + ": " : ""),
+                    nullptr, nullptr, nullptr};
+        std::string why;
+        radio.source = MakeSource(radio.options.source, *radio.log, why);
+        if (!radio.source) {
+            radio.log->Error("source " + radio.options.sourceText + ": " + why + "; not starting");
+            return 1;
+        }
+        radio.output = MakeOutput(radio.options, several, apis, *radio.log);
+        radio.loop = std::make_unique<PollLoop>(*radio.source, *radio.output, *radio.log, radio.options.interlock,
+                                                run.station, Seat{run.board.get(), i, radio.options.inhibit});
+        run.radios.push_back(std::move(radio));
+    }
+
+    const std::string config = options.configPath.empty() ? "" : ", config " + options.configPath;
+    const std::string poll = std::to_string(options.poll.count()) + " ms";
+    if (!several)
+        log.Info("started: " + run.radios[0].source->Name() + ", poll " + poll + ", output " + options.outputText +
+                 ", interlock " + InterlockName(options.interlock) + ", settings " + options.settingsPath + config);
+    else
+        log.Info("started: radios " + Names(configured) + " sharing the antennas, poll " + poll + ", settings " +
+                 options.settingsPath + config);
+    for (const Radio& r : run.radios) {
+        if (!several) {
+            Caveat(*r.source, r.options.interlock, *r.log);
+            continue;
+        }
+        std::string inhibit = r.options.inhibit ? ", inhibit line " + std::to_string(*r.options.inhibit) : "";
+        r.log->Info("following " + r.source->Name() + ", output " + r.options.outputText + ", interlock " +
+                    InterlockName(r.options.interlock) + inhibit);
+        Caveat(*r.source, r.options.interlock, *r.log);
+    }
+    WebConsole console(run.options, log);
+    console.Publish(run.radios);
+    if (std::string error; !console.Start(error)) {
+        log.Error(error + "; not starting");
+        return 1;
+    }
+
+    // Ready once the first round has shown what the sources and the outputs do,
+    // so that the status given with it is true; a poll is bounded by the reply timeout.
+    bool ready = false;
+    std::string status;
+    const auto shown = [&] {
+        console.Publish(run.radios);
+        if (std::string now = Status(run.radios); now != status || !ready) {
+            status = std::move(now);
+            sd_notify(0, ((ready ? "" : "READY=1\n") + ("STATUS=" + status)).c_str());
+            ready = true;
+        }
+    };
+    using Clock = std::chrono::steady_clock;
+    auto next = Clock::now();
+    std::vector<pollfd> fds;
+    for (;;) {
+        // Radios in the config's order: a tie for an antenna goes to the one listed first.
+        for (Radio& r : run.radios) r.loop->PollOnce();
+        shown();
+        next += run.options.poll;
+        const auto now = Clock::now();
+        if (next < now) next = now;  // a slow poll is not made up for with a burst
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
+            // A pushed source wakes the loop: its datagram switches now, not at the next tick;
+            // the console's commands are run at once too. A polled source's -1 is skipped.
+            fds.assign({{sigfd, POLLIN, 0}, {console.WakeFd(), POLLIN, 0}});
+            for (const Radio& r : run.radios) fds.push_back({r.source->Fd(), POLLIN, 0});
+            const int n = ::poll(fds.data(), fds.size(), static_cast<int>(left > 0 ? left : 0));
+            if (n <= 0) break;
+            bool pushed = false;
+            for (std::size_t i = 0; i < run.radios.size(); ++i)
+                if (fds[i + 2].fd >= 0 && (fds[i + 2].revents & POLLIN) != 0) {
+                    run.radios[i].loop->PollOnce();
+                    pushed = true;
+                }
+            if (pushed) shown();
+            if ((fds[1].revents & POLLIN) != 0) {
+                console.RunCommands(run.radios);
+                console.Publish(run.radios);
+            }
+            if ((fds[0].revents & POLLIN) == 0) continue;
+            signalfd_siginfo info{};
+            if (::read(sigfd, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) break;
+            if (info.ssi_signo == SIGHUP) {
+                sd_notify(0, "RELOADING=1");
+                Reload(run, log, apis);
+                console.Publish(run.radios);
+                sd_notify(0, "READY=1");
+                continue;
+            }
+            sd_notify(0, "STOPPING=1");
+            std::string last;
+            for (const Radio& r : run.radios)
+                last += "; " + std::string(several ? r.options.name + ": " : "") + LastState(*r.output) + "; " +
+                        r.source->Name() + " " + r.source->State();
+            log.Info(std::string("stopping on ") + (info.ssi_signo == SIGTERM ? "SIGTERM" : "SIGINT") + last);
+            console.Stop();
+            ::close(sigfd);
+            return 0;
+        }
+    }
+}
+
+}  // namespace kelvane::svc

@@ -1,0 +1,582 @@
+#include "service/web/server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "service/web/page.h"
+
+namespace kelvane::web {
+namespace {
+
+using nlohmann::json;
+using std::chrono::milliseconds;
+using Ms = std::chrono::milliseconds;
+
+// A handler that refused before reading the body leaves it unread on the
+// socket, so the connection must not carry another request.
+thread_local bool t_closeAfter = false, t_linger = false;
+
+bool HasBody(const httplib::Request& req) {
+    return req.has_header("Transfer-Encoding") || req.get_header_value<std::uint64_t>("Content-Length") > 0;
+}
+
+void Send(httplib::Response& res, int status, const json& body) {
+    res.status = status;
+    res.set_content(body.dump(), "application/json");
+}
+
+void Refuse(httplib::Response& res, int status, const std::string& field, const std::string& rule, bool close = false) {
+    json body = {{"error", field.empty() ? rule : field + ": " + rule}};
+    if (!field.empty()) body["errors"] = json::array({{{"field", field}, {"rule", rule}}});
+    Send(res, status, body);
+    t_closeAfter = t_closeAfter || close;
+}
+
+std::string Cookie(const httplib::Request& req, const std::string& name) {
+    const std::string all = req.get_header_value("Cookie");
+    for (std::size_t at = 0; at < all.size();) {
+        std::size_t end = all.find(';', at);
+        if (end == std::string::npos) end = all.size();
+        std::string part = all.substr(at, end - at);
+        part.erase(0, part.find_first_not_of(' '));
+        if (part.rfind(name + "=", 0) == 0) return part.substr(name.size() + 1);
+        at = end + 1;
+    }
+    return {};
+}
+
+bool HostIsLoopback(const std::string& host) {
+    std::string name = host;
+    if (!name.empty() && name.front() == '[')
+        name = name.substr(1, name.find(']') - 1);
+    else if (auto colon = name.rfind(':'); colon != std::string::npos)
+        name.resize(colon);
+    return name == "localhost" || IsLoopback(name);
+}
+
+// A socket of one connection, plain or TLS, non-blocking underneath so that no
+// read or write outlasts its timeout and one request cannot outlast its deadline.
+class Conn : public httplib::Stream {
+public:
+    Conn(int fd, SSL* ssl, const WebOptions& o) : m_fd(fd), m_ssl(ssl), m_o(o) {}
+
+    void Arm() { m_deadline = std::chrono::steady_clock::now() + m_o.requestTimeout; }
+
+    bool Handshake() {
+        Arm();
+        for (;;) {
+            const int r = SSL_accept(m_ssl);
+            if (r == 1) return true;
+            if (!Await(SSL_get_error(m_ssl, r), m_o.readTimeout)) return false;
+        }
+    }
+
+    // Waits for the next request of a kept-alive connection, waking to notice a stop.
+    bool NextRequest(const httplib::Server& server) {
+        if (Buffered()) return true;
+        for (auto left = m_o.keepAlive; left > Ms(0) && server.is_running(); left -= Ms(100))
+            if (Poll(POLLIN, std::min(left, Ms(100)))) return true;
+        return false;
+    }
+
+    bool is_readable() const override { return Buffered() || const_cast<Conn*>(this)->Poll(POLLIN, ReadWait()); }
+    bool is_writable() const override { return const_cast<Conn*>(this)->Poll(POLLOUT, m_o.writeTimeout); }
+
+    ssize_t read(char* ptr, size_t size) override {
+        if (m_at == m_end) {
+            m_at = m_end = 0;
+            for (;;) {
+                if (ReadWait() <= Ms(0)) return -1;
+                ssize_t n;
+                if (m_ssl) {
+                    const int r = SSL_read(m_ssl, m_buffer, sizeof m_buffer);
+                    if (r > 0)
+                        n = r;
+                    else if (!Await(SSL_get_error(m_ssl, r), ReadWait()))
+                        return -1;
+                    else
+                        continue;
+                } else {
+                    n = ::recv(m_fd, m_buffer, sizeof m_buffer, 0);
+                    if (n == 0) return 0;
+                    if (n < 0) {
+                        if ((errno != EAGAIN && errno != EINTR) || !Poll(POLLIN, ReadWait())) return -1;
+                        continue;
+                    }
+                }
+                m_end = static_cast<std::size_t>(n);
+                break;
+            }
+        }
+        const std::size_t n = std::min(size, m_end - m_at);
+        std::memcpy(ptr, m_buffer + m_at, n);
+        m_at += n;
+        return static_cast<ssize_t>(n);
+    }
+
+    ssize_t write(const char* ptr, size_t size) override {
+        for (;;) {
+            if (m_ssl) {
+                const int r = SSL_write(m_ssl, ptr, static_cast<int>(std::min<size_t>(size, 1 << 20)));
+                if (r > 0) return r;
+                if (!Await(SSL_get_error(m_ssl, r), m_o.writeTimeout)) return -1;
+            } else {
+                const ssize_t n = ::send(m_fd, ptr, size, MSG_NOSIGNAL);
+                if (n >= 0) return n;
+                if ((errno != EAGAIN && errno != EINTR) || !Poll(POLLOUT, m_o.writeTimeout)) return -1;
+            }
+        }
+    }
+
+    // Before closing on a request whose body was left unread: a close with
+    // unread data resets the connection, and the client may lose the answer.
+    void Linger() {
+        if (m_ssl || ::shutdown(m_fd, SHUT_WR) != 0) return;
+        m_deadline = std::chrono::steady_clock::now() + std::min(m_o.requestTimeout, Ms(2000));
+        char sink[4096];
+        for (std::size_t left = 1 << 20; left > 0;) {
+            const ssize_t n = read(sink, sizeof sink);
+            if (n <= 0) break;
+            left -= std::min(left, static_cast<std::size_t>(n));
+        }
+    }
+
+    void get_remote_ip_and_port(std::string& ip, int& port) const override { Address(::getpeername, ip, port); }
+    void get_local_ip_and_port(std::string& ip, int& port) const override { Address(::getsockname, ip, port); }
+    socket_t socket() const override { return m_fd; }
+
+private:
+    bool Buffered() const { return m_at < m_end || (m_ssl && SSL_pending(m_ssl) > 0); }
+
+    Ms ReadWait() const {
+        const auto left = std::chrono::duration_cast<Ms>(m_deadline - std::chrono::steady_clock::now());
+        return std::min(left, m_o.readTimeout);
+    }
+
+    bool Poll(short events, Ms wait) {
+        if (wait <= Ms(0)) return false;
+        pollfd p{m_fd, events, 0};
+        int r;
+        do r = ::poll(&p, 1, static_cast<int>(wait.count()));
+        while (r < 0 && errno == EINTR);
+        return r > 0;
+    }
+
+    bool Await(int sslError, Ms wait) {
+        if (sslError == SSL_ERROR_WANT_READ) return Poll(POLLIN, std::min(wait, ReadWait()));
+        if (sslError == SSL_ERROR_WANT_WRITE) return Poll(POLLOUT, wait);
+        return false;
+    }
+
+    template <typename F>
+    void Address(F get, std::string& ip, int& port) const {
+        sockaddr_storage a{};
+        socklen_t len = sizeof a;
+        ip.clear();
+        port = -1;
+        if (get(m_fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) return;
+        char text[INET6_ADDRSTRLEN] = "";
+        if (a.ss_family == AF_INET) {
+            auto* in = reinterpret_cast<sockaddr_in*>(&a);
+            ::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
+            port = ntohs(in->sin_port);
+        } else if (a.ss_family == AF_INET6) {
+            auto* in = reinterpret_cast<sockaddr_in6*>(&a);
+            ::inet_ntop(AF_INET6, &in->sin6_addr, text, sizeof text);
+            port = ntohs(in->sin6_port);
+        }
+        ip = text;
+    }
+
+    int m_fd;
+    SSL* m_ssl;
+    const WebOptions& m_o;
+    std::chrono::steady_clock::time_point m_deadline{};
+    char m_buffer[4096];
+    std::size_t m_at = 0, m_end = 0;
+};
+
+}  // namespace
+
+class WebServer::Http : public httplib::Server {
+public:
+    explicit Http(const WebOptions& options) : m_o(options) {}
+    ~Http() override {
+        if (m_ctx) SSL_CTX_free(m_ctx);
+    }
+
+    bool UseTls(std::string& error) {
+        m_ctx = SSL_CTX_new(TLS_server_method());
+        if (m_ctx && SSL_CTX_set_min_proto_version(m_ctx, TLS1_2_VERSION) == 1 &&
+            SSL_CTX_use_certificate_chain_file(m_ctx, m_o.certFile.c_str()) == 1 &&
+            SSL_CTX_use_PrivateKey_file(m_ctx, m_o.keyFile.c_str(), SSL_FILETYPE_PEM) == 1 &&
+            SSL_CTX_check_private_key(m_ctx) == 1)
+            return true;
+        char text[256] = "";
+        ERR_error_string_n(ERR_get_error(), text, sizeof text);
+        error = "cannot use --web-cert " + m_o.certFile + " with --web-key " + m_o.keyFile + ": " + text;
+        return false;
+    }
+    bool tls() const { return m_ctx != nullptr; }
+    // The library listens with a backlog of 5: a browser opening its
+    // connections while streams reconnect would overflow it, and each
+    // dropped connection waits a second for its retry.
+    void Backlog(int n) { ::listen(svr_sock_, n); }
+
+private:
+    bool process_and_close_socket(socket_t sock) override {
+        ::fcntl(sock, F_SETFL, ::fcntl(sock, F_GETFL) | O_NONBLOCK);
+        SSL* ssl = m_ctx ? SSL_new(m_ctx) : nullptr;
+        Conn conn(sock, ssl, m_o);
+        bool ok = !m_ctx || (ssl && SSL_set_fd(ssl, sock) == 1 && conn.Handshake());
+        for (std::size_t left = 5; ok && left > 0 && conn.NextRequest(*this); --left) {
+            conn.Arm();
+            t_closeAfter = t_linger = false;
+            bool closed = false;
+            ok = process_request(conn, left == 1 || !is_running(), closed,
+                                 [ssl](httplib::Request& req) { req.ssl = ssl; });
+            if (closed) break;
+            if (t_closeAfter) {
+                if (t_linger) conn.Linger();
+                break;
+            }
+        }
+        if (ssl) {
+            SSL_shutdown(ssl);
+            SSL_free(ssl);
+        }
+        ::shutdown(sock, SHUT_RDWR);
+        ::close(sock);
+        return ok;
+    }
+
+    const WebOptions& m_o;
+    SSL_CTX* m_ctx = nullptr;
+};
+
+bool ParseWebSpec(std::string_view text, WebSpec& spec, std::string& error) {
+    WebSpec out;
+    std::string_view port = text;
+    if (!text.empty() && text.front() == '[') {
+        const auto close = text.find("]:");
+        if (close == std::string_view::npos) {
+            error = "expected [ADDRESS]:PORT for an IPv6 address";
+            return false;
+        }
+        out.address = std::string(text.substr(1, close - 1));
+        port = text.substr(close + 2);
+    } else if (const auto colon = text.rfind(':'); colon != std::string_view::npos) {
+        out.address = std::string(text.substr(0, colon));
+        port = text.substr(colon + 1);
+    }
+    in6_addr probe{};
+    if (::inet_pton(AF_INET, out.address.c_str(), &probe) != 1 &&
+        ::inet_pton(AF_INET6, out.address.c_str(), &probe) != 1) {
+        error = "\"" + out.address + "\" is not an IP address";
+        return false;
+    }
+    int value = 0;
+    bool digits = !port.empty() && port.size() <= 5;
+    for (char c : port) {
+        digits = digits && c >= '0' && c <= '9';
+        value = value * 10 + (c - '0');
+    }
+    if (!digits || value < 1 || value > 65535) {
+        error = "the port \"" + std::string(port) + "\" is not a number from 1 to 65535";
+        return false;
+    }
+    out.port = value;
+    spec = out;
+    return true;
+}
+
+bool IsLoopback(const std::string& address) {
+    in_addr v4{};
+    if (::inet_pton(AF_INET, address.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+    in6_addr v6{};
+    if (::inet_pton(AF_INET6, address.c_str(), &v6) == 1) return IN6_IS_ADDR_LOOPBACK(&v6);
+    return false;
+}
+
+WebServer::WebServer(WebBackend& backend, WebOptions options)
+    : m_backend(backend), m_options(std::move(options)), m_auth(m_options.passwordHash, m_options.clock) {}
+
+WebServer::~WebServer() { Stop(); }
+
+void WebServer::Notify() {
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_version;
+    }
+    m_changed.notify_all();
+}
+
+void WebServer::Stop() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_changed.notify_all();
+    if (m_http) m_http->stop();
+    if (m_thread.joinable()) m_thread.join();
+}
+
+bool WebServer::Start(std::string& error) {
+    const WebOptions& o = m_options;
+    if (!IsLoopback(o.listen.address) && o.passwordHash.empty()) {
+        error = "--web on " + o.listen.address + " is reachable from other machines: give --web-password-file";
+        return false;
+    }
+    if (o.certFile.empty() != o.keyFile.empty()) {
+        error = "TLS needs both --web-cert and --web-key";
+        return false;
+    }
+    m_http = std::make_unique<Http>(o);
+    Http& http = *m_http;
+    if (!o.certFile.empty() && !http.UseTls(error)) return false;
+    const bool tls = http.tls();
+
+    // Every stream holds a worker; the spare ones keep the page and the API answering.
+    const std::size_t workers = o.maxStreams + 8;
+    http.new_task_queue = [workers] { return new httplib::ThreadPool(workers); };
+    http.set_payload_max_length(kMaxBody);
+    http.set_read_timeout(std::chrono::duration_cast<std::chrono::microseconds>(o.readTimeout));
+    http.set_write_timeout(std::chrono::duration_cast<std::chrono::microseconds>(o.writeTimeout));
+
+    struct Route {
+        const char* path;
+        std::vector<std::string> methods;
+        bool api, changes, json;
+    };
+    static const std::vector<Route> routes = {
+        {"/", {"GET"}, false, false, false},          {"/api/state", {"GET"}, true, false, false},
+        {"/api/events", {"GET"}, true, false, false}, {"/api/antenna", {"POST"}, true, true, true},
+        {"/api/auto", {"POST"}, true, true, true},    {"/api/tables", {"GET", "PUT"}, true, true, true},
+        {"/api/login", {"POST"}, false, true, true},
+    };
+
+    http.set_pre_routing_handler([this, tls](const httplib::Request& req, httplib::Response& res) {
+        using H = httplib::Server::HandlerResponse;
+        t_linger = HasBody(req);
+        auto route = std::find_if(routes.begin(), routes.end(), [&](const Route& r) { return req.path == r.path; });
+        if (route == routes.end()) return Refuse(res, 404, "", "no such page"), H::Handled;
+        const bool head = req.method == "HEAD";
+        if (std::find(route->methods.begin(), route->methods.end(), head ? "GET" : req.method) ==
+            route->methods.end()) {
+            std::string allow;
+            for (const auto& m : route->methods) allow += (allow.empty() ? "" : ", ") + m;
+            res.set_header("Allow", allow);
+            return Refuse(res, 405, "", req.method + " is not allowed here (" + allow + ")", true), H::Handled;
+        }
+        const std::string host = req.get_header_value("Host");
+        // Without a password only loopback names may reach it, so a page
+        // elsewhere cannot rebind its own name to this address.
+        if (!m_auth.required() && !HostIsLoopback(host))
+            return Refuse(res, 403, "Host", "only a loopback name reaches a console without a password", true),
+                   H::Handled;
+        const bool changes = req.method != "GET" && !head;
+        if (changes) {
+            const std::string origin = std::string(tls ? "https://" : "http://") + host;
+            const std::string from = req.get_header_value("Origin"), referer = req.get_header_value("Referer");
+            const bool same = from.empty() ? referer.rfind(origin + "/", 0) == 0 : from == origin;
+            if (!same)
+                return Refuse(res, 403, "Origin", "a change must come from this console's own page", true), H::Handled;
+            const std::string type = req.get_header_value("Content-Type");
+            if (type != "application/json" && type.rfind("application/json;", 0) != 0)
+                return Refuse(res, 415, "Content-Type", "must be application/json", true), H::Handled;
+        }
+        if (route->api && !m_auth.Valid(Cookie(req, "kelvane_session")))
+            return Refuse(res, 401, "", "log in first", true), H::Handled;
+        res.set_header("Cache-Control", "no-store");
+        return H::Unhandled;
+    });
+
+    http.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
+        t_linger = t_linger || HasBody(req);
+        if (res.body.empty())
+            Refuse(res, res.status, "", res.status == 413 ? "the body is over 64 KiB" : "the request is refused", true);
+    });
+
+    http.Get("/", [](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Content-Security-Policy",
+                       "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
+                       "connect-src 'self'; img-src data:; form-action 'self'; frame-ancestors 'none'");
+        res.set_header("X-Content-Type-Options", "nosniff");
+        res.set_content(kPage.data(), kPage.size(), "text/html; charset=utf-8");
+    });
+
+    http.Get("/api/state",
+             [this](const httplib::Request&, httplib::Response& res) { Send(res, 200, StateJson(m_backend.State())); });
+
+    http.Get("/api/events", [this](const httplib::Request&, httplib::Response& res) {
+        if (m_streams.fetch_add(1) >= m_options.maxStreams) {
+            --m_streams;
+            return Refuse(res, 503, "", "too many open event streams", true);
+        }
+        // Released with the response, however the stream ends.
+        auto slot = std::shared_ptr<void>(nullptr, [this](void*) { --m_streams; });
+        std::uint64_t seen = 0;
+        bool first = true;
+        res.set_chunked_content_provider("text/event-stream", [this, slot, seen, first](
+                                                                  std::size_t, httplib::DataSink& sink) mutable {
+            std::unique_lock lock(m_mutex);
+            if (!first) m_changed.wait_for(lock, m_options.streamPing, [&] { return m_version != seen || m_stopping; });
+            if (m_stopping) return false;
+            const bool fresh = first || m_version != seen;
+            first = false;
+            seen = m_version;
+            lock.unlock();
+            const std::string chunk = fresh ? "data: " + StateJson(m_backend.State()).dump() + "\n\n" : ": ping\n\n";
+            return sink.write(chunk.data(), chunk.size());
+        });
+    });
+
+    auto body = [](const httplib::Request& req, httplib::Response& res, json& doc) {
+        doc = json::parse(req.body, nullptr, false);
+        if (doc.is_discarded()) return Refuse(res, 400, "(document)", "is not JSON"), false;
+        return true;
+    };
+
+    // The radio a request names, or the only one; empty when there is none such.
+    auto radio = [this](const json& doc, httplib::Response& res, std::string& name) {
+        const auto radios = m_backend.State();
+        if (!doc.contains("radio")) {
+            if (radios.size() == 1) return name = radios[0].name, true;
+            return Refuse(res, 400, "radio", "is missing: there is more than one radio"), false;
+        }
+        if (!doc["radio"].is_string()) return Refuse(res, 400, "radio", "must be text"), false;
+        name = doc["radio"].get<std::string>();
+        for (const auto& r : radios)
+            if (r.name == name) return true;
+        return Refuse(res, 400, "radio", "no radio has that name"), false;
+    };
+
+    // A JSON object holding no field but `names`.
+    auto object = [body](const httplib::Request& req, httplib::Response& res, json& doc,
+                         std::initializer_list<const char*> names) {
+        if (!body(req, res, doc)) return false;
+        if (!doc.is_object()) return Refuse(res, 400, "(document)", "must be an object"), false;
+        for (const auto& [key, value] : doc.items())
+            if (std::none_of(names.begin(), names.end(), [&](const char* n) { return key == n; }))
+                return Refuse(res, 400, key, "unknown field"), false;
+        return true;
+    };
+
+    http.Post("/api/antenna", [this, radio, object](const httplib::Request& req, httplib::Response& res) {
+        json doc;
+        std::string name;
+        if (!object(req, res, doc, {"antenna", "radio"})) return;
+        const json& a = doc.contains("antenna") ? doc["antenna"] : json();
+        if (!a.is_number_integer() || a.get<std::int64_t>() < 1 || a.get<std::int64_t>() > kAntennaCount ||
+            (a.is_number_unsigned() && a.get<std::uint64_t>() > static_cast<std::uint64_t>(kAntennaCount)))
+            return Refuse(res, 400, "antenna", "a whole number from 1 to " + std::to_string(kAntennaCount));
+        if (!radio(doc, res, name)) return;
+        const int asked = a.get<int>();
+        const auto done = m_backend.PickAntenna(name, asked);
+        if (done == WebBackend::Pick::kTaken) {
+            // The holder now; it may have let go since, and then a retry will do.
+            std::string why = "antenna " + std::to_string(asked) + " is held by another radio; try again";
+            for (const auto& r : m_backend.State())
+                if (r.antenna && r.antenna->number == asked && r.name != name)
+                    why = "antenna " + std::to_string(asked) + " (" + r.antenna->name + ") is held by radio " + r.name;
+            return Send(res, 409, {{"error", why}, {"errors", json::array({{{"field", "antenna"}, {"rule", why}}})}});
+        }
+        Notify();
+        Send(res, 200, {{"radio", name}, {"antenna", a}, {"held", done == WebBackend::Pick::kHeld}});
+    });
+
+    http.Post("/api/auto", [this, radio, object](const httplib::Request& req, httplib::Response& res) {
+        json doc;
+        std::string name;
+        if (!object(req, res, doc, {"auto", "radio"})) return;
+        if (!doc.contains("auto") || !doc["auto"].is_boolean())
+            return Refuse(res, 400, "auto", "must be true or false");
+        if (!radio(doc, res, name)) return;
+        m_backend.SetAuto(name, doc["auto"].get<bool>());
+        Notify();
+        Send(res, 200, {{"radio", name}, {"auto", doc["auto"]}});
+    });
+
+    http.Get("/api/tables", [this](const httplib::Request&, httplib::Response& res) {
+        WebBackend::Tables t;
+        std::string why;
+        if (!m_backend.ReadTables(t, why)) return Refuse(res, 500, "", why);
+        res.set_header("ETag", t.etag);
+        Send(res, 200, TablesJson(t.station));
+    });
+
+    http.Put("/api/tables", [this, body](const httplib::Request& req, httplib::Response& res) {
+        const std::string ifMatch = req.get_header_value("If-Match");
+        if (ifMatch.empty()) return Refuse(res, 428, "If-Match", "give the ETag of the tables this edit started from");
+        json doc;
+        if (!body(req, res, doc)) return;
+        WebBackend::Tables t;
+        std::string why, etag;
+        if (!m_backend.ReadTables(t, why)) return Refuse(res, 500, "", why);
+        if (t.etag != ifMatch)
+            return Refuse(res, 409, "If-Match", "the tables changed since this page read them; reload them");
+        std::vector<FieldError> errors;
+        if (!ReadTables(doc, m_options.rules, t.station, errors)) {
+            json list = json::array();
+            for (const auto& e : errors) list.push_back({{"field", e.field}, {"rule", e.rule}});
+            return Send(res, 400, {{"error", errors[0].field + ": " + errors[0].rule}, {"errors", list}});
+        }
+        switch (m_backend.WriteTables(t.station, ifMatch, etag, why)) {
+        case WebBackend::Put::kSaved:
+            res.set_header("ETag", etag);
+            Send(res, 200, TablesJson(t.station));
+            Notify();
+            return;
+        case WebBackend::Put::kStale:
+            return Refuse(res, 409, "If-Match", "the tables changed since this page read them; reload them");
+        case WebBackend::Put::kFailed:
+            return Refuse(res, 500, "", "cannot save the settings file: " + why);
+        }
+    });
+
+    http.Post("/api/login", [this, object, tls](const httplib::Request& req, httplib::Response& res) {
+        json doc;
+        if (!object(req, res, doc, {"password"})) return;
+        if (!doc.contains("password") || !doc["password"].is_string())
+            return Refuse(res, 400, "password", "must be text");
+        if (!m_auth.required()) return Send(res, 200, {{"login", "no password is set"}});
+        std::string token;
+        std::chrono::seconds retry{0};
+        switch (m_auth.TryLogin(req.remote_addr, doc["password"].get<std::string>(), token, retry)) {
+        case Auth::Login::kOk:
+            res.set_header("Set-Cookie", "kelvane_session=" + token + "; Path=/; HttpOnly; SameSite=Strict" +
+                                             (tls ? "; Secure" : ""));
+            return Send(res, 200, {{"login", "ok"}});
+        case Auth::Login::kWrong:
+            return Refuse(res, 401, "password", "wrong password");
+        case Auth::Login::kSlowDown:
+            res.set_header("Retry-After", std::to_string(retry.count()));
+            return Refuse(res, 429, "password",
+                          "too many wrong passwords from this address; wait " + std::to_string(retry.count()) + " s");
+        }
+    });
+
+    // Port 0 takes any free port (the tests use it).
+    m_port = o.listen.port == 0 ? http.bind_to_any_port(o.listen.address)
+                                : (http.bind_to_port(o.listen.address, o.listen.port) ? o.listen.port : -1);
+    if (m_port <= 0) {
+        error =
+            "cannot listen on " + o.listen.address + ":" + std::to_string(o.listen.port) + ": " + std::strerror(errno);
+        return false;
+    }
+    http.Backlog(128);
+    m_thread = std::thread([&http] { http.listen_after_bind(); });
+    return true;
+}
+
+}  // namespace kelvane::web
