@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "service/station/log.h"
+#include "service/base/log.h"
 #include "service/sources/udp/udp_listener.h"
 #include "service/sources/wire_text.h"
 

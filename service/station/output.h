@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "service/station/log.h"
+#include "service/base/log.h"
 #include "outputs/output_hold.h"
 
 namespace kelvane::svc {

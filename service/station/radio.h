@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "service/config/cli.h"
-#include "service/station/log.h"
+#include "service/base/log.h"
 #include "service/station/output.h"
 #include "service/station/poll_loop.h"
 #include "service/sources/source.h"

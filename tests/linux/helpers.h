@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "service/station/log.h"
+#include "service/base/log.h"
 #include "service/station/output.h"
 #include "service/config/station_file.h"
 

@@ -1,7 +1,7 @@
 // Conditions on a clock the test moves: begin, reminders, end.
 #include <gtest/gtest.h>
 
-#include "service/station/log.h"
+#include "service/base/log.h"
 
 namespace kelvane::svc {
 namespace {

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "service/station/log.h"
+#include "service/base/log.h"
 #include "service/sources/source.h"
 #include "service/sources/backoff.h"
 #include "service/platform/linux/name_lookup.h"

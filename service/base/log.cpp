@@ -1,4 +1,4 @@
-#include "service/station/log.h"
+#include "service/base/log.h"
 
 #include <cstdio>
 #include <cstdlib>
