@@ -47,7 +47,9 @@ if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
 fi
 
 # A fresh prefix takes 10-15 s and its first program can miss RPC services: warm it once.
-if [ ! -f "$WINEPREFIX/.kelvane-ready" ]; then
+if ! runs_i386; then
+    say "no Wine prefix: $NO_I386"
+elif [ ! -f "$WINEPREFIX/.kelvane-ready" ]; then
     say "creating the Wine prefix $WINEPREFIX"
     mkdir -p "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1 || true

@@ -7,3 +7,8 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
 say() { printf '\n== %s\n' "$*"; }
+
+# Wine runs the i686 programs only where the kernel runs 32-bit code: some
+# kernels are built or booted without it (ia32_emulation=off).
+runs_i386() { /usr/lib/wine/wineserver32 --version >/dev/null 2>&1; }
+NO_I386="this machine's kernel runs no 32-bit programs (ia32 emulation is off), so Wine cannot run the i686 builds here"

@@ -101,7 +101,7 @@ TEST_F(BandsDialog, RefusedOkLeavesTheTableUntouched) {
         Click(w, IDOK);
     });
     ExpectMessage(message);
-    script.On("Bands", [&](HWND w) {
+    script.OnSettled("Bands", [&](HWND w) {
         EXPECT_TRUE(HasFocus(w, IDC_BAND_EDIT_LOW1 + 6)) << "focus back on the empty field";
         EXPECT_EQ(bands.name, before.name);
         EXPECT_EQ(bands.high, before.high);
@@ -121,7 +121,7 @@ TEST_F(BandsDialog, RefusedOkCanBeMendedAndConfirmed) {
         Click(w, IDOK);
     });
     ExpectMessage(message);
-    script.On("Bands", [&](HWND w) {
+    script.OnSettled("Bands", [&](HWND w) {
         EXPECT_TRUE(HasFocus(w, IDC_BAND_EDIT_HIGH1));
         Type(w, IDC_BAND_EDIT_HIGH1, "2100");
         Click(w, IDOK);

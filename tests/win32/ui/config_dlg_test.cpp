@@ -114,7 +114,7 @@ TEST_F(ConfigDialog, ValueFieldsTakeOnlyUnsignedNumbers) {
                 message = MessageBoxText(box);
                 PostMessageA(box, WM_COMMAND, IDOK, 0);
             });
-            run.On("Config", [&](HWND w) {
+            run.OnSettled("Config", [&](HWND w) {
                 EXPECT_TRUE(HasFocus(w, IDC_ANT_VALUE1 + 4)) << "focus back on the failing field";
                 Click(w, IDCANCEL);
             });

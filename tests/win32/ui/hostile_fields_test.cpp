@@ -38,7 +38,7 @@ void ScriptOk(ModalScript& run, const char* caption, ModalScript::Action fill, b
         message = MessageBoxText(box);
         PostMessageA(box, WM_COMMAND, IDOK, 0);
     });
-    run.On(caption, [id](HWND w) {
+    run.OnSettled(caption, [id](HWND w) {
         EXPECT_TRUE(HasFocus(w, id)) << "focus on the refused field";
         Click(w, IDCANCEL);
     });

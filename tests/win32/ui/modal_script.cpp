@@ -78,6 +78,16 @@ ModalScript& ModalScript::On(const std::string& caption, Action action) {
         "window \"" + caption + "\"", [caption] { return FindActiveWindow(caption); }, std::move(action));
 }
 
+ModalScript& ModalScript::OnSettled(const std::string& caption, Action action) {
+    return When(
+        "window \"" + caption + "\" active, with the focus",
+        [caption]() -> HWND {
+            const HWND w = FindActiveWindow(caption);
+            return w && GetActiveWindow() == w && IsChild(w, GetFocus()) ? w : nullptr;
+        },
+        std::move(action));
+}
+
 ModalScript& ModalScript::When(std::string what, Finder find, Action action) {
     m_steps.push_back({std::move(what), std::move(find), std::move(action)});
     return *this;

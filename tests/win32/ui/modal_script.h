@@ -24,6 +24,11 @@ public:
     // Runs `action` once a window of this thread with `caption` is visible and
     // enabled (a window that has a modal child open is disabled).
     ModalScript& On(const std::string& caption, Action action);
+    // The same, once that window is also the active one and holds the focus.
+    // Wine hands activation back from X events after a box closes, and under
+    // load they land after the owner's own focus change: a focus check made
+    // before they have is made on a window still deactivated.
+    ModalScript& OnSettled(const std::string& caption, Action action);
     // Runs `action` once `find` returns a window.
     ModalScript& When(std::string what, Finder find, Action action);
 
