@@ -206,6 +206,29 @@ private:
     std::size_t m_at = 0, m_end = 0;
 };
 
+bool ParseBody(const httplib::Request& req, httplib::Response& res, json& doc) {
+    doc = json::parse(req.body, nullptr, false);
+    if (doc.is_discarded()) return Refuse(res, 400, "(document)", "is not JSON"), false;
+    return true;
+}
+
+// A JSON object holding no field but `names`.
+bool ParseObject(const httplib::Request& req, httplib::Response& res, json& doc,
+                 std::initializer_list<const char*> names) {
+    if (!ParseBody(req, res, doc)) return false;
+    if (!doc.is_object()) return Refuse(res, 400, "(document)", "must be an object"), false;
+    for (const auto& [key, value] : doc.items())
+        if (std::none_of(names.begin(), names.end(), [&](const char* n) { return key == n; }))
+            return Refuse(res, 400, key, "unknown field"), false;
+    return true;
+}
+
+void RefuseUnanswered(const httplib::Request& req, httplib::Response& res) {
+    t_linger = t_linger || HasBody(req);
+    if (res.body.empty())
+        Refuse(res, res.status, "", res.status == 413 ? "the body is over 64 KiB" : "the request is refused", true);
+}
+
 }  // namespace
 
 class WebServer::Http : public httplib::Server {
@@ -331,6 +354,250 @@ void WebServer::Stop() {
     if (m_thread.joinable()) m_thread.join();
 }
 
+// The console's routes, one row per method and path, and the guards each row
+// passes before its handler runs.
+struct WebServer::Api {
+    using Request = httplib::Request;
+    using Response = httplib::Response;
+    using Handler = void (*)(WebServer&, const Request&, Response&);
+    enum Guard : unsigned {
+        kLoopbackName = 1,  // without a password, a Host that names loopback
+        kSameOrigin = 2,    // a change: from this console's own page, as JSON
+        kSession = 4,       // logged in
+    };
+    struct Route {
+        std::string_view method, path;
+        unsigned guards;
+        Handler handler;
+    };
+    static const Route kRoutes[];
+
+    static httplib::Server::HandlerResponse Admit(WebServer& s, const Request& req, Response& res);
+    static void Register(WebServer& s, Http& http);
+
+    static void Page(WebServer& s, const Request& req, Response& res);
+    static void State(WebServer& s, const Request& req, Response& res);
+    static void Events(WebServer& s, const Request& req, Response& res);
+    static void Antenna(WebServer& s, const Request& req, Response& res);
+    static void Auto(WebServer& s, const Request& req, Response& res);
+    static void GetTables(WebServer& s, const Request& req, Response& res);
+    static void PutTables(WebServer& s, const Request& req, Response& res);
+    static void Login(WebServer& s, const Request& req, Response& res);
+
+private:
+    static const Route* Match(const Request& req, Response& res);
+    static bool Guarded(WebServer& s, const Route& route, const Request& req, Response& res);
+    static bool Radio(WebServer& s, const json& doc, Response& res, std::string& name);
+};
+
+// Allow lists a path's methods in this order.
+const WebServer::Api::Route WebServer::Api::kRoutes[] = {
+    {"GET", "/", kLoopbackName, &Api::Page},
+    {"GET", "/api/state", kLoopbackName | kSession, &Api::State},
+    {"GET", "/api/events", kLoopbackName | kSession, &Api::Events},
+    {"POST", "/api/antenna", kLoopbackName | kSameOrigin | kSession, &Api::Antenna},
+    {"POST", "/api/auto", kLoopbackName | kSameOrigin | kSession, &Api::Auto},
+    {"GET", "/api/tables", kLoopbackName | kSession, &Api::GetTables},
+    {"PUT", "/api/tables", kLoopbackName | kSameOrigin | kSession, &Api::PutTables},
+    {"POST", "/api/login", kLoopbackName | kSameOrigin, &Api::Login},
+};
+
+const WebServer::Api::Route* WebServer::Api::Match(const Request& req, Response& res) {
+    const std::string method = req.method == "HEAD" ? "GET" : req.method;
+    std::string allow;
+    for (const Route& route : kRoutes) {
+        if (route.path != req.path) continue;
+        if (route.method == method) return &route;
+        allow += (allow.empty() ? "" : ", ") + std::string(route.method);
+    }
+    if (allow.empty()) return Refuse(res, 404, "", "no such page"), nullptr;
+    res.set_header("Allow", allow);
+    return Refuse(res, 405, "", req.method + " is not allowed here (" + allow + ")", true), nullptr;
+}
+
+bool WebServer::Api::Guarded(WebServer& s, const Route& route, const Request& req, Response& res) {
+    const std::string host = req.get_header_value("Host");
+    // Without a password only loopback names may reach it, so a page
+    // elsewhere cannot rebind its own name to this address.
+    if ((route.guards & kLoopbackName) && !s.m_auth.required() && !HostIsLoopback(host))
+        return Refuse(res, 403, "Host", "only a loopback name reaches a console without a password", true), false;
+    if (route.guards & kSameOrigin) {
+        const std::string origin = std::string(s.m_http->tls() ? "https://" : "http://") + host;
+        const std::string from = req.get_header_value("Origin"), referer = req.get_header_value("Referer");
+        const bool same = from.empty() ? referer.rfind(origin + "/", 0) == 0 : from == origin;
+        if (!same) return Refuse(res, 403, "Origin", "a change must come from this console's own page", true), false;
+        const std::string type = req.get_header_value("Content-Type");
+        if (type != "application/json" && type.rfind("application/json;", 0) != 0)
+            return Refuse(res, 415, "Content-Type", "must be application/json", true), false;
+    }
+    if ((route.guards & kSession) && !s.m_auth.Valid(Cookie(req, "kelvane_session")))
+        return Refuse(res, 401, "", "log in first", true), false;
+    return true;
+}
+
+httplib::Server::HandlerResponse WebServer::Api::Admit(WebServer& s, const Request& req, Response& res) {
+    t_linger = HasBody(req);
+    const Route* route = Match(req, res);
+    if (!route || !Guarded(s, *route, req, res)) return httplib::Server::HandlerResponse::Handled;
+    res.set_header("Cache-Control", "no-store");
+    return httplib::Server::HandlerResponse::Unhandled;
+}
+
+void WebServer::Api::Register(WebServer& s, Http& http) {
+    for (const Route& route : kRoutes) {
+        const std::string path(route.path);
+        auto run = [&s, handler = route.handler](const Request& req, Response& res) { handler(s, req, res); };
+        if (route.method == "GET")
+            http.Get(path, run);
+        else if (route.method == "POST")
+            http.Post(path, run);
+        else if (route.method == "PUT")
+            http.Put(path, run);
+    }
+}
+
+void WebServer::Api::Page(WebServer&, const Request&, Response& res) {
+    res.set_header("Content-Security-Policy",
+                   "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
+                   "connect-src 'self'; img-src data:; form-action 'self'; frame-ancestors 'none'");
+    res.set_header("X-Content-Type-Options", "nosniff");
+    res.set_content(kPage.data(), kPage.size(), "text/html; charset=utf-8");
+}
+
+void WebServer::Api::State(WebServer& s, const Request&, Response& res) {
+    Send(res, 200, StateJson(s.m_backend.State()));
+}
+
+void WebServer::Api::Events(WebServer& s, const Request&, Response& res) {
+    if (s.m_streams.fetch_add(1) >= s.m_options.maxStreams) {
+        --s.m_streams;
+        return Refuse(res, 503, "", "too many open event streams", true);
+    }
+    // Released with the response, however the stream ends.
+    auto slot = std::shared_ptr<void>(nullptr, [&s](void*) { --s.m_streams; });
+    std::uint64_t seen = 0;
+    bool first = true;
+    res.set_chunked_content_provider(
+        "text/event-stream", [&s, slot, seen, first](std::size_t, httplib::DataSink& sink) mutable {
+            std::unique_lock lock(s.m_mutex);
+            if (!first)
+                s.m_changed.wait_for(lock, s.m_options.streamPing, [&] { return s.m_version != seen || s.m_stopping; });
+            if (s.m_stopping) return false;
+            const bool fresh = first || s.m_version != seen;
+            first = false;
+            seen = s.m_version;
+            lock.unlock();
+            const std::string chunk = fresh ? "data: " + StateJson(s.m_backend.State()).dump() + "\n\n" : ": ping\n\n";
+            return sink.write(chunk.data(), chunk.size());
+        });
+}
+
+// The radio a request names, or the only one; false when there is none such.
+bool WebServer::Api::Radio(WebServer& s, const json& doc, Response& res, std::string& name) {
+    const auto radios = s.m_backend.State();
+    if (!doc.contains("radio")) {
+        if (radios.size() == 1) return name = radios[0].name, true;
+        return Refuse(res, 400, "radio", "is missing: there is more than one radio"), false;
+    }
+    if (!doc["radio"].is_string()) return Refuse(res, 400, "radio", "must be text"), false;
+    name = doc["radio"].get<std::string>();
+    for (const auto& r : radios)
+        if (r.name == name) return true;
+    return Refuse(res, 400, "radio", "no radio has that name"), false;
+}
+
+void WebServer::Api::Antenna(WebServer& s, const Request& req, Response& res) {
+    json doc;
+    std::string name;
+    if (!ParseObject(req, res, doc, {"antenna", "radio"})) return;
+    const json& a = doc.contains("antenna") ? doc["antenna"] : json();
+    if (!a.is_number_integer() || a.get<std::int64_t>() < 1 || a.get<std::int64_t>() > kAntennaCount ||
+        (a.is_number_unsigned() && a.get<std::uint64_t>() > static_cast<std::uint64_t>(kAntennaCount)))
+        return Refuse(res, 400, "antenna", "a whole number from 1 to " + std::to_string(kAntennaCount));
+    if (!Radio(s, doc, res, name)) return;
+    const int asked = a.get<int>();
+    const auto done = s.m_backend.PickAntenna(name, asked);
+    if (done == WebBackend::Pick::kTaken) {
+        // The holder now; it may have let go since, and then a retry will do.
+        std::string why = "antenna " + std::to_string(asked) + " is held by another radio; try again";
+        for (const auto& r : s.m_backend.State())
+            if (r.antenna && r.antenna->number == asked && r.name != name)
+                why = "antenna " + std::to_string(asked) + " (" + r.antenna->name + ") is held by radio " + r.name;
+        return Send(res, 409, {{"error", why}, {"errors", json::array({{{"field", "antenna"}, {"rule", why}}})}});
+    }
+    s.Notify();
+    Send(res, 200, {{"radio", name}, {"antenna", a}, {"held", done == WebBackend::Pick::kHeld}});
+}
+
+void WebServer::Api::Auto(WebServer& s, const Request& req, Response& res) {
+    json doc;
+    std::string name;
+    if (!ParseObject(req, res, doc, {"auto", "radio"})) return;
+    if (!doc.contains("auto") || !doc["auto"].is_boolean()) return Refuse(res, 400, "auto", "must be true or false");
+    if (!Radio(s, doc, res, name)) return;
+    s.m_backend.SetAuto(name, doc["auto"].get<bool>());
+    s.Notify();
+    Send(res, 200, {{"radio", name}, {"auto", doc["auto"]}});
+}
+
+void WebServer::Api::GetTables(WebServer& s, const Request&, Response& res) {
+    WebBackend::Tables t;
+    std::string why;
+    if (!s.m_backend.ReadTables(t, why)) return Refuse(res, 500, "", why);
+    res.set_header("ETag", t.etag);
+    Send(res, 200, TablesJson(t.station));
+}
+
+void WebServer::Api::PutTables(WebServer& s, const Request& req, Response& res) {
+    const std::string ifMatch = req.get_header_value("If-Match");
+    if (ifMatch.empty()) return Refuse(res, 428, "If-Match", "give the ETag of the tables this edit started from");
+    json doc;
+    if (!ParseBody(req, res, doc)) return;
+    WebBackend::Tables t;
+    std::string why, etag;
+    if (!s.m_backend.ReadTables(t, why)) return Refuse(res, 500, "", why);
+    if (t.etag != ifMatch)
+        return Refuse(res, 409, "If-Match", "the tables changed since this page read them; reload them");
+    std::vector<FieldError> errors;
+    if (!ReadTables(doc, s.m_options.rules, t.station, errors)) {
+        json list = json::array();
+        for (const auto& e : errors) list.push_back({{"field", e.field}, {"rule", e.rule}});
+        return Send(res, 400, {{"error", errors[0].field + ": " + errors[0].rule}, {"errors", list}});
+    }
+    switch (s.m_backend.WriteTables(t.station, ifMatch, etag, why)) {
+    case WebBackend::Put::kSaved:
+        res.set_header("ETag", etag);
+        Send(res, 200, TablesJson(t.station));
+        s.Notify();
+        return;
+    case WebBackend::Put::kStale:
+        return Refuse(res, 409, "If-Match", "the tables changed since this page read them; reload them");
+    case WebBackend::Put::kFailed:
+        return Refuse(res, 500, "", "cannot save the settings file: " + why);
+    }
+}
+
+void WebServer::Api::Login(WebServer& s, const Request& req, Response& res) {
+    json doc;
+    if (!ParseObject(req, res, doc, {"password"})) return;
+    if (!doc.contains("password") || !doc["password"].is_string()) return Refuse(res, 400, "password", "must be text");
+    if (!s.m_auth.required()) return Send(res, 200, {{"login", "no password is set"}});
+    std::string token;
+    std::chrono::seconds retry{0};
+    switch (s.m_auth.TryLogin(req.remote_addr, doc["password"].get<std::string>(), token, retry)) {
+    case Auth::Login::kOk:
+        res.set_header("Set-Cookie", "kelvane_session=" + token + "; Path=/; HttpOnly; SameSite=Strict" +
+                                         (s.m_http->tls() ? "; Secure" : ""));
+        return Send(res, 200, {{"login", "ok"}});
+    case Auth::Login::kWrong:
+        return Refuse(res, 401, "password", "wrong password");
+    case Auth::Login::kSlowDown:
+        res.set_header("Retry-After", std::to_string(retry.count()));
+        return Refuse(res, 429, "password",
+                      "too many wrong passwords from this address; wait " + std::to_string(retry.count()) + " s");
+    }
+}
+
 bool WebServer::Start(std::string& error) {
     const WebOptions& o = m_options;
     if (!IsLoopback(o.listen.address) && o.passwordHash.empty()) {
@@ -344,7 +611,6 @@ bool WebServer::Start(std::string& error) {
     m_http = std::make_unique<Http>(o);
     Http& http = *m_http;
     if (!o.certFile.empty() && !http.UseTls(error)) return false;
-    const bool tls = http.tls();
 
     // Every stream holds a worker; the spare ones keep the page and the API answering.
     const std::size_t workers = o.maxStreams + 8;
@@ -352,219 +618,10 @@ bool WebServer::Start(std::string& error) {
     http.set_payload_max_length(kMaxBody);
     http.set_read_timeout(std::chrono::duration_cast<std::chrono::microseconds>(o.readTimeout));
     http.set_write_timeout(std::chrono::duration_cast<std::chrono::microseconds>(o.writeTimeout));
-
-    struct Route {
-        const char* path;
-        std::vector<std::string> methods;
-        bool api, changes, json;
-    };
-    static const std::vector<Route> routes = {
-        {"/", {"GET"}, false, false, false},          {"/api/state", {"GET"}, true, false, false},
-        {"/api/events", {"GET"}, true, false, false}, {"/api/antenna", {"POST"}, true, true, true},
-        {"/api/auto", {"POST"}, true, true, true},    {"/api/tables", {"GET", "PUT"}, true, true, true},
-        {"/api/login", {"POST"}, false, true, true},
-    };
-
-    http.set_pre_routing_handler([this, tls](const httplib::Request& req, httplib::Response& res) {
-        using H = httplib::Server::HandlerResponse;
-        t_linger = HasBody(req);
-        auto route = std::find_if(routes.begin(), routes.end(), [&](const Route& r) { return req.path == r.path; });
-        if (route == routes.end()) return Refuse(res, 404, "", "no such page"), H::Handled;
-        const bool head = req.method == "HEAD";
-        if (std::find(route->methods.begin(), route->methods.end(), head ? "GET" : req.method) ==
-            route->methods.end()) {
-            std::string allow;
-            for (const auto& m : route->methods) allow += (allow.empty() ? "" : ", ") + m;
-            res.set_header("Allow", allow);
-            return Refuse(res, 405, "", req.method + " is not allowed here (" + allow + ")", true), H::Handled;
-        }
-        const std::string host = req.get_header_value("Host");
-        // Without a password only loopback names may reach it, so a page
-        // elsewhere cannot rebind its own name to this address.
-        if (!m_auth.required() && !HostIsLoopback(host))
-            return Refuse(res, 403, "Host", "only a loopback name reaches a console without a password", true),
-                   H::Handled;
-        const bool changes = req.method != "GET" && !head;
-        if (changes) {
-            const std::string origin = std::string(tls ? "https://" : "http://") + host;
-            const std::string from = req.get_header_value("Origin"), referer = req.get_header_value("Referer");
-            const bool same = from.empty() ? referer.rfind(origin + "/", 0) == 0 : from == origin;
-            if (!same)
-                return Refuse(res, 403, "Origin", "a change must come from this console's own page", true), H::Handled;
-            const std::string type = req.get_header_value("Content-Type");
-            if (type != "application/json" && type.rfind("application/json;", 0) != 0)
-                return Refuse(res, 415, "Content-Type", "must be application/json", true), H::Handled;
-        }
-        if (route->api && !m_auth.Valid(Cookie(req, "kelvane_session")))
-            return Refuse(res, 401, "", "log in first", true), H::Handled;
-        res.set_header("Cache-Control", "no-store");
-        return H::Unhandled;
-    });
-
-    http.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
-        t_linger = t_linger || HasBody(req);
-        if (res.body.empty())
-            Refuse(res, res.status, "", res.status == 413 ? "the body is over 64 KiB" : "the request is refused", true);
-    });
-
-    http.Get("/", [](const httplib::Request&, httplib::Response& res) {
-        res.set_header("Content-Security-Policy",
-                       "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
-                       "connect-src 'self'; img-src data:; form-action 'self'; frame-ancestors 'none'");
-        res.set_header("X-Content-Type-Options", "nosniff");
-        res.set_content(kPage.data(), kPage.size(), "text/html; charset=utf-8");
-    });
-
-    http.Get("/api/state",
-             [this](const httplib::Request&, httplib::Response& res) { Send(res, 200, StateJson(m_backend.State())); });
-
-    http.Get("/api/events", [this](const httplib::Request&, httplib::Response& res) {
-        if (m_streams.fetch_add(1) >= m_options.maxStreams) {
-            --m_streams;
-            return Refuse(res, 503, "", "too many open event streams", true);
-        }
-        // Released with the response, however the stream ends.
-        auto slot = std::shared_ptr<void>(nullptr, [this](void*) { --m_streams; });
-        std::uint64_t seen = 0;
-        bool first = true;
-        res.set_chunked_content_provider("text/event-stream", [this, slot, seen, first](
-                                                                  std::size_t, httplib::DataSink& sink) mutable {
-            std::unique_lock lock(m_mutex);
-            if (!first) m_changed.wait_for(lock, m_options.streamPing, [&] { return m_version != seen || m_stopping; });
-            if (m_stopping) return false;
-            const bool fresh = first || m_version != seen;
-            first = false;
-            seen = m_version;
-            lock.unlock();
-            const std::string chunk = fresh ? "data: " + StateJson(m_backend.State()).dump() + "\n\n" : ": ping\n\n";
-            return sink.write(chunk.data(), chunk.size());
-        });
-    });
-
-    auto body = [](const httplib::Request& req, httplib::Response& res, json& doc) {
-        doc = json::parse(req.body, nullptr, false);
-        if (doc.is_discarded()) return Refuse(res, 400, "(document)", "is not JSON"), false;
-        return true;
-    };
-
-    // The radio a request names, or the only one; empty when there is none such.
-    auto radio = [this](const json& doc, httplib::Response& res, std::string& name) {
-        const auto radios = m_backend.State();
-        if (!doc.contains("radio")) {
-            if (radios.size() == 1) return name = radios[0].name, true;
-            return Refuse(res, 400, "radio", "is missing: there is more than one radio"), false;
-        }
-        if (!doc["radio"].is_string()) return Refuse(res, 400, "radio", "must be text"), false;
-        name = doc["radio"].get<std::string>();
-        for (const auto& r : radios)
-            if (r.name == name) return true;
-        return Refuse(res, 400, "radio", "no radio has that name"), false;
-    };
-
-    // A JSON object holding no field but `names`.
-    auto object = [body](const httplib::Request& req, httplib::Response& res, json& doc,
-                         std::initializer_list<const char*> names) {
-        if (!body(req, res, doc)) return false;
-        if (!doc.is_object()) return Refuse(res, 400, "(document)", "must be an object"), false;
-        for (const auto& [key, value] : doc.items())
-            if (std::none_of(names.begin(), names.end(), [&](const char* n) { return key == n; }))
-                return Refuse(res, 400, key, "unknown field"), false;
-        return true;
-    };
-
-    http.Post("/api/antenna", [this, radio, object](const httplib::Request& req, httplib::Response& res) {
-        json doc;
-        std::string name;
-        if (!object(req, res, doc, {"antenna", "radio"})) return;
-        const json& a = doc.contains("antenna") ? doc["antenna"] : json();
-        if (!a.is_number_integer() || a.get<std::int64_t>() < 1 || a.get<std::int64_t>() > kAntennaCount ||
-            (a.is_number_unsigned() && a.get<std::uint64_t>() > static_cast<std::uint64_t>(kAntennaCount)))
-            return Refuse(res, 400, "antenna", "a whole number from 1 to " + std::to_string(kAntennaCount));
-        if (!radio(doc, res, name)) return;
-        const int asked = a.get<int>();
-        const auto done = m_backend.PickAntenna(name, asked);
-        if (done == WebBackend::Pick::kTaken) {
-            // The holder now; it may have let go since, and then a retry will do.
-            std::string why = "antenna " + std::to_string(asked) + " is held by another radio; try again";
-            for (const auto& r : m_backend.State())
-                if (r.antenna && r.antenna->number == asked && r.name != name)
-                    why = "antenna " + std::to_string(asked) + " (" + r.antenna->name + ") is held by radio " + r.name;
-            return Send(res, 409, {{"error", why}, {"errors", json::array({{{"field", "antenna"}, {"rule", why}}})}});
-        }
-        Notify();
-        Send(res, 200, {{"radio", name}, {"antenna", a}, {"held", done == WebBackend::Pick::kHeld}});
-    });
-
-    http.Post("/api/auto", [this, radio, object](const httplib::Request& req, httplib::Response& res) {
-        json doc;
-        std::string name;
-        if (!object(req, res, doc, {"auto", "radio"})) return;
-        if (!doc.contains("auto") || !doc["auto"].is_boolean())
-            return Refuse(res, 400, "auto", "must be true or false");
-        if (!radio(doc, res, name)) return;
-        m_backend.SetAuto(name, doc["auto"].get<bool>());
-        Notify();
-        Send(res, 200, {{"radio", name}, {"auto", doc["auto"]}});
-    });
-
-    http.Get("/api/tables", [this](const httplib::Request&, httplib::Response& res) {
-        WebBackend::Tables t;
-        std::string why;
-        if (!m_backend.ReadTables(t, why)) return Refuse(res, 500, "", why);
-        res.set_header("ETag", t.etag);
-        Send(res, 200, TablesJson(t.station));
-    });
-
-    http.Put("/api/tables", [this, body](const httplib::Request& req, httplib::Response& res) {
-        const std::string ifMatch = req.get_header_value("If-Match");
-        if (ifMatch.empty()) return Refuse(res, 428, "If-Match", "give the ETag of the tables this edit started from");
-        json doc;
-        if (!body(req, res, doc)) return;
-        WebBackend::Tables t;
-        std::string why, etag;
-        if (!m_backend.ReadTables(t, why)) return Refuse(res, 500, "", why);
-        if (t.etag != ifMatch)
-            return Refuse(res, 409, "If-Match", "the tables changed since this page read them; reload them");
-        std::vector<FieldError> errors;
-        if (!ReadTables(doc, m_options.rules, t.station, errors)) {
-            json list = json::array();
-            for (const auto& e : errors) list.push_back({{"field", e.field}, {"rule", e.rule}});
-            return Send(res, 400, {{"error", errors[0].field + ": " + errors[0].rule}, {"errors", list}});
-        }
-        switch (m_backend.WriteTables(t.station, ifMatch, etag, why)) {
-        case WebBackend::Put::kSaved:
-            res.set_header("ETag", etag);
-            Send(res, 200, TablesJson(t.station));
-            Notify();
-            return;
-        case WebBackend::Put::kStale:
-            return Refuse(res, 409, "If-Match", "the tables changed since this page read them; reload them");
-        case WebBackend::Put::kFailed:
-            return Refuse(res, 500, "", "cannot save the settings file: " + why);
-        }
-    });
-
-    http.Post("/api/login", [this, object, tls](const httplib::Request& req, httplib::Response& res) {
-        json doc;
-        if (!object(req, res, doc, {"password"})) return;
-        if (!doc.contains("password") || !doc["password"].is_string())
-            return Refuse(res, 400, "password", "must be text");
-        if (!m_auth.required()) return Send(res, 200, {{"login", "no password is set"}});
-        std::string token;
-        std::chrono::seconds retry{0};
-        switch (m_auth.TryLogin(req.remote_addr, doc["password"].get<std::string>(), token, retry)) {
-        case Auth::Login::kOk:
-            res.set_header("Set-Cookie", "kelvane_session=" + token + "; Path=/; HttpOnly; SameSite=Strict" +
-                                             (tls ? "; Secure" : ""));
-            return Send(res, 200, {{"login", "ok"}});
-        case Auth::Login::kWrong:
-            return Refuse(res, 401, "password", "wrong password");
-        case Auth::Login::kSlowDown:
-            res.set_header("Retry-After", std::to_string(retry.count()));
-            return Refuse(res, 429, "password",
-                          "too many wrong passwords from this address; wait " + std::to_string(retry.count()) + " s");
-        }
-    });
+    http.set_pre_routing_handler(
+        [this](const httplib::Request& req, httplib::Response& res) { return Api::Admit(*this, req, res); });
+    http.set_error_handler(RefuseUnanswered);
+    Api::Register(*this, http);
 
     // Port 0 takes any free port (the tests use it).
     m_port = o.listen.port == 0 ? http.bind_to_any_port(o.listen.address)

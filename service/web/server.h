@@ -95,6 +95,7 @@ public:
 
 private:
     friend class Http;
+    struct Api;  // the routes and their handlers
     WebBackend& m_backend;
     WebOptions m_options;
     Auth m_auth;

@@ -174,6 +174,24 @@ TEST_F(Web, HostileRequestsAreRefusedNamingTheFieldAndChangeNothing) {
     EXPECT_FALSE(m_backend.State()[0].automatic);
 }
 
+// A path's Allow names exactly the methods it does not refuse with 405; HEAD goes as GET.
+TEST_F(Web, AllowNamesExactlyTheMethodsAPathTakes) {
+    Start();
+    for (const char* path : {"/", "/api/state", "/api/antenna", "/api/auto", "/api/tables", "/api/login"}) {
+        const Reply refused = Request(m_port, "DELETE", path);
+        ASSERT_EQ(refused.status, 405) << path;
+        const auto at = refused.head.find("\r\nAllow: ");
+        ASSERT_NE(at, std::string::npos) << refused.head;
+        const std::string allow = refused.head.substr(at + 9, refused.head.find("\r\n", at + 2) - at - 9);
+        for (const std::string method : {"GET", "HEAD", "POST", "PUT"}) {
+            const bool listed =
+                (", " + allow + ",").find(" " + (method == "HEAD" ? "GET" : method) + ",") != std::string::npos;
+            EXPECT_EQ(Request(m_port, method, path).status == 405, !listed) << method << " " << path << ": " << allow;
+        }
+    }
+    EXPECT_EQ(m_backend.calls, 0);
+}
+
 TEST_F(Web, APickOfAnAntennaAnotherRadioHoldsIsRefusedNamingItAndChangesNothing) {
     m_backend.radios.push_back(m_backend.radios[0]);  // radio 1 on antenna 2
     m_backend.radios[1].name = "B";
