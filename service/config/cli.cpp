@@ -113,31 +113,6 @@ Exit status: 0 on success, 1 when the program cannot run (settings unreadable,
 cannot save), 2 on a usage error or refused settings input.
 )";
 
-std::string StateFilePath(bool forStatus) {
-    const auto env = [](const char* name) -> std::string {
-        const char* v = std::getenv(name);
-        return v && *v ? v : "";
-    };
-    // systemd may list several directories, separated by colons; ours is the one.
-    if (std::string dir = env("RUNTIME_DIRECTORY"); !dir.empty()) return dir.substr(0, dir.find(':')) + "/state.json";
-    const std::string system = "/run/kelvane/state.json";
-    if (const std::string user = env("XDG_RUNTIME_DIR"); !user.empty() && (forStatus || ::geteuid() != 0)) {
-        const std::string path = user + "/kelvane/state.json";
-        if (!forStatus || ::access(path.c_str(), F_OK) == 0) return path;
-    }
-    return system;
-}
-
-std::string DefaultSettingsPath() {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    const char* home = std::getenv("HOME");
-    std::string path(xdg && *xdg ? xdg : home && *home ? home : ".");
-    if (!(xdg && *xdg) && home && *home) path.append("/.config");
-    path.append("/kelvane/");
-    path.append(kSettingsFileName);
-    return path;
-}
-
 namespace {
 
 bool ParseInterlock(std::string_view text, Interlock& mode) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/lockout.h"
+#include "service/base/platform.h"  // DefaultSettingsPath, StateFilePath
 #include "service/config/output_spec.h"
 #include "service/station/poll_loop.h"
 #include "service/sources/source.h"
@@ -54,15 +55,6 @@ struct Options {
     bool webPasswordCommand = false;
     std::vector<std::string> webPasswordArgs;
 };
-
-// $XDG_CONFIG_HOME/kelvane/Kelvaneer12.ini, or ~/.config/kelvane/Kelvaneer12.ini.
-std::string DefaultSettingsPath();
-
-// Where the service keeps its state file for `kelvane status`: systemd's
-// $RUNTIME_DIRECTORY; otherwise $XDG_RUNTIME_DIR/kelvane for a user's run,
-// /run/kelvane for root's. `forStatus` also takes the user's one only when
-// its file exists, so that a user asks the system service by default.
-std::string StateFilePath(bool forStatus);
 
 // False with `error` set on a usage error. With --config, the file's options
 // are read first and the command line's override them.

@@ -1,14 +1,8 @@
 #include "service/station/console.h"
 
-#include <fcntl.h>
-#include <sys/eventfd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
+#include <filesystem>
 
 #include "service/config/settings_cmd.h"
 #include "settings/edit_lock.h"
@@ -23,43 +17,17 @@ constexpr std::chrono::seconds kPickAnswer{3};
 // Far more than any settings file: twenty names of kMaxNameBytes and the blocks.
 constexpr std::size_t kMaxSettingsBytes = 4u << 20;
 
-enum class Read { kOk, kMissing, kFailed };
-
 // The settings file's bytes, read once, so that the tables and their ETag agree.
-Read ReadBytes(const std::string& path, std::string& bytes, std::string& why) {
-    bytes.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        if (errno == ENOENT) return Read::kMissing;
-        why = "cannot read the settings file " + path + ": " + std::strerror(errno);
-        return Read::kFailed;
-    }
-    struct stat st {};
-    Read result = Read::kOk;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        why = "cannot read the settings file " + path + ": not a regular file";
-        result = Read::kFailed;
-    }
-    char buffer[65536];
-    while (result == Read::kOk) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n == 0) break;
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 || bytes.size() + static_cast<std::size_t>(n) > kMaxSettingsBytes) {
-            why = "cannot read the settings file " + path + ": " + (n < 0 ? std::strerror(errno) : "far too large");
-            result = Read::kFailed;
-            break;
-        }
-        bytes.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return result;
+FileRead ReadSettingsBytes(const std::string& path, std::string& bytes, std::string& why) {
+    const FileRead read = ReadFileBytes(path, kMaxSettingsBytes, bytes, why);
+    if (read == FileRead::kFailed) why = "cannot read the settings file " + path + ": " + why;
+    return read;
 }
 
 // The tables the bytes hold; false for a damaged file, which edits would keep damaged.
-bool Parse(const std::string& path, Read read, const std::string& bytes, Station& station, std::string& why) {
+bool Parse(const std::string& path, FileRead read, const std::string& bytes, Station& station, std::string& why) {
     station = Station{};
-    if (read == Read::kMissing) return true;
+    if (read == FileRead::kMissing) return true;
     const SettingsLoad load = ParseSettings(bytes, station.tables, station.bands);
     if (load.state != SettingsState::kDamaged) return true;
     why = Describe(path, load) + "; edits are refused until it is mended or removed";
@@ -71,23 +39,16 @@ bool Parse(const std::string& path, Read read, const std::string& bytes, Station
 WebConsole::WebConsole(const Options& options, Log& log)
     : m_options(options), m_log(log), m_settingsPath(options.settingsPath) {}
 
-WebConsole::~WebConsole() {
-    m_server.reset();
-    if (m_wake >= 0) ::close(m_wake);
-}
+// The server's workers may still wake the main thread: they go before the wake does.
+WebConsole::~WebConsole() { m_server.reset(); }
 
 bool WebConsole::Start(std::string& error) {
-    m_wake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (m_wake < 0) {
-        error = std::string("eventfd: ") + std::strerror(errno);
-        return false;
-    }
+    if (!m_wake.Open(error)) return false;
     m_statePath = StateFilePath(false);
     // systemd makes $RUNTIME_DIRECTORY; a user's run makes its own, once.
-    const std::string dir = m_statePath.substr(0, m_statePath.rfind('/'));
-    if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
-        m_log.Warn("cannot make " + dir + " for the state file: " + std::strerror(errno) +
-                   "; kelvane status will not see this service");
+    const std::string dir = std::filesystem::path(m_statePath).parent_path().string();
+    if (std::string why; !MakeFolder(dir, why))
+        m_log.Warn("cannot make " + dir + " for the state file: " + why + "; kelvane status will not see this service");
     if (!m_options.web) return true;
 
     web::WebOptions o;
@@ -130,14 +91,11 @@ void WebConsole::Push(Command command) {
         std::lock_guard lock(m_mutex);
         m_commands.push_back(std::move(command));
     }
-    const std::uint64_t one = 1;
-    // Only fails when the counter is full, and then the main thread is awake anyway.
-    [[maybe_unused]] const auto n = ::write(m_wake, &one, sizeof one);
+    m_wake.Signal();
 }
 
 void WebConsole::RunCommands(std::vector<Radio>& radios) {
-    std::uint64_t count = 0;
-    [[maybe_unused]] const auto n = ::read(m_wake, &count, sizeof count);
+    m_wake.Clear();
     std::deque<Command> commands;
     {
         std::lock_guard lock(m_mutex);
@@ -221,8 +179,7 @@ void WebConsole::Publish(const std::vector<Radio>& radios) {
     if (m_statePath.empty() || (!changed && now - m_stateWritten < web::kStateRefresh)) return;
     m_stateWritten = now;
     std::string why;
-    const bool ok =
-        web::WriteStateFile(m_statePath, state, static_cast<int>(::getpid()), std::chrono::system_clock::now(), why);
+    const bool ok = web::WriteStateFile(m_statePath, state, ProcessId(), std::chrono::system_clock::now(), why);
     if (!ok && m_stateFileOk) m_log.Warn("cannot write the state file for kelvane status: " + why);
     if (ok && !m_stateFileOk) m_log.Info("the state file " + m_statePath + " is written again");
     m_stateFileOk = ok;
@@ -255,8 +212,8 @@ std::string WebConsole::SettingsPath() {
 bool WebConsole::ReadTables(Tables& tables, std::string& why) {
     std::string bytes;
     const std::string path = SettingsPath();
-    const Read read = ReadBytes(path, bytes, why);
-    if (read == Read::kFailed || !Parse(path, read, bytes, tables.station, why)) return false;
+    const FileRead read = ReadSettingsBytes(path, bytes, why);
+    if (read == FileRead::kFailed || !Parse(path, read, bytes, tables.station, why)) return false;
     tables.etag = web::EtagOf(bytes);
     return true;
 }
@@ -272,8 +229,8 @@ web::WebBackend::Put WebConsole::WriteTables(const Station& station, const std::
     }
     std::string bytes;
     Station onDisk;
-    const Read read = ReadBytes(path, bytes, why);
-    if (read == Read::kFailed) return Put::kFailed;
+    const FileRead read = ReadSettingsBytes(path, bytes, why);
+    if (read == FileRead::kFailed) return Put::kFailed;
     if (web::EtagOf(bytes) != ifMatch) return Put::kStale;
     if (!Parse(path, read, bytes, onDisk, why)) return Put::kFailed;
     {

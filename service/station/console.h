@@ -3,7 +3,7 @@
 //
 // Threads: the console's workers call the WebBackend methods; the poll loop,
 // the output and the rig link stay on the main thread alone. Picks, Auto and
-// saved tables go to the main thread through a queue whose eventfd wakes its
+// saved tables go to the main thread through a queue whose Wake wakes its
 // wait; the state the workers show is a copy the main thread publishes. One
 // mutex guards the queue and that copy and is held only to copy or to push,
 // so the main thread never waits on a client. A pick's worker waits (bounded)
@@ -20,6 +20,7 @@
 
 #include "service/config/cli.h"
 #include "service/base/log.h"
+#include "service/base/platform.h"
 #include "service/station/output.h"
 #include "service/station/poll_loop.h"
 #include "service/station/radio.h"
@@ -39,7 +40,7 @@ public:
     // place. False with the reason when the console cannot start.
     bool Start(std::string& error);
     // Readable when commands wait; RunCommands clears it.
-    int WakeFd() const { return m_wake; }
+    Handle WakeHandle() const { return m_wake.Ready(); }
 
     // Main thread: the commands waiting, applied to the radios' loops.
     void RunCommands(std::vector<Radio>& radios);
@@ -72,7 +73,7 @@ private:
     const Options& m_options;
     Log& m_log;
     std::unique_ptr<web::WebServer> m_server;
-    int m_wake = -1;
+    Wake m_wake;
     std::string m_statePath;
     bool m_stateFileOk = true;
     std::chrono::steady_clock::time_point m_stateWritten{};

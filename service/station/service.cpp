@@ -1,14 +1,8 @@
 #include "service/station/service.h"
 
-#include <poll.h>
-#include <signal.h>
-#include <sys/signalfd.h>
-#include <systemd/sd-daemon.h>
-#include <unistd.h>
+#include <chrono>
 
-#include <cerrno>
-#include <cstring>
-
+#include "service/base/platform.h"
 #include "service/station/radio.h"
 #include "service/config/station_file.h"
 #include "service/station/switchboard.h"
@@ -182,35 +176,18 @@ void Reload(Running& run, Log& log, const OutputApis& apis) {
     run.options = std::move(fresh);
 }
 
-}  // namespace
-
-int RunService(const Options& options, const OutputApis& apis) {
-    Log log;
-    log.verbose = options.verbose;
-
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (const int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&signals, s);
-    sigprocmask(SIG_BLOCK, &signals, nullptr);
-    // A journal on a closed pipe is an output lost, not the end of the program.
-    signal(SIGPIPE, SIG_IGN);
-    const int sigfd = ::signalfd(-1, &signals, SFD_CLOEXEC);
-    if (sigfd < 0) {
-        log.Error(std::string("signalfd: ") + std::strerror(errno));
-        return 1;
-    }
-
-    Running run{options, {}, nullptr, {}};
-    if (!ReadStation(options.settingsPath, run.station, log, false)) return 1;
-    if (const std::string clash = InhibitClash(options, run.station); !clash.empty()) {
+// Everything the start builds; false when the service cannot start.
+bool StartRadios(Running& run, Log& log, const OutputApis& apis) {
+    if (!ReadStation(run.options.settingsPath, run.station, log, false)) return false;
+    if (const std::string clash = InhibitClash(run.options, run.station); !clash.empty()) {
         log.Error(clash + "; not starting");
-        return 1;
+        return false;
     }
-    const std::vector<RadioOptions> configured = RadiosOf(options);
+    const std::vector<RadioOptions> configured = RadiosOf(run.options);
     const bool several = configured.size() > 1;
     std::vector<std::string> names;
     for (const auto& r : configured) names.push_back(r.name);
-    run.board = std::make_unique<Switchboard>(names, options.alternates);
+    run.board = std::make_unique<Switchboard>(names, run.options.alternates);
     for (std::size_t i = 0; i < configured.size(); ++i) {
         Radio radio{configured[i], std::make_unique<Log>(log, several ? "radio " + configured[i].name + ": " : ""),
                     nullptr, nullptr, nullptr};
@@ -218,21 +195,26 @@ int RunService(const Options& options, const OutputApis& apis) {
         radio.source = MakeSource(radio.options.source, *radio.log, why);
         if (!radio.source) {
             radio.log->Error("source " + radio.options.sourceText + ": " + why + "; not starting");
-            return 1;
+            return false;
         }
         radio.output = MakeOutput(radio.options, several, apis, *radio.log);
         radio.loop = std::make_unique<PollLoop>(*radio.source, *radio.output, *radio.log, radio.options.interlock,
                                                 run.station, Seat{run.board.get(), i, radio.options.inhibit});
         run.radios.push_back(std::move(radio));
     }
+    return true;
+}
 
+void LogStarted(const Running& run, Log& log) {
+    const Options& options = run.options;
+    const bool several = run.radios.size() > 1;
     const std::string config = options.configPath.empty() ? "" : ", config " + options.configPath;
     const std::string poll = std::to_string(options.poll.count()) + " ms";
     if (!several)
         log.Info("started: " + run.radios[0].source->Name() + ", poll " + poll + ", output " + options.outputText +
                  ", interlock " + InterlockName(options.interlock) + ", settings " + options.settingsPath + config);
     else
-        log.Info("started: radios " + Names(configured) + " sharing the antennas, poll " + poll + ", settings " +
+        log.Info("started: radios " + Names(RadiosOf(options)) + " sharing the antennas, poll " + poll + ", settings " +
                  options.settingsPath + config);
     for (const Radio& r : run.radios) {
         if (!several) {
@@ -244,75 +226,113 @@ int RunService(const Options& options, const OutputApis& apis) {
                     InterlockName(r.options.interlock) + inhibit);
         Caveat(*r.source, r.options.interlock, *r.log);
     }
+}
+
+// The main thread once started: the radios polled at each tick, and between
+// ticks whatever wakes the wait first.
+struct Loop {
+    Running& run;
+    WebConsole& console;
+    OperatorRequests& requests;
+    Log& log;
+    const OutputApis& apis;
+    bool ready = false;
+    std::string status;
+    std::vector<Handle> handles;
+    std::vector<bool> readable;
+};
+
+// Ready once the first round has shown what the sources and the outputs do,
+// so that the status given with it is true; a poll is bounded by the reply timeout.
+void Shown(Loop& l) {
+    l.console.Publish(l.run.radios);
+    if (std::string now = Status(l.run.radios); now != l.status || !l.ready) {
+        l.status = std::move(now);
+        NotifyStatus(l.status, !l.ready);
+        l.ready = true;
+    }
+}
+
+void Stop(Loop& l, const std::string& request) {
+    NotifyStopping();
+    const bool several = l.run.radios.size() > 1;
+    std::string last;
+    for (const Radio& r : l.run.radios)
+        last += "; " + std::string(several ? r.options.name + ": " : "") + LastState(*r.output) + "; " +
+                r.source->Name() + " " + r.source->State();
+    l.log.Info("stopping on " + request + last);
+    l.console.Stop();
+}
+
+// Until `next`: a pushed source's datagram switches now, not at the next tick,
+// and the console's commands are run at once too. False once stopped.
+bool Between(Loop& l, std::chrono::steady_clock::time_point next) {
+    std::vector<Radio>& radios = l.run.radios;
+    for (;;) {
+        l.handles.assign({l.requests.Ready(), l.console.WakeHandle()});
+        for (const Radio& r : radios) l.handles.push_back(r.source->Fd());  // a polled source's kNoHandle is skipped
+        if (!WaitReadable(l.handles, next, l.readable)) return true;
+        bool pushed = false;
+        for (std::size_t i = 0; i < radios.size(); ++i)
+            if (l.readable[i + 2]) {
+                radios[i].loop->PollOnce();
+                pushed = true;
+            }
+        if (pushed) Shown(l);
+        if (l.readable[1]) {
+            l.console.RunCommands(radios);
+            l.console.Publish(radios);
+        }
+        if (!l.readable[0]) continue;
+        const OperatorRequests::Request request = l.requests.Take();
+        if (request.kind == OperatorRequests::Request::kNone) return true;
+        if (request.kind == OperatorRequests::Request::kStop) {
+            Stop(l, request.name);
+            return false;
+        }
+        NotifyReloading();
+        Reload(l.run, l.log, l.apis);
+        l.console.Publish(radios);
+        NotifyReady();
+    }
+}
+
+int Serve(Loop& l) {
+    Running& run = l.run;
+    using Clock = std::chrono::steady_clock;
+    auto next = Clock::now();
+    for (;;) {
+        // Radios in the config's order: a tie for an antenna goes to the one listed first.
+        for (Radio& r : run.radios) r.loop->PollOnce();
+        Shown(l);
+        next += run.options.poll;
+        const auto now = Clock::now();
+        if (next < now) next = now;  // a slow poll is not made up for with a burst
+        if (!Between(l, next)) return 0;
+    }
+}
+
+}  // namespace
+
+int RunService(const Options& options, const OutputApis& apis) {
+    Log log;
+    log.verbose = options.verbose;
+    OperatorRequests requests;
+    if (std::string error; !requests.Start(error)) {
+        log.Error(error);
+        return 1;
+    }
+    Running run{options, {}, nullptr, {}};
+    if (!StartRadios(run, log, apis)) return 1;
+    LogStarted(run, log);
     WebConsole console(run.options, log);
     console.Publish(run.radios);
     if (std::string error; !console.Start(error)) {
         log.Error(error + "; not starting");
         return 1;
     }
-
-    // Ready once the first round has shown what the sources and the outputs do,
-    // so that the status given with it is true; a poll is bounded by the reply timeout.
-    bool ready = false;
-    std::string status;
-    const auto shown = [&] {
-        console.Publish(run.radios);
-        if (std::string now = Status(run.radios); now != status || !ready) {
-            status = std::move(now);
-            sd_notify(0, ((ready ? "" : "READY=1\n") + ("STATUS=" + status)).c_str());
-            ready = true;
-        }
-    };
-    using Clock = std::chrono::steady_clock;
-    auto next = Clock::now();
-    std::vector<pollfd> fds;
-    for (;;) {
-        // Radios in the config's order: a tie for an antenna goes to the one listed first.
-        for (Radio& r : run.radios) r.loop->PollOnce();
-        shown();
-        next += run.options.poll;
-        const auto now = Clock::now();
-        if (next < now) next = now;  // a slow poll is not made up for with a burst
-        for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
-            // A pushed source wakes the loop: its datagram switches now, not at the next tick;
-            // the console's commands are run at once too. A polled source's -1 is skipped.
-            fds.assign({{sigfd, POLLIN, 0}, {console.WakeFd(), POLLIN, 0}});
-            for (const Radio& r : run.radios) fds.push_back({r.source->Fd(), POLLIN, 0});
-            const int n = ::poll(fds.data(), fds.size(), static_cast<int>(left > 0 ? left : 0));
-            if (n <= 0) break;
-            bool pushed = false;
-            for (std::size_t i = 0; i < run.radios.size(); ++i)
-                if (fds[i + 2].fd >= 0 && (fds[i + 2].revents & POLLIN) != 0) {
-                    run.radios[i].loop->PollOnce();
-                    pushed = true;
-                }
-            if (pushed) shown();
-            if ((fds[1].revents & POLLIN) != 0) {
-                console.RunCommands(run.radios);
-                console.Publish(run.radios);
-            }
-            if ((fds[0].revents & POLLIN) == 0) continue;
-            signalfd_siginfo info{};
-            if (::read(sigfd, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) break;
-            if (info.ssi_signo == SIGHUP) {
-                sd_notify(0, "RELOADING=1");
-                Reload(run, log, apis);
-                console.Publish(run.radios);
-                sd_notify(0, "READY=1");
-                continue;
-            }
-            sd_notify(0, "STOPPING=1");
-            std::string last;
-            for (const Radio& r : run.radios)
-                last += "; " + std::string(several ? r.options.name + ": " : "") + LastState(*r.output) + "; " +
-                        r.source->Name() + " " + r.source->State();
-            log.Info(std::string("stopping on ") + (info.ssi_signo == SIGTERM ? "SIGTERM" : "SIGINT") + last);
-            console.Stop();
-            ::close(sigfd);
-            return 0;
-        }
-    }
+    Loop loop{run, console, requests, log, apis, false, {}, {}, {}};
+    return Serve(loop);
 }
 
 }  // namespace kelvane::svc

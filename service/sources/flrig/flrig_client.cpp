@@ -107,6 +107,34 @@ XmlRpcValue ReadXmlRpcResponse(std::string_view body) {
     return ReadValue(value);
 }
 
+namespace {
+
+// To the address found for the host, every wait bounded by the reply timeout.
+std::unique_ptr<httplib::Client> Connection(const FlrigOptions& options, const std::string& numeric) {
+    std::uint64_t port = 0;
+    std::string why;
+    ParseDigits(options.endpoint.port, 65535, port, why);
+    auto http = std::make_unique<httplib::Client>(options.endpoint.host, static_cast<int>(port));
+    http->set_hostname_addr_map({{options.endpoint.host, numeric}});
+    http->set_keep_alive(true);
+    http->set_connection_timeout(options.replyTimeout);
+    http->set_read_timeout(options.replyTimeout);
+    http->set_write_timeout(options.replyTimeout);
+    return http;
+}
+
+httplib::Request MethodCall(const char* method) {
+    httplib::Request request;
+    request.method = "POST";
+    request.path = "/RPC2";
+    request.set_header("Content-Type", "text/xml");
+    request.body = std::string("<?xml version=\"1.0\"?><methodCall><methodName>") + method +
+                   "</methodName><params></params></methodCall>";
+    return request;
+}
+
+}  // namespace
+
 FlrigClient::FlrigClient(FlrigOptions options, std::function<Clock::time_point()> now)
     : m_options(std::move(options)), m_now(std::move(now)) {}
 
@@ -123,29 +151,17 @@ FlrigAnswer FlrigClient::Lost(std::string why) {
 FlrigAnswer FlrigClient::Call(const char* method, XmlRpcValue& value) {
     if (!m_http) {
         if (m_now() < m_nextAttempt) return FlrigAnswer{FlrigAnswer::kDown, 0, "waiting to reconnect"};
-        std::uint64_t port = 0;
-        std::string why;
-        ParseDigits(m_options.endpoint.port, 65535, port, why);
         // httplib would call getaddrinfo without a bound: it gets the address
         // from the bounded lookup, so a poll never waits longer than a reply.
+        std::string why;
         Resolved found;
         if (!m_lookup.Addresses(m_options.endpoint, m_options.replyTimeout, found, why))
             return Lost("cannot connect (" + why + ")");
         const std::string numeric = NumericHost(found.addresses.front());
         if (numeric.empty()) return Lost("cannot connect (no numeric address for " + m_options.endpoint.host + ")");
-        m_http = std::make_unique<httplib::Client>(m_options.endpoint.host, static_cast<int>(port));
-        m_http->set_hostname_addr_map({{m_options.endpoint.host, numeric}});
-        m_http->set_keep_alive(true);
-        m_http->set_connection_timeout(m_options.replyTimeout);
-        m_http->set_read_timeout(m_options.replyTimeout);
-        m_http->set_write_timeout(m_options.replyTimeout);
+        m_http = Connection(m_options, numeric);
     }
-    httplib::Request request;
-    request.method = "POST";
-    request.path = "/RPC2";
-    request.set_header("Content-Type", "text/xml");
-    request.body = std::string("<?xml version=\"1.0\"?><methodCall><methodName>") + method +
-                   "</methodName><params></params></methodCall>";
+    httplib::Request request = MethodCall(method);
     // The read timeout bounds each wait; this bounds the whole body, so a peer
     // that trickles bytes or sends too many cannot hold the poll.
     const auto deadline = m_now() + m_options.replyTimeout;

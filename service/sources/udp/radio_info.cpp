@@ -36,38 +36,17 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-}  // namespace
+// One of the elements read from under <RadioInfo>.
+struct Field {
+    const char* name;
+    bool seen = false;
+    std::string_view text;
+};
+using Fields = Field[4];
 
-RadioInfoRead ReadRadioInfo(std::string_view datagram) {
-    if (datagram.size() > kRadioInfoMaxBytes)
-        return Refuse("datagram of " + std::to_string(datagram.size()) + " bytes, more than " +
-                      std::to_string(kRadioInfoMaxBytes));
-    if (datagram.substr(0, 2) == "\xFF\xFE" || datagram.substr(0, 2) == "\xFE\xFF") return Refuse("UTF-16 document");
-    if (datagram.find('\0') != std::string_view::npos) return Refuse("byte 0 in the datagram (not UTF-8 text)");
-
-    // The DOCTYPE is kept as a node only so that it can be refused: pugixml
-    // never expands entities beyond the predefined ones and character references.
-    constexpr unsigned kFlags = pugi::parse_default | pugi::parse_doctype;
-    pugi::xml_document doc;
-    const pugi::xml_parse_result parsed =
-        doc.load_buffer(datagram.data(), datagram.size(), kFlags, pugi::encoding_utf8);
-    if (!parsed)
-        return Refuse(std::string("not XML (") + parsed.description() + " at byte " + std::to_string(parsed.offset) +
-                      ")");
-    int roots = 0;
-    for (const pugi::xml_node& node : doc.children()) {
-        if (node.type() == pugi::node_doctype) return Refuse("document with a DOCTYPE");
-        if (node.type() == pugi::node_element && ++roots > 1) return Refuse("more than one root element");
-    }
-    const pugi::xml_node root = doc.document_element();
-    if (std::strcmp(root.name(), "RadioInfo") != 0)
-        return Refuse("root element <" + Printable(root.name()) + ">, not <RadioInfo>");
-
-    struct Field {
-        const char* name;
-        bool seen = false;
-        std::string_view text;
-    } fields[] = {{"RadioNr", false, {}}, {"Freq", false, {}}, {"TXFreq", false, {}}, {"IsTransmitting", false, {}}};
+// The root's RadioNr, Freq, TXFreq and IsTransmitting; a refusal when one is
+// given twice or holds more than text.
+std::optional<RadioInfoRead> Collect(const pugi::xml_node& root, Fields& fields) {
     for (const pugi::xml_node& child : root.children()) {
         if (child.type() != pugi::node_element) continue;
         for (Field& f : fields) {
@@ -77,8 +56,11 @@ RadioInfoRead ReadRadioInfo(std::string_view datagram) {
             if (!PlainText(child, f.text)) return Refuse(std::string("<") + f.name + "> holds more than text");
         }
     }
-    auto& [radioNr, freq, txFreq, isTx] = fields;
+    return std::nullopt;
+}
 
+RadioInfoRead Interpret(const Fields& fields) {
+    const auto& [radioNr, freq, txFreq, isTx] = fields;
     RadioInfo info;
     std::uint64_t value = 0;
     std::string why;
@@ -108,6 +90,37 @@ RadioInfoRead ReadRadioInfo(std::string_view datagram) {
         }
     }
     return RadioInfoRead{info, {}};
+}
+
+}  // namespace
+
+RadioInfoRead ReadRadioInfo(std::string_view datagram) {
+    if (datagram.size() > kRadioInfoMaxBytes)
+        return Refuse("datagram of " + std::to_string(datagram.size()) + " bytes, more than " +
+                      std::to_string(kRadioInfoMaxBytes));
+    if (datagram.substr(0, 2) == "\xFF\xFE" || datagram.substr(0, 2) == "\xFE\xFF") return Refuse("UTF-16 document");
+    if (datagram.find('\0') != std::string_view::npos) return Refuse("byte 0 in the datagram (not UTF-8 text)");
+
+    // The DOCTYPE is kept as a node only so that it can be refused: pugixml
+    // never expands entities beyond the predefined ones and character references.
+    constexpr unsigned kFlags = pugi::parse_default | pugi::parse_doctype;
+    pugi::xml_document doc;
+    const pugi::xml_parse_result parsed =
+        doc.load_buffer(datagram.data(), datagram.size(), kFlags, pugi::encoding_utf8);
+    if (!parsed)
+        return Refuse(std::string("not XML (") + parsed.description() + " at byte " + std::to_string(parsed.offset) +
+                      ")");
+    int roots = 0;
+    for (const pugi::xml_node& node : doc.children()) {
+        if (node.type() == pugi::node_doctype) return Refuse("document with a DOCTYPE");
+        if (node.type() == pugi::node_element && ++roots > 1) return Refuse("more than one root element");
+    }
+    const pugi::xml_node root = doc.document_element();
+    if (std::strcmp(root.name(), "RadioInfo") != 0)
+        return Refuse("root element <" + Printable(root.name()) + ">, not <RadioInfo>");
+    Fields fields = {{"RadioNr", false, {}}, {"Freq", false, {}}, {"TXFreq", false, {}}, {"IsTransmitting", false, {}}};
+    if (auto refused = Collect(root, fields)) return *refused;
+    return Interpret(fields);
 }
 
 }  // namespace kelvane::svc

@@ -1,0 +1,41 @@
+// A small file read whole on Linux, refused when it is not a regular file: a
+// FIFO or a device put in its place would hold the reader.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "service/base/platform.h"
+#include "service/platform/linux/unique_fd.h"
+
+namespace kelvane::svc {
+
+FileRead ReadFileBytes(const std::string& path, std::size_t maxBytes, std::string& bytes, std::string& why) {
+    bytes.clear();
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) {
+        if (errno == ENOENT) return FileRead::kMissing;
+        why = std::strerror(errno);
+        return FileRead::kFailed;
+    }
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        why = "not a regular file";
+        return FileRead::kFailed;
+    }
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
+        if (n == 0) return FileRead::kOk;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 || bytes.size() + static_cast<std::size_t>(n) > maxBytes) {
+            why = n < 0 ? std::strerror(errno) : "far too large";
+            return FileRead::kFailed;
+        }
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+}  // namespace kelvane::svc
