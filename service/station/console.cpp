@@ -12,6 +12,7 @@
 
 #include "service/config/settings_cmd.h"
 #include "settings/edit_lock.h"
+#include "settings/file_io.h"
 #include "settings/settings_file.h"
 
 namespace kelvane::svc {
@@ -84,7 +85,7 @@ bool WebConsole::Start(std::string& error) {
     }
     m_statePath = StateFilePath(false);
     // systemd makes $RUNTIME_DIRECTORY; a user's run makes its own, once.
-    const std::string dir = m_statePath.substr(0, m_statePath.rfind('/'));
+    const std::string dir = fileio::DirectoryOf(m_statePath);
     if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
         m_log.Warn("cannot make " + dir + " for the state file: " + std::strerror(errno) +
                    "; kelvane status will not see this service");
@@ -151,17 +152,8 @@ void WebConsole::RunCommands(std::vector<Radio>& radios) {
     };
     for (auto& c : commands) switch (c.kind) {
         case Command::kPick: {
-            Pick answer = Pick::kTaken;
-            if (PollLoop* loop = find(c.radio)) switch (loop->Pick(c.antenna)) {
-                case PollLoop::Picked::kMade:
-                    answer = Pick::kSwitched;
-                    break;
-                case PollLoop::Picked::kHeld:
-                    answer = Pick::kHeld;
-                    break;
-                case PollLoop::Picked::kTaken:
-                    break;
-                }
+            Picked answer = Picked::kTaken;
+            if (PollLoop* loop = find(c.radio)) answer = loop->Pick(c.antenna);
             std::lock_guard lock(m_mutex);
             *c.done = answer;
             m_answered.notify_all();
@@ -233,16 +225,16 @@ std::vector<web::RadioState> WebConsole::State() {
     return m_state;
 }
 
-web::WebBackend::Pick WebConsole::PickAntenna(const std::string& radio, int antenna) {
-    auto done = std::make_shared<std::optional<Pick>>();
+Picked WebConsole::PickAntenna(const std::string& radio, int antenna) {
+    auto done = std::make_shared<std::optional<Picked>>();
     Push({Command::kPick, radio, antenna - 1, false, {}, done});
     std::unique_lock lock(m_mutex);
     if (m_answered.wait_for(lock, kPickAnswer, [&] { return done->has_value() || m_stopping; }) && done->has_value())
         return **done;
     // Still queued: it is made at the main thread's next turn, held if the rig transmits.
     for (const auto& r : m_state)
-        if (r.name == radio) return r.transmitting ? Pick::kHeld : Pick::kSwitched;
-    return Pick::kSwitched;
+        if (r.name == radio) return r.transmitting ? Picked::kHeld : Picked::kMade;
+    return Picked::kMade;
 }
 
 void WebConsole::SetAuto(const std::string& radio, bool on) { Push({Command::kAuto, radio, 0, on, {}, nullptr}); }
