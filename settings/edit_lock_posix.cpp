@@ -7,11 +7,12 @@
 #include <cerrno>
 #include <cstring>
 
+#include "settings/file_io.h"
+
 namespace kelvane {
 
 SettingsEditLock::SettingsEditLock(const std::string& path) {
-    const auto slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const std::string dir = fileio::DirectoryOf(path);
     m_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (m_fd < 0) {
         m_reason = dir + ": " + std::strerror(errno);

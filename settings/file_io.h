@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace kelvane::fileio {
 
@@ -10,8 +11,9 @@ namespace kelvane::fileio {
 std::FILE* OpenExclusive(const std::string& path, const char* mode);
 // A new file of a name no one else has, beside `target`, open for writing.
 // Created only if the name is free (a link planted there is never followed);
-// it takes the target's permissions where the system lets them be kept.
-std::FILE* CreateTemporaryBeside(const std::string& target, std::string& temp);
+// it takes the target's permissions where the system lets them be kept, else
+// `modeForNewFile` less the umask (POSIX; Windows has no such mode).
+std::FILE* CreateTemporaryBeside(const std::string& target, unsigned modeForNewFile, std::string& temp);
 bool FlushToDisk(std::FILE* file);
 // Atomically replaces `to` with `from` (same directory).
 bool ReplaceWith(const std::string& from, const std::string& to);
@@ -21,5 +23,14 @@ void RemoveStale(const std::string& path);
 bool LastErrorWasNotFound();
 // The system's own words for the error of the last failed call above.
 std::string LastErrorText();
+
+// The folder holding a '/'-separated `path`: "." for a bare name, "/" at the root.
+std::string DirectoryOf(const std::string& path);
+
+// Replaces `path` whole with `bytes`, or leaves it as it was: a temporary
+// beside it is written, flushed to disk and renamed over it, so a link at
+// `path` is replaced, never written through. False with the system's words in
+// `error`.
+bool WriteFileAtomically(const std::string& path, std::string_view bytes, unsigned modeForNewFile, std::string& error);
 
 }  // namespace kelvane::fileio

@@ -12,16 +12,12 @@
 namespace kelvane::fileio {
 namespace {
 
-std::string DirectoryOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // The owner first: changing it clears set-id bits, which the mode then puts back.
 // A user who may not give the file away still keeps its group where a member.
+// A link in the target's place is replaced, so what it points at lends nothing.
 void KeepPermissions(const std::string& target, int fd) {
     struct stat st {};
-    if (::stat(target.c_str(), &st) != 0) return;  // a first save: the umask's mode, as a plain create
+    if (::lstat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;  // a new file's mode, less the umask
     if (::fchown(fd, st.st_uid, st.st_gid) != 0) (void)!::fchown(fd, static_cast<uid_t>(-1), st.st_gid);
     (void)!::fchmod(fd, st.st_mode & 07777);
 }
@@ -30,7 +26,7 @@ void KeepPermissions(const std::string& target, int fd) {
 
 std::FILE* OpenExclusive(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
 
-std::FILE* CreateTemporaryBeside(const std::string& target, std::string& temp) {
+std::FILE* CreateTemporaryBeside(const std::string& target, unsigned modeForNewFile, std::string& temp) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         unsigned char random[6];
         if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return nullptr;
@@ -38,7 +34,8 @@ std::FILE* CreateTemporaryBeside(const std::string& target, std::string& temp) {
         std::snprintf(suffix, sizeof suffix, ".tmp-%02x%02x%02x%02x%02x%02x", random[0], random[1], random[2],
                       random[3], random[4], random[5]);
         const std::string name = target + suffix;
-        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                              static_cast<mode_t>(modeForNewFile));
         if (fd < 0) {
             if (errno == EEXIST) continue;
             return nullptr;

@@ -15,7 +15,7 @@ std::FILE* OpenExclusive(const std::string& path, const char* mode) {
     return ::_fsopen(path.c_str(), mode, _SH_DENYRW);
 }
 
-std::FILE* CreateTemporaryBeside(const std::string& target, std::string& temp) {
+std::FILE* CreateTemporaryBeside(const std::string& target, unsigned /*modeForNewFile*/, std::string& temp) {
     static unsigned counter = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[48];

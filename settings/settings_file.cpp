@@ -233,25 +233,10 @@ std::string SerializeSettings(const SwitcherTables& t, const BandTable& b) {
 }
 
 bool SaveSettings(const std::string& path, const SwitcherTables& tables, const BandTable& bands, std::string* reason) {
-    const std::string bytes = SerializeSettings(tables, bands);
-    // Taken at the failing step, before the clean-up can overwrite it.
-    const auto fail = [&] {
-        if (reason) *reason = fileio::LastErrorText();
-        return false;
-    };
-    // Earlier versions saved through this one name; a save of theirs cut short
-    // may have left it, even marked read-only.
-    fileio::RemoveStale(path + ".tmp");
-    std::string temp;
-    std::FILE* raw = fileio::CreateTemporaryBeside(path, temp);
-    if (!raw) return fail();
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), raw) == bytes.size();
-    ok = fileio::FlushToDisk(raw) && ok;
-    if (!ok) fail();
-    if (std::fclose(raw) != 0 && ok) ok = fail();
-    if (ok && !fileio::ReplaceWith(temp, path)) ok = fail();
-    if (!ok) fileio::RemoveStale(temp);
-    return ok;
+    std::string why;
+    if (fileio::WriteFileAtomically(path, SerializeSettings(tables, bands), 0666, why)) return true;
+    if (reason) *reason = why;
+    return false;
 }
 
 }  // namespace kelvane

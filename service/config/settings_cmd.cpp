@@ -14,6 +14,7 @@
 #include "service/station/output.h"
 #include "service/config/station_file.h"
 #include "settings/edit_lock.h"
+#include "settings/file_io.h"
 #include "settings/settings_file.h"
 
 namespace kelvane::svc {
@@ -228,8 +229,7 @@ int RunSettingsCommand(const std::string& path, const std::vector<std::string>& 
     // The lock lives on the file's folder; a first edit makes it, but only
     // once the edit has passed (on the defaults, which it then edits).
     struct stat st {};
-    if (const auto slash = path.rfind('/');
-        slash != std::string::npos && ::stat(path.substr(0, slash + 1).c_str(), &st) != 0) {
+    if (::stat(fileio::DirectoryOf(path).c_str(), &st) != 0) {
         std::ostringstream ignored;
         try {
             Edit(args, station, ignored, ignored);

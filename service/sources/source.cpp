@@ -13,16 +13,10 @@ namespace {
 // NAME, NAME:HOST or NAME:HOST:PORT ([IPv6] in brackets), the port defaulting to `port`.
 bool ParseHostSource(std::string_view text, std::string_view name, const char* port, Endpoint& out, std::string& why) {
     Endpoint endpoint{"localhost", port};
-    std::string_view rest = text.substr(name.size());
-    if (!rest.empty()) {
-        rest.remove_prefix(1);  // the colon
-        const std::string where(rest);
-        const bool bareHost =
-            !where.empty() && (where.front() == '[' ? where.back() == ']' : where.find(':') == std::string::npos);
-        if (where.empty() || !ParseEndpoint(bareHost ? where + ":" + port : where, endpoint)) {
-            why = std::string(name) + ":HOST:PORT expected, not '" + Printable(text) + "'";
-            return false;
-        }
+    const std::string_view rest = text.substr(name.size());
+    if (!rest.empty() && ParseEndpoint(rest.substr(1), {EndpointForm::kHost}, endpoint).kind != EndpointFault::kNone) {
+        why = std::string(name) + ":HOST:PORT expected, not '" + Printable(text) + "'";
+        return false;
     }
     out = endpoint;
     return true;
@@ -38,7 +32,7 @@ bool ParseSourceSpec(std::string_view text, SourceSpec& out, std::string& why) {
     SourceSpec spec;
     bool ok = false;
     if (Named(text, "rigctld")) {
-        ok = ParseHostSource(text, "rigctld", "4532", spec.endpoint, why);
+        ok = ParseHostSource(text, "rigctld", kRigctldPort, spec.endpoint, why);
     } else if (Named(text, "flrig")) {
         spec.kind = SourceSpec::kFlrig;
         ok = ParseFlrigSpec(text, spec.endpoint, why);

@@ -41,9 +41,11 @@ public:
     virtual std::string InterlockCaveat() const { return {}; }
 };
 
+constexpr const char* kRigctldPort = "4532";
+
 struct SourceSpec {
     enum Kind { kRigctld, kUdp, kFlrig } kind = kRigctld;
-    Endpoint endpoint;  // rigctld and flrig
+    Endpoint endpoint{"localhost", kRigctldPort};  // rigctld and flrig
     UdpSpec udp;
 };
 // rigctld[:HOST[:PORT]], udp[:[ADDR:]PORT][,radio=N], flrig[:HOST[:PORT]];

@@ -2,10 +2,10 @@
 
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 
 #include "service/config/settings_cmd.h"
 #include "settings/edit_lock.h"
+#include "settings/file_io.h"
 #include "settings/settings_file.h"
 
 namespace kelvane::svc {
@@ -46,7 +46,7 @@ bool WebConsole::Start(std::string& error) {
     if (!m_wake.Open(error)) return false;
     m_statePath = StateFilePath(false);
     // systemd makes $RUNTIME_DIRECTORY; a user's run makes its own, once.
-    const std::string dir = std::filesystem::path(m_statePath).parent_path().string();
+    const std::string dir = fileio::DirectoryOf(m_statePath);
     if (std::string why; !MakeFolder(dir, why))
         m_log.Warn("cannot make " + dir + " for the state file: " + why + "; kelvane status will not see this service");
     if (!m_options.web) return true;
@@ -109,17 +109,8 @@ void WebConsole::RunCommands(std::vector<Radio>& radios) {
     };
     for (auto& c : commands) switch (c.kind) {
         case Command::kPick: {
-            Pick answer = Pick::kTaken;
-            if (PollLoop* loop = find(c.radio)) switch (loop->Pick(c.antenna)) {
-                case PollLoop::Picked::kMade:
-                    answer = Pick::kSwitched;
-                    break;
-                case PollLoop::Picked::kHeld:
-                    answer = Pick::kHeld;
-                    break;
-                case PollLoop::Picked::kTaken:
-                    break;
-                }
+            Picked answer = Picked::kTaken;
+            if (PollLoop* loop = find(c.radio)) answer = loop->Pick(c.antenna);
             std::lock_guard lock(m_mutex);
             *c.done = answer;
             m_answered.notify_all();
@@ -190,16 +181,16 @@ std::vector<web::RadioState> WebConsole::State() {
     return m_state;
 }
 
-web::WebBackend::Pick WebConsole::PickAntenna(const std::string& radio, int antenna) {
-    auto done = std::make_shared<std::optional<Pick>>();
+Picked WebConsole::PickAntenna(const std::string& radio, int antenna) {
+    auto done = std::make_shared<std::optional<Picked>>();
     Push({Command::kPick, radio, antenna - 1, false, {}, done});
     std::unique_lock lock(m_mutex);
     if (m_answered.wait_for(lock, kPickAnswer, [&] { return done->has_value() || m_stopping; }) && done->has_value())
         return **done;
     // Still queued: it is made at the main thread's next turn, held if the rig transmits.
     for (const auto& r : m_state)
-        if (r.name == radio) return r.transmitting ? Pick::kHeld : Pick::kSwitched;
-    return Pick::kSwitched;
+        if (r.name == radio) return r.transmitting ? Picked::kHeld : Picked::kMade;
+    return Picked::kMade;
 }
 
 void WebConsole::SetAuto(const std::string& radio, bool on) { Push({Command::kAuto, radio, 0, on, {}, nullptr}); }

@@ -53,7 +53,7 @@ public:
 
     // web::WebBackend, on the console's workers.
     std::vector<web::RadioState> State() override;
-    Pick PickAntenna(const std::string& radio, int antenna) override;
+    Picked PickAntenna(const std::string& radio, int antenna) override;
     void SetAuto(const std::string& radio, bool on) override;
     bool ReadTables(Tables& tables, std::string& why) override;
     Put WriteTables(const Station& station, const std::string& ifMatch, std::string& etag, std::string& why) override;
@@ -65,7 +65,7 @@ private:
         int antenna = 0;  // from 0
         bool on = false;
         Station station;
-        std::shared_ptr<std::optional<Pick>> done;  // kPick: the answer
+        std::shared_ptr<std::optional<Picked>> done;  // kPick: the answer
     };
     void Push(Command command);
     std::string SettingsPath();

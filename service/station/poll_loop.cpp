@@ -75,7 +75,7 @@ void PollLoop::Choose(double hertz) {
         m_choices = std::move(choices);
 }
 
-PollLoop::Picked PollLoop::Pick(int antenna) {
+Picked PollLoop::Pick(int antenna) {
     const std::string name = m_station.tables.m_antName[static_cast<std::size_t>(antenna)];
     const std::string what = "antenna " + std::to_string(antenna + 1) + " (" + name + ")";
     if (const auto holder = m_board->HolderOf(antenna, m_seat.index)) {

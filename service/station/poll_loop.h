@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "service/base/log.h"
+#include "service/base/pick.h"
 #include "service/station/output.h"
 #include "service/sources/source.h"
 #include "service/config/station_file.h"
@@ -57,7 +58,6 @@ public:
     // polls no longer switch until Auto is on again; like a band change it
     // waits for receive while the rig transmits. An antenna another radio
     // holds is refused, and nothing changes.
-    enum class Picked { kMade, kHeld, kTaken };
     Picked Pick(int antenna);
     // Auto back on follows the last reading at once.
     void SetAuto(bool on);

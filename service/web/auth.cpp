@@ -1,16 +1,15 @@
 #include "service/web/auth.h"
 
-#include <fcntl.h>
 #include <sodium.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <istream>
 #include <ostream>
+
+#include "settings/file_io.h"
 
 namespace kelvane::web {
 namespace {
@@ -58,17 +57,9 @@ int RunWebPasswordCommand(const std::vector<std::string>& args, std::istream& in
         err << "kelvane: web-password: cannot make the hash (out of memory)\n";
         return 1;
     }
-    const std::string temp = args[0] + ".tmp";
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    const std::string line = hash + "\n";
-    bool ok = fd >= 0 && ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size()) && ::fsync(fd) == 0;
-    const int saved = errno;
-    if (fd >= 0) ok = ::close(fd) == 0 && ok;
-    if (ok) ok = std::rename(temp.c_str(), args[0].c_str()) == 0;
-    if (!ok) {
-        err << "kelvane: web-password: cannot write " << args[0] << ": " << std::strerror(saved ? saved : errno)
-            << "\n";
-        std::remove(temp.c_str());
+    std::string why;
+    if (!fileio::WriteFileAtomically(args[0], hash + "\n", 0600, why)) {
+        err << "kelvane: web-password: cannot write " << args[0] << ": " << why << "\n";
         return 1;
     }
     out << "kelvane: the password's hash is in " << args[0] << "; give it with --web-password-file\n";

@@ -1,9 +1,7 @@
 #include "service/web/server.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <httplib.h>
-#include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <poll.h>
@@ -13,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "service/platform/linux/unique_fd.h"
 #include "service/web/page.h"
 
 namespace kelvane::web {
@@ -56,12 +55,9 @@ std::string Cookie(const httplib::Request& req, const std::string& name) {
 }
 
 bool HostIsLoopback(const std::string& host) {
-    std::string name = host;
-    if (!name.empty() && name.front() == '[')
-        name = name.substr(1, name.find(']') - 1);
-    else if (auto colon = name.rfind(':'); colon != std::string::npos)
-        name.resize(colon);
-    return name == "localhost" || IsLoopback(name);
+    svc::Endpoint named;
+    return svc::ParseEndpoint(host, {svc::EndpointForm::kHost}, named).kind == svc::EndpointFault::kNone &&
+           IsLoopback(named.host);
 }
 
 // A socket of one connection, plain or TLS, non-blocking underneath so that no
@@ -258,6 +254,7 @@ public:
 
 private:
     bool process_and_close_socket(socket_t sock) override {
+        const svc::UniqueFd owned(sock);  // closed last, after TLS has said goodbye
         ::fcntl(sock, F_SETFL, ::fcntl(sock, F_GETFL) | O_NONBLOCK);
         SSL* ssl = m_ctx ? SSL_new(m_ctx) : nullptr;
         Conn conn(sock, ssl, m_o);
@@ -279,7 +276,6 @@ private:
             SSL_free(ssl);
         }
         ::shutdown(sock, SHUT_RDWR);
-        ::close(sock);
         return ok;
     }
 
@@ -288,46 +284,23 @@ private:
 };
 
 bool ParseWebSpec(std::string_view text, WebSpec& spec, std::string& error) {
-    WebSpec out;
-    std::string_view port = text;
-    if (!text.empty() && text.front() == '[') {
-        const auto close = text.find("]:");
-        if (close == std::string_view::npos) {
-            error = "expected [ADDRESS]:PORT for an IPv6 address";
-            return false;
-        }
-        out.address = std::string(text.substr(1, close - 1));
-        port = text.substr(close + 2);
-    } else if (const auto colon = text.rfind(':'); colon != std::string_view::npos) {
-        out.address = std::string(text.substr(0, colon));
-        port = text.substr(colon + 1);
-    }
-    in6_addr probe{};
-    if (::inet_pton(AF_INET, out.address.c_str(), &probe) != 1 &&
-        ::inet_pton(AF_INET6, out.address.c_str(), &probe) != 1) {
-        error = "\"" + out.address + "\" is not an IP address";
+    svc::Endpoint where{WebSpec{}.address, {}};
+    const svc::EndpointFault fault = svc::ParseEndpoint(text, {svc::EndpointForm::kPort, true}, where);
+    switch (fault.kind) {
+    case svc::EndpointFault::kNone:
+        spec = {where.host, std::stoi(where.port)};
+        return true;
+    case svc::EndpointFault::kShape:
+        error = "expected [ADDRESS]:PORT for an IPv6 address";
         return false;
-    }
-    int value = 0;
-    bool digits = !port.empty() && port.size() <= 5;
-    for (char c : port) {
-        digits = digits && c >= '0' && c <= '9';
-        value = value * 10 + (c - '0');
-    }
-    if (!digits || value < 1 || value > 65535) {
-        error = "the port \"" + std::string(port) + "\" is not a number from 1 to 65535";
+    case svc::EndpointFault::kNoHost:
+    case svc::EndpointFault::kNotNumeric:
+        error = "\"" + std::string(fault.part) + "\" is not an IP address";
         return false;
+    case svc::EndpointFault::kPort:
+        break;
     }
-    out.port = value;
-    spec = out;
-    return true;
-}
-
-bool IsLoopback(const std::string& address) {
-    in_addr v4{};
-    if (::inet_pton(AF_INET, address.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
-    in6_addr v6{};
-    if (::inet_pton(AF_INET6, address.c_str(), &v6) == 1) return IN6_IS_ADDR_LOOPBACK(&v6);
+    error = "the port \"" + std::string(fault.part) + "\" is not a number from 1 to 65535";
     return false;
 }
 
@@ -517,7 +490,7 @@ void WebServer::Api::Antenna(WebServer& s, const Request& req, Response& res) {
     if (!Radio(s, doc, res, name)) return;
     const int asked = a.get<int>();
     const auto done = s.m_backend.PickAntenna(name, asked);
-    if (done == WebBackend::Pick::kTaken) {
+    if (done == svc::Picked::kTaken) {
         // The holder now; it may have let go since, and then a retry will do.
         std::string why = "antenna " + std::to_string(asked) + " is held by another radio; try again";
         for (const auto& r : s.m_backend.State())
@@ -526,7 +499,7 @@ void WebServer::Api::Antenna(WebServer& s, const Request& req, Response& res) {
         return Send(res, 409, {{"error", why}, {"errors", json::array({{{"field", "antenna"}, {"rule", why}}})}});
     }
     s.Notify();
-    Send(res, 200, {{"radio", name}, {"antenna", a}, {"held", done == WebBackend::Pick::kHeld}});
+    Send(res, 200, {{"radio", name}, {"antenna", a}, {"held", done == svc::Picked::kHeld}});
 }
 
 void WebServer::Api::Auto(WebServer& s, const Request& req, Response& res) {

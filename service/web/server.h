@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "service/base/endpoint.h"
+#include "service/base/pick.h"
 #include "service/web/auth.h"
 #include "service/web/state.h"
 
@@ -27,7 +29,7 @@ struct WebSpec {
 
 // --web [ADDR:]PORT; an IPv6 address goes in brackets: [::1]:8080.
 bool ParseWebSpec(std::string_view text, WebSpec& spec, std::string& error);
-bool IsLoopback(const std::string& address);
+using svc::IsLoopback;
 
 // What the service does for the console. Calls come from the server's worker
 // threads, concurrently; the implementation locks what it shares.
@@ -38,11 +40,8 @@ public:
     virtual std::vector<RadioState> State() = 0;
 
     // `radio` is one State() named and `antenna` counts from 1 (both checked
-    // before the call). A manual pick turns Auto off; while the radio
-    // transmits it waits for receive (kHeld). An antenna another radio holds
-    // is refused (kTaken) and nothing changes.
-    enum class Pick { kSwitched, kHeld, kTaken };
-    virtual Pick PickAntenna(const std::string& radio, int antenna) = 0;
+    // before the call).
+    virtual svc::Picked PickAntenna(const std::string& radio, int antenna) = 0;
     virtual void SetAuto(const std::string& radio, bool on) = 0;
 
     struct Tables {

@@ -1,9 +1,7 @@
 #include "service/web/status.h"
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,6 +11,8 @@
 #include <fstream>
 #include <ostream>
 #include <sstream>
+
+#include "settings/file_io.h"
 
 namespace kelvane::web {
 namespace {
@@ -73,18 +73,10 @@ bool WriteStateFile(const std::string& path, const std::vector<RadioState>& radi
     json doc = StateJson(radios);
     doc["pid"] = pid;
     doc["written"] = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
-    const std::string text = doc.dump() + "\n", temp = path + ".tmp";
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    bool ok = fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    int saved = errno;
-    if (fd >= 0 && ::close(fd) != 0 && ok) ok = false, saved = errno;
-    // No fsync: the file lives in a tmpfs and means nothing after a reboot.
-    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) ok = false, saved = errno;
-    if (!ok) {
-        why = path + ": " + std::strerror(saved);
-        std::remove(temp.c_str());
-    }
-    return ok;
+    std::string error;
+    if (fileio::WriteFileAtomically(path, doc.dump() + "\n", 0644, error)) return true;
+    why = path + ": " + error;
+    return false;
 }
 
 StatusEnv RealStatusEnv() {

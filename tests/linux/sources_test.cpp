@@ -130,7 +130,7 @@ TEST(UdpSource, TwoRadiosOnOnePortShareTheAntennas) {
     for (const auto& s : steps) {
         now += Switchboard::kBreakBeforeMake;
         if (s.radio == 0) {
-            EXPECT_EQ(loops[1]->Pick(s.freq - 1), s.freq == 3 ? PollLoop::Picked::kTaken : PollLoop::Picked::kMade);
+            EXPECT_EQ(loops[1]->Pick(s.freq - 1), s.freq == 3 ? Picked::kTaken : Picked::kMade);
         } else if (s.radio > 0) {
             sender.Send(port,
                         RadioInfo(s.radio, s.freq,

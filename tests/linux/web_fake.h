@@ -28,17 +28,17 @@ public:
         std::lock_guard lock(mutex);
         return radios;
     }
-    Pick PickAntenna(const std::string& name, int a) override {
+    svc::Picked PickAntenna(const std::string& name, int a) override {
         std::lock_guard lock(mutex);
         ++calls;
         if (std::any_of(radios.begin(), radios.end(),
                         [&](const RadioState& o) { return o.name != name && o.antenna && o.antenna->number == a; }))
-            return Pick::kTaken;
+            return svc::Picked::kTaken;
         RadioState& r = Named(name);
         r.automatic = false;
-        if (r.transmitting) return r.held = a, Pick::kHeld;
+        if (r.transmitting) return r.held = a, svc::Picked::kHeld;
         Show(r, a);
-        return Pick::kSwitched;
+        return svc::Picked::kMade;
     }
     void SetAuto(const std::string& name, bool on) override {
         std::lock_guard lock(mutex);

@@ -62,15 +62,13 @@ bool ParseFlrigSpec(std::string_view text, Endpoint& out, std::string& why) {
         return false;
     }
     Endpoint endpoint{"localhost", kFlrigPort};
-    if (text.size() > 6) {
-        const std::string rest(text.substr(6));
-        // A bare host (no port, or an IPv6 address in brackets alone) takes flrig's port.
-        const bool bareHost = rest.front() == '[' ? rest.back() == ']' : rest.find(':') == std::string::npos;
-        if (!ParseEndpoint(bareHost ? rest + ":" + kFlrigPort : rest, endpoint)) {
-            why = "flrig:HOST:PORT expected, not '" + Printable(text) + "'";
-            return false;
-        }
-    } else if (text.size() == 6) {
+    // A bare host (no port, or an IPv6 address in brackets alone) takes flrig's port.
+    if (text.size() > 6 &&
+        ParseEndpoint(text.substr(6), {EndpointForm::kHost}, endpoint).kind != EndpointFault::kNone) {
+        why = "flrig:HOST:PORT expected, not '" + Printable(text) + "'";
+        return false;
+    }
+    if (text.size() == 6) {
         why = "flrig: without a host";
         return false;
     }

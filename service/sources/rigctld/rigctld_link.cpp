@@ -90,12 +90,12 @@ Reply ParseReply(std::string_view line) {
 }
 
 bool RigLink::EnsureConnected() {
-    if (m_fd >= 0) return true;
+    if (m_fd) return true;
     const auto now = Clock::now();
     if (now < m_nextAttempt) return false;
     std::string error;
     m_fd = ConnectOnce(error);
-    if (m_fd < 0) {
+    if (!m_fd) {
         Drop("cannot connect (" + error + ")");
         return false;
     }
@@ -103,49 +103,41 @@ bool RigLink::EnsureConnected() {
     return true;
 }
 
-int RigLink::ConnectOnce(std::string& error) {
+UniqueFd RigLink::ConnectOnce(std::string& error) {
     Resolved found;
     // A slow resolver must not hold the poll: a name is waited for no longer than a reply.
-    if (!m_lookup.Addresses(m_options.endpoint, m_options.replyTimeout, found, error)) return -1;
+    if (!m_lookup.Addresses(m_options.endpoint, m_options.replyTimeout, found, error)) return {};
     // One bound for every address together, so that a name with many cannot hold the poll either.
     const auto deadline = Clock::now() + m_options.replyTimeout;
-    int fd = -1;
     for (const auto& a : found.addresses) {
-        fd = ::socket(a.family, a.socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a.protocol);
-        if (fd < 0) {
+        UniqueFd fd(::socket(a.family, a.socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a.protocol));
+        if (!fd) {
             error = std::strerror(errno);
             continue;
         }
         int err = 0;
-        if (::connect(fd, reinterpret_cast<const sockaddr*>(&a.addr), a.length) != 0) {
+        if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&a.addr), a.length) != 0) {
             err = errno;
             if (err == EINPROGRESS) {
                 socklen_t len = sizeof err;
-                if (!WaitFor(fd, POLLOUT, deadline))
+                if (!WaitFor(fd.Get(), POLLOUT, deadline))
                     err = ETIMEDOUT;
-                else if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+                else if (::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &err, &len) != 0)
                     err = errno;
             }
         }
-        if (err == 0) break;
+        if (err == 0) {
+            const int one = 1;
+            ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            return fd;
+        }
         error = std::strerror(err);
-        ::close(fd);
-        fd = -1;
     }
-    if (fd >= 0) {
-        const int one = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    }
-    return fd;
-}
-
-void RigLink::Close() {
-    if (m_fd >= 0) ::close(m_fd);
-    m_fd = -1;
+    return {};
 }
 
 void RigLink::Drop(const std::string& why) {
-    Close();
+    m_fd.Reset();
     m_log.Begin(Condition::kSource, Log::kWarning,
                 "rigctld at " + Where() + ": " + why + "; reconnecting, the output keeps its state");
     m_nextAttempt = Clock::now() + m_backoff.Failed();
@@ -157,7 +149,7 @@ bool RigLink::DrainStale() {
     char buf[512];
     std::size_t drained = 0;
     for (;;) {
-        const ssize_t n = ::recv(m_fd, buf, sizeof buf, MSG_DONTWAIT);
+        const ssize_t n = ::recv(m_fd.Get(), buf, sizeof buf, MSG_DONTWAIT);
         if (n > 0) {
             drained += static_cast<std::size_t>(n);
             if (drained > 64 * 1024) {
@@ -183,11 +175,11 @@ bool RigLink::ReadLine(std::string& line, bool& tooLong, std::string& error) {
     tooLong = false;
     char buf[512];
     for (;;) {
-        if (!WaitFor(m_fd, POLLIN, deadline)) {
+        if (!WaitFor(m_fd.Get(), POLLIN, deadline)) {
             error = "no reply within " + std::to_string(m_options.replyTimeout.count()) + " ms";
             return false;
         }
-        const ssize_t n = ::recv(m_fd, buf, sizeof buf, MSG_DONTWAIT);
+        const ssize_t n = ::recv(m_fd.Get(), buf, sizeof buf, MSG_DONTWAIT);
         if (n == 0) {
             error = line.empty() ? "connection closed" : "connection closed in the middle of a reply";
             return false;
@@ -210,16 +202,16 @@ bool RigLink::ReadLine(std::string& line, bool& tooLong, std::string& error) {
 }
 
 bool RigLink::Ask(std::string_view command, Reply& reply) {
-    if (m_fd < 0 || !DrainStale()) return false;
+    if (!m_fd || !DrainStale()) return false;
     std::string out(command);
     out.push_back('\n');
     const auto deadline = Clock::now() + m_options.replyTimeout;
     for (std::size_t sent = 0; sent < out.size();) {
-        const ssize_t n = ::send(m_fd, out.data() + sent, out.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t n = ::send(m_fd.Get(), out.data() + sent, out.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-            if (!WaitFor(m_fd, POLLOUT, deadline)) {
+            if (!WaitFor(m_fd.Get(), POLLOUT, deadline)) {
                 Drop("cannot send within " + std::to_string(m_options.replyTimeout.count()) + " ms");
                 return false;
             }

@@ -16,6 +16,7 @@
 #include "service/sources/source.h"
 #include "service/sources/backoff.h"
 #include "service/platform/linux/name_lookup.h"
+#include "service/platform/linux/unique_fd.h"
 #include "service/sources/wire_text.h"
 
 namespace kelvane::svc {
@@ -39,7 +40,7 @@ Reply ParseReply(std::string_view line);
 constexpr bool IsNotAvailable(int report) { return report == -11 || report == -4; }
 
 struct LinkOptions {
-    Endpoint endpoint;
+    Endpoint endpoint{"localhost", kRigctldPort};
     std::chrono::milliseconds replyTimeout{1000};
     std::chrono::milliseconds firstBackoff{100};
     std::chrono::milliseconds maxBackoff{2000};
@@ -50,7 +51,6 @@ class RigLink {
 public:
     RigLink(LinkOptions options, Log& log)
         : m_options(std::move(options)), m_log(log), m_backoff(m_options.firstBackoff, m_options.maxBackoff) {}
-    ~RigLink() { Close(); }
     RigLink(const RigLink&) = delete;
     RigLink& operator=(const RigLink&) = delete;
 
@@ -62,7 +62,7 @@ public:
     // Gives up the connection (its stream can no longer be trusted) and backs off.
     void Drop(const std::string& why);
 
-    bool Connected() const { return m_fd >= 0; }
+    bool Connected() const { return m_fd.Valid(); }
     // Whether a connection has ever been made (so that one now missing is lost, not yet to be found).
     bool EverConnected() const { return m_connections > 0; }
     // Counts connections, so that what is decided once per connection can tell them apart.
@@ -70,15 +70,14 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    int ConnectOnce(std::string& error);
+    UniqueFd ConnectOnce(std::string& error);
     bool DrainStale();
     bool ReadLine(std::string& line, bool& tooLong, std::string& error);
-    void Close();
     std::string Where() const { return m_options.endpoint.host + ":" + m_options.endpoint.port; }
 
     LinkOptions m_options;
     Log& m_log;
-    int m_fd = -1;
+    UniqueFd m_fd;
     std::uint64_t m_connections = 0;
     Clock::time_point m_nextAttempt{};
     Backoff m_backoff;

@@ -48,35 +48,24 @@ bool ParseUdpSpec(std::string_view text, UdpSpec& out, std::string& why) {
         }
         spec.radio = static_cast<int>(radio);
     }
-    std::uint64_t port = kRadioInfoPort;
-    std::string_view portText = where;
-    Endpoint endpoint;
-    if (where.find(':') != std::string_view::npos) {
-        if (!ParseEndpoint(where, endpoint)) {
-            why = "ADDR:PORT expected, not '" + Printable(where) + "'";
-            return false;
-        }
-        in6_addr probe{};
-        if (::inet_pton(AF_INET, endpoint.host.c_str(), &probe) != 1 &&
-            ::inet_pton(AF_INET6, endpoint.host.c_str(), &probe) != 1) {
-            why = "the address must be a numeric IPv4 or IPv6 address, not '" + Printable(endpoint.host) + "'";
-            return false;
-        }
-        spec.address = endpoint.host;
-        portText = endpoint.port;
-    }
-    if (!portText.empty() && (!ParseDigits(portText, 65535, port, why) || port == 0)) {
-        why = "the port must be a number from 1 to 65535, not '" + Printable(portText) + "'";
+    Endpoint endpoint{spec.address, std::to_string(spec.port)};
+    const EndpointFault fault =
+        where.empty() ? EndpointFault{} : ParseEndpoint(where, {EndpointForm::kPort, true}, endpoint);
+    if (fault.kind == EndpointFault::kNotNumeric) {
+        why = "the address must be a numeric IPv4 or IPv6 address, not '" + Printable(fault.part) + "'";
         return false;
     }
-    spec.port = static_cast<std::uint16_t>(port);
+    if (fault.kind != EndpointFault::kNone) {
+        why = where.find(':') != std::string_view::npos
+                  ? "ADDR:PORT expected, not '" + Printable(where) + "'"
+                  : "the port must be a number from 1 to 65535, not '" + Printable(where) + "'";
+        return false;
+    }
+    spec.address = endpoint.host;
+    spec.port = static_cast<std::uint16_t>(std::stoi(endpoint.port));
     out = spec;
     why.clear();
     return true;
-}
-
-UdpListener::~UdpListener() {
-    if (m_fd >= 0) ::close(m_fd);
 }
 
 bool UdpListener::Open(std::string& why) {
@@ -101,28 +90,27 @@ bool UdpListener::Open(std::string& why) {
         why = "not a numeric address: " + Printable(m_spec.address);
         return false;
     }
-    const int fd = ::socket(address.ss_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
+    UniqueFd fd(::socket(address.ss_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!fd) {
         why = std::string("cannot open a UDP socket (") + std::strerror(errno) + ")";
         return false;
     }
     const int one = 1;
     const std::string where = (m_spec.address.empty() ? "*" : m_spec.address) + ":" + std::to_string(m_spec.port);
-    if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
-        ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+    if (::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
+        ::bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), length) != 0) {
         why = "cannot listen on udp " + where + " (" + std::strerror(errno) + ")";
-        ::close(fd);
         return false;
     }
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&address), &length);
     m_boundPort = ntohs(address.ss_family == AF_INET ? v4->sin_port : v6->sin6_port);
-    m_fd = fd;
+    m_fd = std::move(fd);
     return true;
 }
 
 UdpListener::Drained UdpListener::Drain(std::size_t limit) {
     Drained out;
-    if (m_fd < 0) {
+    if (!m_fd) {
         out.error = "not listening";
         return out;
     }
@@ -136,7 +124,7 @@ UdpListener::Drained UdpListener::Drain(std::size_t limit) {
         }
         sockaddr_storage from{};
         socklen_t fromLength = sizeof from;
-        const ssize_t n = ::recvfrom(m_fd, buffer, sizeof buffer, MSG_TRUNC | MSG_DONTWAIT,
+        const ssize_t n = ::recvfrom(m_fd.Get(), buffer, sizeof buffer, MSG_TRUNC | MSG_DONTWAIT,
                                      reinterpret_cast<sockaddr*>(&from), &fromLength);
         if (n < 0) {
             if (errno == EINTR) continue;

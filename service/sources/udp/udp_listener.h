@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "service/platform/linux/unique_fd.h"
 #include "service/sources/udp/radio_info.h"
 
 namespace kelvane::svc {
@@ -43,15 +44,12 @@ private:
 class UdpListener {
 public:
     explicit UdpListener(UdpSpec spec) : m_spec(std::move(spec)) {}
-    ~UdpListener();
-    UdpListener(const UdpListener&) = delete;
-    UdpListener& operator=(const UdpListener&) = delete;
 
     // Binds (SO_REUSEADDR, so other listeners on this host can share the port);
     // false with the reason.
     bool Open(std::string& why);
     // Readable when datagrams wait; -1 before Open.
-    int Fd() const { return m_fd; }
+    int Fd() const { return m_fd.Get(); }
     // The bound port (the one the system chose for port 0).
     std::uint16_t Port() const { return m_boundPort; }
 
@@ -69,7 +67,7 @@ public:
 
 private:
     UdpSpec m_spec;
-    int m_fd = -1;
+    UniqueFd m_fd;
     std::uint16_t m_boundPort = 0;
 };
 

@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "service/platform/linux/devices/devices.h"
+#include "service/platform/linux/unique_fd.h"
 #include "service/station/output.h"
 
 namespace kelvane::svc {
@@ -32,25 +33,25 @@ public:
             return true;
         }
         // Not blocking: opening a FIFO would wait for a reader and stop the poll.
-        const int fd = ::open(m_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+        UniqueFd fd(::open(m_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644));
         constexpr char kNoJournal[] = "not a regular file or a terminal; a journal must never make the poll wait";
-        if (fd < 0) {
+        if (!fd) {
             error = errno == ENXIO ? kNoJournal : std::strerror(errno);  // ENXIO: a FIFO without a reader
             return false;
         }
         struct stat st {};
-        if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || ::isatty(fd))) {
+        if (::fstat(fd.Get(), &st) != 0 || !(S_ISREG(st.st_mode) || ::isatty(fd.Get()))) {
             error = kNoJournal;
-            ::close(fd);
             return false;
         }
-        ::fcntl(fd, F_SETFL, O_APPEND);  // its writes as before: a line is never cut short
-        m_file = ::fdopen(fd, "a");
+        ::fcntl(fd.Get(), F_SETFL, O_APPEND);  // its writes as before: a line is never cut short
+        m_file = ::fdopen(fd.Get(), "a");
         if (m_file == nullptr) {
             error = std::strerror(errno);
-            ::close(fd);
+            return false;
         }
-        return m_file != nullptr;
+        fd.Release();  // the stream closes it now
+        return true;
     }
     bool Write(const OutputEvent& e, std::string& error) override {
         const int n = std::fprintf(m_file, "%" PRId64 " %sbyte=%s antenna=%d %s\n", UnixMicros(), m_radio.c_str(),
