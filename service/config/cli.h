@@ -62,6 +62,7 @@ bool ParseCommandLine(int argc, const char* const* argv, Options& options, std::
 // The same from the arguments kept in `commandLine`: how SIGHUP reads the config again.
 bool ParseCommandLine(const std::vector<std::string>& args, Options& options, std::string& error);
 
-extern const char kHelpText[];
+// The --help text, made from the option table.
+extern const char* const kHelpText;
 
 }  // namespace kelvane::svc

@@ -125,123 +125,100 @@ bool MakeParents(const std::string& path, std::string& reason) {
     return true;
 }
 
-void Edit(const std::vector<std::string>& args, Station& s, std::ostream& out, std::ostream& err) {
-    const std::string& command = args[0];
+void EditAntenna(const std::vector<std::string>& args, Station& s, std::ostream& out, std::ostream& err) {
+    auto& t = s.tables;
+    if (args.size() < 2) throw Refusal{"settings antenna: which antenna? (1-10 or its name)"};
+    const int a = Select("antenna", args[1], t.m_antName);
+    const auto i = static_cast<std::size_t>(a);
+    const std::string field = "antenna " + std::to_string(a + 1);
+    auto opts = Options(args, 2, {"--name", "--value"}, "antenna");
+    std::string name = t.m_antName[i];
+    std::uint32_t value = t.m_antValue[i];
+    if (opts.count("--name")) name = CheckName(field + " name", opts["--name"]);
+    if (opts.count("--value") && !ParseUnsignedField(opts["--value"], value))
+        throw Refusal{field + " value \"" + opts["--value"] +
+                      "\" refused: Please enter a positive integer. (a whole number from 0 to 4294967295)"};
+    t.m_antName[i] = name;
+    t.m_antValue[i] = value;
+    out << field << ": " << EscapedName(name) << ", value " << value << " ("
+        << HexByte(static_cast<std::uint8_t>(value)) << ")\n";
+    if (value > 0xFF)
+        err << "kelvane: note: only the low byte, " << HexByte(static_cast<std::uint8_t>(value))
+            << ", reaches the output\n";
+}
+
+void EditBand(const std::vector<std::string>& args, Station& s, std::ostream& out, std::ostream& err) {
+    auto& b = s.bands;
+    if (args.size() < 2) throw Refusal{"settings band: which band? (1-10 or its name)"};
+    const int n = Select("band", args[1], b.name);
+    const auto i = static_cast<std::size_t>(n);
+    const std::string field = "band " + std::to_string(n + 1);
+    auto opts = Options(args, 2, {"--name", "--low", "--high"}, "band");
+    std::string name = b.name[i];
+    std::int32_t low = b.low[i], high = b.high[i];
+    if (opts.count("--name")) name = CheckName(field + " name", opts["--name"]);
+    for (const char* edge : {"--low", "--high"}) {
+        if (!opts.count(edge)) continue;
+        std::int32_t& v = edge[2] == 'l' ? low : high;
+        if (!ParseSignedField(opts[edge], v))
+            throw Refusal{field + " " + (edge + 2) + " edge \"" + opts[edge] +
+                          "\" refused: Please enter an integer. (whole kHz from 0 to 2147483647)"};
+        // The Windows dialog takes it, but the service would find the file damaged.
+        if (v < 0)
+            throw Refusal{field + " " + (edge + 2) + " edge \"" + opts[edge] +
+                          "\" refused: a band edge is from 0 to 2147483647 kHz"};
+    }
+    b.name[i] = name;
+    b.low[i] = low;
+    b.high[i] = high;
+    out << field << ": " << EscapedName(name) << ", " << low << " to " << high << " kHz\n";
+    if (low > high) err << "kelvane: note: " << field << "'s low edge is above its high edge: it never matches\n";
+    NoteOverlaps(b, i, err);
+}
+
+void Assign(const std::vector<std::string>& args, Station& s, std::ostream& out) {
     auto& t = s.tables;
     auto& b = s.bands;
-    if (command == "antenna") {
-        if (args.size() < 2) throw Refusal{"settings antenna: which antenna? (1-10 or its name)"};
-        const int a = Select("antenna", args[1], t.m_antName);
-        const auto i = static_cast<std::size_t>(a);
-        const std::string field = "antenna " + std::to_string(a + 1);
-        auto opts = Options(args, 2, {"--name", "--value"}, "antenna");
-        std::string name = t.m_antName[i];
-        std::uint32_t value = t.m_antValue[i];
-        if (opts.count("--name")) name = CheckName(field + " name", opts["--name"]);
-        if (opts.count("--value") && !ParseUnsignedField(opts["--value"], value))
-            throw Refusal{field + " value \"" + opts["--value"] +
-                          "\" refused: Please enter a positive integer. (a whole number from 0 to 4294967295)"};
-        t.m_antName[i] = name;
-        t.m_antValue[i] = value;
-        out << field << ": " << EscapedName(name) << ", value " << value << " ("
-            << HexByte(static_cast<std::uint8_t>(value)) << ")\n";
-        if (value > 0xFF)
-            err << "kelvane: note: only the low byte, " << HexByte(static_cast<std::uint8_t>(value))
-                << ", reaches the output\n";
-    } else if (command == "band") {
-        if (args.size() < 2) throw Refusal{"settings band: which band? (1-10 or its name)"};
-        const int n = Select("band", args[1], b.name);
-        const auto i = static_cast<std::size_t>(n);
-        const std::string field = "band " + std::to_string(n + 1);
-        auto opts = Options(args, 2, {"--name", "--low", "--high"}, "band");
-        std::string name = b.name[i];
-        std::int32_t low = b.low[i], high = b.high[i];
-        if (opts.count("--name")) name = CheckName(field + " name", opts["--name"]);
-        for (const char* edge : {"--low", "--high"}) {
-            if (!opts.count(edge)) continue;
-            std::int32_t& v = edge[2] == 'l' ? low : high;
-            if (!ParseSignedField(opts[edge], v))
-                throw Refusal{field + " " + (edge + 2) + " edge \"" + opts[edge] +
-                              "\" refused: Please enter an integer. (whole kHz from 0 to 2147483647)"};
-            // The Windows dialog takes it, but the service would find the file damaged.
-            if (v < 0)
-                throw Refusal{field + " " + (edge + 2) + " edge \"" + opts[edge] +
-                              "\" refused: a band edge is from 0 to 2147483647 kHz"};
-        }
-        b.name[i] = name;
-        b.low[i] = low;
-        b.high[i] = high;
-        out << field << ": " << EscapedName(name) << ", " << low << " to " << high << " kHz\n";
-        if (low > high) err << "kelvane: note: " << field << "'s low edge is above its high edge: it never matches\n";
-        NoteOverlaps(b, i, err);
-    } else if (command == "assign") {
-        if (args.size() != 3) throw Refusal{"settings assign: expected BAND ANTENNA (numbers from 1, or names)"};
-        const int n = Select("band", args[1], b.name);
-        const int a = Select("antenna", args[2], t.m_antName);
-        t.m_bandAntenna[static_cast<std::size_t>(n)] = a;
-        out << "band " << n + 1 << " (" << EscapedName(b.name[static_cast<std::size_t>(n)]) << ") -> antenna " << a + 1
-            << " (" << EscapedName(t.m_antName[static_cast<std::size_t>(a)]) << ")\n";
-    } else {
+    if (args.size() != 3) throw Refusal{"settings assign: expected BAND ANTENNA (numbers from 1, or names)"};
+    const int n = Select("band", args[1], b.name);
+    const int a = Select("antenna", args[2], t.m_antName);
+    t.m_bandAntenna[static_cast<std::size_t>(n)] = a;
+    out << "band " << n + 1 << " (" << EscapedName(b.name[static_cast<std::size_t>(n)]) << ") -> antenna " << a + 1
+        << " (" << EscapedName(t.m_antName[static_cast<std::size_t>(a)]) << ")\n";
+}
+
+void Edit(const std::vector<std::string>& args, Station& s, std::ostream& out, std::ostream& err) {
+    const std::string& command = args[0];
+    if (command == "antenna")
+        EditAntenna(args, s, out, err);
+    else if (command == "band")
+        EditBand(args, s, out, err);
+    else if (command == "assign")
+        Assign(args, s, out);
+    else
         throw Refusal{"settings: unknown command \"" + command + "\" (show, antenna, band or assign)"};
-    }
 }
 
-}  // namespace
-
-// Only names the service takes back: one that would make the file damaged
-// would stop it at its next start.
-std::optional<std::string> NameRule(const std::string& text) {
-    if (text.empty()) return "a name is not empty";
-    // The dialogs' name fields are single-line edits.
-    if (text.find_first_of("\r\n") != std::string::npos) return "a name is one line, without line breaks";
-    // A longer one would come back cut short from the file.
-    if (text.size() > kMaxNameBytes)
-        return "a name is at most " + std::to_string(kMaxNameBytes) + " bytes (this one is " +
-               std::to_string(text.size()) + ")";
-    if (const std::string problem = NameProblem(text); !problem.empty())
-        return "the name " + problem + " (control characters or bytes that are not UTF-8 text)";
-    return std::nullopt;
-}
-
-int RunSettingsCommand(const std::string& path, const std::vector<std::string>& args, std::ostream& out,
-                       std::ostream& err) {
-    if (args.empty()) {
-        err << "kelvane: settings: expected show, antenna, band or assign; see kelvane --help\n";
+int ShowSettings(const std::string& path, const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.size() != 1) {
+        err << "kelvane: settings show takes nothing more\n";
         return kRefused;
     }
     Station station;
-    if (args[0] == "show") {
-        if (args.size() != 1) {
-            err << "kelvane: settings show takes nothing more\n";
-            return kRefused;
-        }
-        const SettingsLoad load = LoadStation(path, station);
-        if (load.state == SettingsState::kUnreadable) {
-            err << "kelvane: " << Describe(path, load) << "\n";
-            return kFailed;
-        }
-        if (load.state == SettingsState::kShort || load.state == SettingsState::kDamaged)
-            err << "kelvane: warning: " << Describe(path, load) << "\n";
-        Show(path, load.state != SettingsState::kMissing, station, out);
-        return 0;
+    const SettingsLoad load = LoadStation(path, station);
+    if (load.state == SettingsState::kUnreadable) {
+        err << "kelvane: " << Describe(path, load) << "\n";
+        return kFailed;
     }
-    std::string reason;
-    // The lock lives on the file's folder; a first edit makes it, but only
-    // once the edit has passed (on the defaults, which it then edits).
-    struct stat st {};
-    if (::stat(fileio::DirectoryOf(path).c_str(), &st) != 0) {
-        std::ostringstream ignored;
-        try {
-            Edit(args, station, ignored, ignored);
-        } catch (const Refusal& r) {
-            err << "kelvane: " << r.message << "; " << path << " is unchanged\n";
-            return kRefused;
-        }
-        if (!MakeParents(path, reason)) {
-            err << "kelvane: cannot save " << path << ": " << reason << "; nothing was written\n";
-            return kFailed;
-        }
-    }
+    if (load.state == SettingsState::kShort || load.state == SettingsState::kDamaged)
+        err << "kelvane: warning: " << Describe(path, load) << "\n";
+    Show(path, load.state != SettingsState::kMissing, station, out);
+    return 0;
+}
+
+// Read, edit and save under the lock.
+int EditLocked(const std::string& path, const std::vector<std::string>& args, Station& station, std::ostream& out,
+               std::ostream& err) {
     // From the read to the save, so that an edit made meanwhile is not lost.
     const SettingsEditLock lock(path);
     if (!lock.Held()) {
@@ -269,6 +246,7 @@ int RunSettingsCommand(const std::string& path, const std::vector<std::string>& 
     if (load.state == SettingsState::kShort)
         err << "kelvane: warning: " << Describe(path, load) << "; the save writes every name\n";
     // The save replaces the file only as its last step, which either happens whole or not at all.
+    std::string reason;
     if (!SaveSettings(path, station.tables, station.bands, &reason)) {
         err << "kelvane: cannot save " << path << ": " << reason
             << (load.state == SettingsState::kMissing ? "; nothing was written\n" : "; the file is unchanged\n");
@@ -277,6 +255,51 @@ int RunSettingsCommand(const std::string& path, const std::vector<std::string>& 
     out << said.str();
     err << notes.str();
     return 0;
+}
+
+}  // namespace
+
+// Only names the service takes back: one that would make the file damaged
+// would stop it at its next start.
+std::optional<std::string> NameRule(const std::string& text) {
+    if (text.empty()) return "a name is not empty";
+    // The dialogs' name fields are single-line edits.
+    if (text.find_first_of("\r\n") != std::string::npos) return "a name is one line, without line breaks";
+    // A longer one would come back cut short from the file.
+    if (text.size() > kMaxNameBytes)
+        return "a name is at most " + std::to_string(kMaxNameBytes) + " bytes (this one is " +
+               std::to_string(text.size()) + ")";
+    if (const std::string problem = NameProblem(text); !problem.empty())
+        return "the name " + problem + " (control characters or bytes that are not UTF-8 text)";
+    return std::nullopt;
+}
+
+int RunSettingsCommand(const std::string& path, const std::vector<std::string>& args, std::ostream& out,
+                       std::ostream& err) {
+    if (args.empty()) {
+        err << "kelvane: settings: expected show, antenna, band or assign; see kelvane --help\n";
+        return kRefused;
+    }
+    if (args[0] == "show") return ShowSettings(path, args, out, err);
+    Station station;
+    std::string reason;
+    // The lock lives on the file's folder; a first edit makes it, but only
+    // once the edit has passed (on the defaults, which it then edits).
+    struct stat st {};
+    if (::stat(fileio::DirectoryOf(path).c_str(), &st) != 0) {
+        std::ostringstream ignored;
+        try {
+            Edit(args, station, ignored, ignored);
+        } catch (const Refusal& r) {
+            err << "kelvane: " << r.message << "; " << path << " is unchanged\n";
+            return kRefused;
+        }
+        if (!MakeParents(path, reason)) {
+            err << "kelvane: cannot save " << path << ": " << reason << "; nothing was written\n";
+            return kFailed;
+        }
+    }
+    return EditLocked(path, args, station, out, err);
 }
 
 }  // namespace kelvane::svc
