@@ -1,21 +1,11 @@
 #include "service/base/endpoint.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
+#include <algorithm>
 #include <cstdint>
 
 #include "service/base/digits.h"
 
 namespace kelvane::svc {
-namespace {
-
-bool IsAddress(const std::string& host) {
-    in6_addr probe{};
-    return ::inet_pton(AF_INET, host.c_str(), &probe) == 1 || ::inet_pton(AF_INET6, host.c_str(), &probe) == 1;
-}
-
-}  // namespace
 
 EndpointFault ParseEndpoint(std::string_view text, EndpointForm form, Endpoint& out) {
     using F = EndpointFault;
@@ -43,7 +33,8 @@ EndpointFault ParseEndpoint(std::string_view text, EndpointForm form, Endpoint& 
         return {F::kShape, text};
     }
     if (hasHost && host.empty()) return {F::kNoHost, host};
-    if (hasHost && form.numeric && !IsAddress(std::string(host))) return {F::kNotNumeric, host};
+    if (hasHost && form.numeric && ReadNumericAddress(std::string(host)).family == NumericAddress::kNone)
+        return {F::kNotNumeric, host};
     std::uint64_t number = 0;
     std::string why;
     if (hasPort && (!ParseDigits(port, 65535, number, why) || number == 0)) return {F::kPort, port};
@@ -58,10 +49,11 @@ bool ParseEndpoint(std::string_view text, Endpoint& out) {
 
 bool IsLoopback(const std::string& host) {
     if (host == "localhost") return true;
-    in_addr v4{};
-    if (::inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
-    in6_addr v6{};
-    return ::inet_pton(AF_INET6, host.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
+    const NumericAddress a = ReadNumericAddress(host);
+    if (a.family == NumericAddress::kV4) return a.bytes[0] == 127;
+    // ::1 alone
+    return a.family == NumericAddress::kV6 &&
+           std::all_of(a.bytes.begin(), a.bytes.end() - 1, [](auto b) { return b == 0; }) && a.bytes.back() == 1;
 }
 
 }  // namespace kelvane::svc

@@ -2,6 +2,8 @@
 // Where to connect or listen, as the command line and the config write it,
 // read the same way for every source and for the web console.
 
+#include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -32,6 +34,14 @@ struct EndpointFault {
 EndpointFault ParseEndpoint(std::string_view text, EndpointForm form, Endpoint& out);
 // HOST:PORT or [IPv6]:PORT, both given; false when either part is missing.
 bool ParseEndpoint(std::string_view text, Endpoint& out);
+
+// A numeric IPv4 or IPv6 address, read as the system reads one (the
+// platform's files give this); kNone when `host` is neither.
+struct NumericAddress {
+    enum Family { kNone, kV4, kV6 } family = kNone;
+    std::array<std::uint8_t, 16> bytes{};  // network order; IPv4 in the first four
+};
+NumericAddress ReadNumericAddress(const std::string& host);
 
 // localhost, 127.0.0.0/8 or ::1: reachable from this machine only.
 bool IsLoopback(const std::string& host);

@@ -76,6 +76,11 @@ std::string StateFilePath(bool forStatus);
 // Makes the folder `path` if it is not there; false with the reason.
 bool MakeFolder(const std::string& path, std::string& why);
 
+enum class PathKind { kMissing, kFile, kFolder, kOther, kFailed };
+// What is at `path`, found without opening it (a pipe would hold the opener);
+// kFailed with the reason.
+PathKind KindOf(const std::string& path, std::string& why);
+
 enum class FileRead { kOk, kMissing, kFailed };
 // A regular file's bytes up to `maxBytes`, read at once; kFailed with the reason.
 FileRead ReadFileBytes(const std::string& path, std::size_t maxBytes, std::string& bytes, std::string& why);

@@ -1,16 +1,13 @@
 #include "service/config/settings_cmd.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <optional>
 #include <sstream>
 
 #include "core/ctext.h"
+#include "service/base/platform.h"
 #include "service/station/output.h"
 #include "service/config/station_file.h"
 #include "settings/edit_lock.h"
@@ -117,8 +114,8 @@ void Show(const std::string& path, bool exists, const Station& s, std::ostream& 
 bool MakeParents(const std::string& path, std::string& reason) {
     for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
         const std::string dir = path.substr(0, slash);
-        if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
-            reason = dir + ": " + std::strerror(errno);
+        if (std::string why; !MakeFolder(dir, why)) {
+            reason = dir + ": " + why;
             return false;
         }
     }
@@ -285,8 +282,9 @@ int RunSettingsCommand(const std::string& path, const std::vector<std::string>& 
     std::string reason;
     // The lock lives on the file's folder; a first edit makes it, but only
     // once the edit has passed (on the defaults, which it then edits).
-    struct stat st {};
-    if (::stat(fileio::DirectoryOf(path).c_str(), &st) != 0) {
+    std::string unread;
+    const PathKind folder = KindOf(fileio::DirectoryOf(path), unread);
+    if (folder == PathKind::kMissing || folder == PathKind::kFailed) {
         std::ostringstream ignored;
         try {
             Edit(args, station, ignored, ignored);

@@ -1,20 +1,23 @@
 #include "service/config/station_file.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cstring>
+#include "service/base/platform.h"
 
 namespace kelvane::svc {
 
 SettingsLoad LoadStation(const std::string& path, Station& station) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        if (errno != ENOENT) return {SettingsState::kUnreadable, std::strerror(errno)};
+    std::string why;
+    switch (KindOf(path, why)) {
+    case PathKind::kFile:
+        break;
+    case PathKind::kMissing:
         station = Station{};
         return {SettingsState::kMissing, {}};
+    case PathKind::kFailed:
+        return {SettingsState::kUnreadable, why};
+    case PathKind::kFolder:
+    case PathKind::kOther:
+        return {SettingsState::kUnreadable, "not a regular file"};
     }
-    if (!S_ISREG(st.st_mode)) return {SettingsState::kUnreadable, "not a regular file"};
     Station read;
     SettingsLoad load = ReadSettingsFile(path, read.tables, read.bands);
     if (load.state == SettingsState::kMissing) read = Station{};  // removed since the stat

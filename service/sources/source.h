@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "service/base/log.h"
+#include "service/base/platform.h"
 #include "service/sources/udp/udp_listener.h"
 #include "service/sources/wire_text.h"
 
@@ -29,8 +30,8 @@ public:
     // said nothing to act on (no reply, a bad one, lost). `transmit`: whether to
     // ask for the transmit state (not with the interlock off).
     virtual void Read(bool transmit, std::vector<Reading>& readings) = 0;
-    // Readable when a pushed reading waits; -1 for a source that is polled.
-    virtual int Fd() const { return -1; }
+    // Readable when a pushed reading waits; kNoHandle for a source that is polled.
+    virtual Handle Fd() const { return kNoHandle; }
     // "rigctld 127.0.0.1:4532", and what it is doing now ("connected", ...).
     virtual std::string Name() const = 0;
     virtual std::string State() const = 0;

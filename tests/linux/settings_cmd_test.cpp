@@ -98,7 +98,10 @@ TEST_F(SettingsCommand, RefusalsNameTheFieldAndTheRuleAndTouchNothing) {
     // A settings file that cannot be read is not replaced by defaults, whatever the reason.
     const std::string loop = m_dir + "/loop";
     ASSERT_EQ(::symlink(loop.c_str(), loop.c_str()), 0);
-    for (const auto& [path, why] : {std::pair{m_dir, "not a regular file"}, {loop, std::strerror(ELOOP)}}) {
+    const std::string pipe = m_dir + "/pipe";  // refused unopened: opening it would wait for a writer
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    for (const auto& [path, why] :
+         {std::pair{m_dir, "not a regular file"}, {pipe, "not a regular file"}, {loop, std::strerror(ELOOP)}}) {
         EXPECT_EQ(Run({"antenna", "1", "--value", "7"}, path), 1) << why;
         EXPECT_NE(m_err.str().find(why), std::string::npos) << m_err.str();
     }

@@ -1,5 +1,5 @@
-// A small file read whole on Linux, refused when it is not a regular file: a
-// FIFO or a device put in its place would hold the reader.
+// Files on Linux: what a path is, and a small file read whole, refused when it
+// is not a regular file: a FIFO or a device put in its place would hold the reader.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +11,17 @@
 #include "service/platform/linux/unique_fd.h"
 
 namespace kelvane::svc {
+
+PathKind KindOf(const std::string& path, std::string& why) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) return PathKind::kMissing;
+        why = std::strerror(errno);
+        return PathKind::kFailed;
+    }
+    if (S_ISREG(st.st_mode)) return PathKind::kFile;
+    return S_ISDIR(st.st_mode) ? PathKind::kFolder : PathKind::kOther;
+}
 
 FileRead ReadFileBytes(const std::string& path, std::size_t maxBytes, std::string& bytes, std::string& why) {
     bytes.clear();

@@ -1,17 +1,6 @@
 #include "service/sources/rigctld/rigctld_link.h"
 
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
 #include <charconv>
-#include <cstring>
 
 namespace kelvane::svc {
 namespace {
@@ -23,23 +12,6 @@ bool Digits(std::string_view s, std::size_t& i) {
     const std::size_t start = i;
     while (i < s.size() && IsDigit(s[i])) ++i;
     return i > start;
-}
-
-int MillisLeft(std::chrono::steady_clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, left.count()));
-}
-
-// Waits for `events` on `fd` until `deadline`; false on timeout.
-bool WaitFor(int fd, short events, std::chrono::steady_clock::time_point deadline) {
-    for (;;) {
-        pollfd p{fd, events, 0};
-        const int n = ::poll(&p, 1, MillisLeft(deadline));
-        if (n > 0) return true;
-        if (n == 0) return false;
-        if (errno != EINTR) return false;
-    }
 }
 
 }  // namespace
@@ -90,12 +62,11 @@ Reply ParseReply(std::string_view line) {
 }
 
 bool RigLink::EnsureConnected() {
-    if (m_fd) return true;
+    if (m_stream.Connected()) return true;
     const auto now = Clock::now();
     if (now < m_nextAttempt) return false;
     std::string error;
-    m_fd = ConnectOnce(error);
-    if (!m_fd) {
+    if (!ConnectOnce(error)) {
         Drop("cannot connect (" + error + ")");
         return false;
     }
@@ -103,41 +74,16 @@ bool RigLink::EnsureConnected() {
     return true;
 }
 
-UniqueFd RigLink::ConnectOnce(std::string& error) {
+bool RigLink::ConnectOnce(std::string& error) {
     Resolved found;
     // A slow resolver must not hold the poll: a name is waited for no longer than a reply.
-    if (!m_lookup.Addresses(m_options.endpoint, m_options.replyTimeout, found, error)) return {};
+    if (!m_lookup.Addresses(m_options.endpoint, m_options.replyTimeout, found, error)) return false;
     // One bound for every address together, so that a name with many cannot hold the poll either.
-    const auto deadline = Clock::now() + m_options.replyTimeout;
-    for (const auto& a : found.addresses) {
-        UniqueFd fd(::socket(a.family, a.socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a.protocol));
-        if (!fd) {
-            error = std::strerror(errno);
-            continue;
-        }
-        int err = 0;
-        if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&a.addr), a.length) != 0) {
-            err = errno;
-            if (err == EINPROGRESS) {
-                socklen_t len = sizeof err;
-                if (!WaitFor(fd.Get(), POLLOUT, deadline))
-                    err = ETIMEDOUT;
-                else if (::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &err, &len) != 0)
-                    err = errno;
-            }
-        }
-        if (err == 0) {
-            const int one = 1;
-            ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            return fd;
-        }
-        error = std::strerror(err);
-    }
-    return {};
+    return m_stream.Connect(found, Clock::now() + m_options.replyTimeout, error);
 }
 
 void RigLink::Drop(const std::string& why) {
-    m_fd.Reset();
+    m_stream.Close();
     m_log.Begin(Condition::kSource, Log::kWarning,
                 "rigctld at " + Where() + ": " + why + "; reconnecting, the output keeps its state");
     m_nextAttempt = Clock::now() + m_backoff.Failed();
@@ -149,22 +95,25 @@ bool RigLink::DrainStale() {
     char buf[512];
     std::size_t drained = 0;
     for (;;) {
-        const ssize_t n = ::recv(m_fd.Get(), buf, sizeof buf, MSG_DONTWAIT);
-        if (n > 0) {
-            drained += static_cast<std::size_t>(n);
+        std::size_t got = 0;
+        std::string error;
+        switch (m_stream.Receive(buf, sizeof buf, got, Clock::now(), error)) {
+        case StreamSocket::Io::kDone:
+            drained += got;
             if (drained > 64 * 1024) {
                 Drop("more than 64 KiB sent without being asked");
                 return false;
             }
             continue;
-        }
-        if (n == 0) {
+        case StreamSocket::Io::kTimeout:
+            return true;
+        case StreamSocket::Io::kClosed:
             Drop("connection closed");
             return false;
+        case StreamSocket::Io::kFailed:
+            break;
         }
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
-        Drop(std::string("connection lost (") + std::strerror(errno) + ")");
+        Drop("connection lost (" + error + ")");
         return false;
     }
 }
@@ -175,23 +124,23 @@ bool RigLink::ReadLine(std::string& line, bool& tooLong, std::string& error) {
     tooLong = false;
     char buf[512];
     for (;;) {
-        if (!WaitFor(m_fd.Get(), POLLIN, deadline)) {
+        std::size_t got = 0;
+        switch (m_stream.Receive(buf, sizeof buf, got, deadline, error)) {
+        case StreamSocket::Io::kDone:
+            break;
+        case StreamSocket::Io::kTimeout:
             error = "no reply within " + std::to_string(m_options.replyTimeout.count()) + " ms";
             return false;
-        }
-        const ssize_t n = ::recv(m_fd.Get(), buf, sizeof buf, MSG_DONTWAIT);
-        if (n == 0) {
+        case StreamSocket::Io::kClosed:
             error = line.empty() ? "connection closed" : "connection closed in the middle of a reply";
             return false;
-        }
-        if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-            error = std::string("connection lost (") + std::strerror(errno) + ")";
+        case StreamSocket::Io::kFailed:
+            error = "connection lost (" + error + ")";
             return false;
         }
-        const std::string_view got(buf, static_cast<std::size_t>(n));
-        const std::size_t newline = got.find('\n');
-        line.append(got.substr(0, newline));
+        const std::string_view part(buf, got);
+        const std::size_t newline = part.find('\n');
+        line.append(part.substr(0, newline));
         if (line.size() > m_options.maxLine) {
             tooLong = true;
             line.resize(m_options.maxLine);
@@ -202,25 +151,21 @@ bool RigLink::ReadLine(std::string& line, bool& tooLong, std::string& error) {
 }
 
 bool RigLink::Ask(std::string_view command, Reply& reply) {
-    if (!m_fd || !DrainStale()) return false;
+    if (!m_stream.Connected() || !DrainStale()) return false;
     std::string out(command);
     out.push_back('\n');
-    const auto deadline = Clock::now() + m_options.replyTimeout;
-    for (std::size_t sent = 0; sent < out.size();) {
-        const ssize_t n = ::send(m_fd.Get(), out.data() + sent, out.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
-            sent += static_cast<std::size_t>(n);
-        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-            if (!WaitFor(m_fd.Get(), POLLOUT, deadline)) {
-                Drop("cannot send within " + std::to_string(m_options.replyTimeout.count()) + " ms");
-                return false;
-            }
-        } else {
-            Drop(std::string("connection lost (") + std::strerror(errno) + ")");
-            return false;
-        }
-    }
     std::string line, error;
+    switch (m_stream.Send(out, Clock::now() + m_options.replyTimeout, error)) {
+    case StreamSocket::Io::kDone:
+        break;
+    case StreamSocket::Io::kTimeout:
+        Drop("cannot send within " + std::to_string(m_options.replyTimeout.count()) + " ms");
+        return false;
+    case StreamSocket::Io::kClosed:
+    case StreamSocket::Io::kFailed:
+        Drop("connection lost (" + error + ")");
+        return false;
+    }
     bool tooLong = false;
     if (!ReadLine(line, tooLong, error)) {
         Drop(error + " to '" + std::string(command) + "'");

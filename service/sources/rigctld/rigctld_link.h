@@ -4,8 +4,6 @@
 // timeout, a closed connection or a refused connect drop the link, and it
 // reconnects by itself with a backoff that tops out at two seconds.
 
-#include <sys/socket.h>
-
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -13,10 +11,10 @@
 #include <vector>
 
 #include "service/base/log.h"
+#include "service/base/net.h"
 #include "service/sources/source.h"
 #include "service/sources/backoff.h"
 #include "service/platform/linux/name_lookup.h"
-#include "service/platform/linux/unique_fd.h"
 #include "service/sources/wire_text.h"
 
 namespace kelvane::svc {
@@ -62,7 +60,7 @@ public:
     // Gives up the connection (its stream can no longer be trusted) and backs off.
     void Drop(const std::string& why);
 
-    bool Connected() const { return m_fd.Valid(); }
+    bool Connected() const { return m_stream.Connected(); }
     // Whether a connection has ever been made (so that one now missing is lost, not yet to be found).
     bool EverConnected() const { return m_connections > 0; }
     // Counts connections, so that what is decided once per connection can tell them apart.
@@ -70,14 +68,14 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    UniqueFd ConnectOnce(std::string& error);
+    bool ConnectOnce(std::string& error);
     bool DrainStale();
     bool ReadLine(std::string& line, bool& tooLong, std::string& error);
     std::string Where() const { return m_options.endpoint.host + ":" + m_options.endpoint.port; }
 
     LinkOptions m_options;
     Log& m_log;
-    UniqueFd m_fd;
+    StreamSocket m_stream;
     std::uint64_t m_connections = 0;
     Clock::time_point m_nextAttempt{};
     Backoff m_backoff;

@@ -50,7 +50,7 @@ public:
         for (auto& refusal : got.refusals) reader.got.refusals.push_back(std::move(refusal));
         if (!got.error.empty()) reader.got.error = got.error;
     }
-    int Fd() const { return m_listener.Fd(); }
+    Handle Fd() const { return m_listener.Fd(); }
     std::uint16_t Port() const { return m_listener.Port(); }
 
 private:
@@ -108,7 +108,7 @@ public:
         // The logger sends on every change: what it said last stands.
         if (m_last) readings.push_back(*m_last);
     }
-    int Fd() const override { return m_port->Fd(); }
+    Handle Fd() const override { return m_port->Fd(); }
     std::string Name() const override { return "udp " + Where() + " radio " + Radio(); }
     std::string State() const override {
         std::string s = m_log.Active(Condition::kSource) ? "lost: no datagram for 30 s"

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "service/platform/linux/unique_fd.h"
+#include "service/base/net.h"
 #include "service/sources/udp/radio_info.h"
 
 namespace kelvane::svc {
@@ -48,10 +48,10 @@ public:
     // Binds (SO_REUSEADDR, so other listeners on this host can share the port);
     // false with the reason.
     bool Open(std::string& why);
-    // Readable when datagrams wait; -1 before Open.
-    int Fd() const { return m_fd.Get(); }
+    // Readable when datagrams wait; kNoHandle before Open.
+    Handle Fd() const { return m_socket.Ready(); }
     // The bound port (the one the system chose for port 0).
-    std::uint16_t Port() const { return m_boundPort; }
+    std::uint16_t Port() const { return m_socket.Port(); }
 
     struct Drained {
         std::vector<RadioInfo> readings;    // the followed radio's, oldest first
@@ -67,8 +67,7 @@ public:
 
 private:
     UdpSpec m_spec;
-    UniqueFd m_fd;
-    std::uint16_t m_boundPort = 0;
+    DatagramSocket m_socket;
 };
 
 }  // namespace kelvane::svc
