@@ -66,6 +66,8 @@ void NotifyReady();
 void NotifyStopping();
 // For the state file, so that `kelvane status` can tell a live service from a gone one.
 int ProcessId();
+// Whether a process of that id runs, ours to signal or not.
+bool ProcessRuns(int pid);
 
 // The settings file when no --settings names one: in the user's config folder.
 std::string DefaultSettingsPath();

@@ -1,8 +1,5 @@
 #include "service/web/status.h"
 
-#include <signal.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -12,6 +9,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "service/base/platform.h"
 #include "settings/file_io.h"
 
 namespace kelvane::web {
@@ -79,9 +77,7 @@ bool WriteStateFile(const std::string& path, const std::vector<RadioState>& radi
     return false;
 }
 
-StatusEnv RealStatusEnv() {
-    return {std::chrono::system_clock::now(), [](int pid) { return ::kill(pid, 0) == 0 || errno == EPERM; }};
-}
+StatusEnv RealStatusEnv() { return {std::chrono::system_clock::now(), svc::ProcessRuns}; }
 
 int RunStatusCommand(const std::string& path, bool asJson, const StatusEnv& env, std::ostream& out, std::ostream& err) {
     auto none = [&](const std::string& why) {
@@ -91,8 +87,7 @@ int RunStatusCommand(const std::string& path, bool asJson, const StatusEnv& env,
             out << "kelvane: no service is running (" << why << ")\n";
         return kNotRunning;
     };
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 && errno == ENOENT) return none("no state file " + path);
+    if (std::string why; svc::KindOf(path, why) == svc::PathKind::kMissing) return none("no state file " + path);
     std::ifstream file(path);
     if (!file) {
         err << "kelvane: status: cannot read " << path << ": " << std::strerror(errno) << "\n";

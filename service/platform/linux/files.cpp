@@ -1,6 +1,7 @@
-// Files on Linux: what a path is, and a small file read whole, refused when it
+// Files and processes on Linux: what a path is, whether a process runs, and a small file read whole, refused when it
 // is not a regular file: a FIFO or a device put in its place would hold the reader.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,8 @@
 #include "service/platform/linux/unique_fd.h"
 
 namespace kelvane::svc {
+
+bool ProcessRuns(int pid) { return ::kill(pid, 0) == 0 || errno == EPERM; }
 
 PathKind KindOf(const std::string& path, std::string& why) {
     struct stat st {};
