@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "service/base/text.h"
+
 namespace kelvane::svc {
 namespace {
 
@@ -34,7 +36,8 @@ Log::Log() {
     // Under systemd the journal reads "<N>" as the line's priority and stamps
     // the time itself; in a terminal the program's name says who speaks.
     const bool journal = std::getenv("JOURNAL_STREAM") != nullptr;
-    m_sink = [journal](int priority, const std::string& line) {
+    m_sink = [journal](int priority, const std::string& text) {
+        const std::string line = Utf8Text(text);
         if (journal)
             std::fprintf(stderr, "<%d>%s\n", priority, line.c_str());
         else
@@ -42,6 +45,10 @@ Log::Log() {
         std::fflush(stderr);
     };
 }
+
+Log::Log(Sink sink, Clock clock)
+    : m_sink([sink = std::move(sink)](int priority, const std::string& line) { sink(priority, Utf8Text(line)); }),
+      m_now(std::move(clock)) {}
 
 Log::Log(const Log& base, const std::string& prefix)
     : m_sink([sink = base.m_sink, prefix](int priority, const std::string& line) { sink(priority, prefix + line); }),

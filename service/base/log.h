@@ -32,9 +32,9 @@ public:
     enum { kError = 3, kWarning = 4, kInfo = 6, kDebug = 7 };
     static constexpr std::chrono::minutes kRemindEvery{1};
 
+    // Every line is UTF-8 when it reaches the sink (see Utf8Text).
     Log();  // standard error
-    explicit Log(Sink sink, Clock clock = std::chrono::steady_clock::now)
-        : m_sink(std::move(sink)), m_now(std::move(clock)) {}
+    explicit Log(Sink sink, Clock clock = std::chrono::steady_clock::now);
     // One radio's log among several: the same lines, each after `prefix`, with
     // conditions of its own, so that one radio's trouble never ends another's.
     Log(const Log& base, const std::string& prefix);

@@ -181,15 +181,15 @@ bool ApplyConfig(const std::string& path, Options& o, std::vector<std::size_t>& 
 
 enum class Word { kOption, kCommand, kRefused };
 
-// "settings", "web-password" and "status" take the words after them.
+// "settings", "web-password", "web-token" and "status" take the words after them.
 Word Command(const std::vector<std::string>& args, std::size_t i, Options& o, std::string& error) {
     const std::string& word = args[i];
     const auto rest = args.begin() + static_cast<std::ptrdiff_t>(i) + 1;
     if (word == "settings") {
         o.settingsCommand = true;
         o.settingsArgs.assign(rest, args.end());
-    } else if (word == "web-password") {
-        o.webPasswordCommand = true;
+    } else if (word == "web-password" || word == "web-token") {
+        (word == "web-token" ? o.webTokenCommand : o.webPasswordCommand) = true;
         o.webPasswordArgs.assign(rest, args.end());
     } else if (word == "status") {
         o.statusCommand = true;
@@ -288,8 +288,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, Options& o, std::str
         error = "--web-cert and --web-key go together";
         return false;
     }
-    if (!o.web && (!o.webCert.empty() || !o.webPasswordFile.empty())) {
-        error = "--web-password-file, --web-cert and --web-key need --web";
+    if (!o.web && (!o.webCert.empty() || !o.webPasswordFile.empty() || !o.webTokenFile.empty())) {
+        error = "--web-password-file, --web-token-file, --web-cert and --web-key need --web";
         return false;
     }
     return true;

@@ -50,10 +50,10 @@ struct Options {
 
     // The web console, and the commands `status` and `web-password`.
     std::optional<web::WebSpec> web;
-    std::string webPasswordFile, webCert, webKey;
+    std::string webPasswordFile, webTokenFile, webCert, webKey;
     bool statusCommand = false, statusJson = false;
-    bool webPasswordCommand = false;
-    std::vector<std::string> webPasswordArgs;
+    bool webPasswordCommand = false, webTokenCommand = false;
+    std::vector<std::string> webPasswordArgs;  // web-password's, or web-token's
 };
 
 // False with `error` set on a usage error. With --config, the file's options

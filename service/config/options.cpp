@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
+#include "service/base/text.h"
+
 namespace kelvane::svc {
 namespace {
 
@@ -83,7 +85,8 @@ constexpr OptionSpec kOptions[] = {
     {"--config", "", "", "FILE", OptionReach::kStation, "--config is given twice", FileName<&Options::configPath>,
      R"(read "name = value" lines for the long options below
 (source, rigctld, output, interlock, poll, settings, web,
-web-password-file, web-cert, web-key, verbose = yes|no;
+web-password-file, web-token-file, web-cert, web-key,
+verbose = yes|no;
 # starts a comment); the command line overrides them.
 Radios sharing the antennas get a section each, after
 those lines: [radio NAME] with source (or rigctld),
@@ -142,6 +145,9 @@ Any address but loopback needs --web-password-file)"},
      FileName<&Options::webPasswordFile>,
      R"(the password hash `kelvane web-password FILE` wrote; the
 console then asks for the password)"},
+    {"--web-token-file", "", "web-token-file", "FILE", OptionReach::kStation, "", FileName<&Options::webTokenFile>,
+     R"(the named tokens `kelvane web-token FILE NAME` made; the API
+then takes "Authorization: Bearer TOKEN" from scripts)"},
     {"--web-cert", "", "web-cert", "FILE", OptionReach::kStation, "", FileName<&Options::webCert>,
      "serve the console over TLS with this certificate (PEM) and"},
     {"--web-key", "", "web-key", "FILE", OptionReach::kStation, "", FileName<&Options::webKey>,
@@ -168,6 +174,7 @@ constexpr std::string_view kHelpHead = R"(Usage: kelvane [OPTIONS]
        kelvane [--settings FILE] settings assign BAND ANTENNA
        kelvane status [--json]
        kelvane web-password FILE
+       kelvane web-token FILE NAME | --list | --remove NAME
 
 Kelvane switches antennas by the rig's frequency. It follows a source for the
 frequency and the transmit state (Hamlib's rigctld, a logger's RadioInfo
@@ -191,11 +198,15 @@ file it keeps in $RUNTIME_DIRECTORY (/run/kelvane; for a user's run outside
 systemd, $XDG_RUNTIME_DIR/kelvane); --json gives the web console's state
 document. It exits 0 when the service runs, 3 when none does, 4 when the state
 is stale. The web-password command reads a password from standard input and
-writes its hash to FILE.
+writes its hash to FILE. The web-token command adds a token named NAME to
+FILE and prints it once, alone on its line (FILE keeps only its hash);
+--list prints the names, --remove NAME withdraws that token.
 
 Signals: SIGTERM and SIGINT end the program (the output keeps its state);
 SIGHUP reads the config and the settings file again (a config that no longer
-reads keeps everything as it was; a new source or output is switched to).
+reads keeps everything as it was; a new source or output is switched to), and
+the password file: a changed web option, password or TLS file restarts the
+console, which ends every session.
 
 Exit status: 0 on success, 1 when the program cannot run (settings unreadable,
 cannot save), 2 on a usage error or refused settings input.
@@ -235,6 +246,11 @@ const OptionSpec* FindConfigOption(std::string_view name) {
     for (const OptionSpec& o : kOptions)
         if (!name.empty() && name == o.configName) return &o;
     return nullptr;
+}
+
+bool OptionSpec::Apply(std::string_view value, Options& options, std::string& why) const {
+    if (!IsUtf8(value)) return RefuseValue(why, longName, Utf8Text(value), "not UTF-8 text");
+    return apply(longName, value, options, why);
 }
 
 const char* const kHelpText = [] {

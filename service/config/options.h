@@ -30,9 +30,8 @@ struct OptionSpec {
     bool (*apply)(std::string_view name, std::string_view value, Options& options, std::string& why) = nullptr;
     std::string_view help;  // its --help text, lines after the first indented as the first
 
-    bool Apply(std::string_view value, Options& options, std::string& why) const {
-        return apply(longName, value, options, why);
-    }
+    // A value that is not UTF-8 text is refused before it is parsed.
+    bool Apply(std::string_view value, Options& options, std::string& why) const;
 };
 
 // In --help's order.

@@ -50,30 +50,95 @@ bool WebConsole::Start(std::string& error) {
     if (std::string why; !MakeFolder(dir, why))
         m_log.Warn("cannot make " + dir + " for the state file: " + why + "; kelvane status will not see this service");
     if (!m_options.web) return true;
-
     web::WebOptions o;
-    o.listen = *m_options.web;
-    o.certFile = m_options.webCert;
-    o.keyFile = m_options.webKey;
-    o.rules.name = NameRule;
-    if (!m_options.webPasswordFile.empty()) {
-        std::string why;
-        if (!web::LoadPasswordFile(m_options.webPasswordFile, o.passwordHash, why)) {
-            error = "--web-password-file " + m_options.webPasswordFile + ": " + why;
-            return false;
-        }
-    }
-    m_server = std::make_unique<web::WebServer>(*this, std::move(o));
-    if (!m_server->Start(error)) {
-        m_server.reset();
+    std::string setup;
+    if (!WebOptionsOf(o, setup, error) || !Serve(o, setup, error)) {
         error = "the web console cannot start: " + error;
         return false;
     }
-    const bool v6 = m_options.web->address.find(':') != std::string::npos;
-    m_log.Info(std::string("web console at ") + (m_options.webCert.empty() ? "http" : "https") + "://" +
-               (v6 ? "[" + m_options.web->address + "]" : m_options.web->address) + ":" +
-               std::to_string(m_server->port()) + "/" + (m_options.webPasswordFile.empty() ? "" : ", with a password"));
     return true;
+}
+
+bool WebConsole::WebOptionsOf(web::WebOptions& o, std::string& setup, std::string& error) {
+    o.listen = *m_options.web;
+    o.certFile = m_options.webCert;
+    o.keyFile = m_options.webKey;
+    o.tokenFile = m_options.webTokenFile;
+    o.rules.name = NameRule;
+    std::string why;
+    if (!m_options.webPasswordFile.empty() && !web::LoadPasswordFile(m_options.webPasswordFile, o.passwordHash, why)) {
+        error = "--web-password-file " + m_options.webPasswordFile + ": " + why;
+        return false;
+    }
+    if (std::vector<web::TokenEntry> tokens; !o.tokenFile.empty() && !web::ReadTokenFile(o.tokenFile, tokens, why)) {
+        error = "--web-token-file " + why;
+        return false;
+    }
+    setup = o.listen.address + '\0' + std::to_string(o.listen.port) + '\0' + o.passwordHash + '\0' + o.tokenFile;
+    // A certificate renewed in place is a change too.
+    for (const std::string& file : {o.certFile, o.keyFile}) {
+        std::string bytes;
+        if (!file.empty() && ReadFileBytes(file, 1 << 20, bytes, why) != FileRead::kOk) {
+            error = "cannot read " + file + ": " + (why.empty() ? "it is not there" : why);
+            return false;
+        }
+        setup += '\0' + file + '\0' + bytes;
+    }
+    return true;
+}
+
+bool WebConsole::Serve(const web::WebOptions& options, const std::string& setup, std::string& error) {
+    m_webLog = std::make_unique<Log>(m_log, "web console: ");
+    web::WebOptions o = options;
+    o.warn = [log = m_webLog.get()](const std::string& line) { log->Warn(line); };
+    o.verbose = [log = m_webLog.get()](const std::string& line) { log->Verbose(line); };
+    m_server = std::make_unique<web::WebServer>(*this, o);
+    if (!m_server->Start(error)) {
+        m_server.reset();
+        return false;
+    }
+    m_serving = options;
+    m_setup = setup;
+    const std::string& address = o.listen.address;
+    const bool v6 = address.find(':') != std::string::npos;
+    m_log.Info(std::string("web console at ") + (o.certFile.empty() ? "http" : "https") + "://" +
+               (v6 ? "[" + address + "]" : address) + ":" + std::to_string(m_server->port()) + "/" +
+               (o.passwordHash.empty() ? "" : ", with a password"));
+    if (!IsLoopback(address) && o.certFile.empty())
+        m_log.Warn("the web console on " + address +
+                   " is not encrypted: its password and sessions cross the network as plain text; "
+                   "give web-cert and web-key");
+    return true;
+}
+
+void WebConsole::Reload() {
+    web::WebOptions o;
+    std::string setup, why;
+    if (m_options.web && !WebOptionsOf(o, setup, why)) {
+        m_log.Error("reload: " + why + "; the web console is left as it was");
+        return;
+    }
+    if (setup == m_setup) return;
+    // The old listener goes first: the new one may want its port.
+    const web::WebOptions before = m_serving;
+    const std::string beforeSetup = m_setup;
+    const bool wasServing = m_server != nullptr;
+    m_server.reset();
+    m_setup.clear();
+    if (!m_options.web) {
+        m_log.Info("reload: the web console is stopped (no web option any more)");
+        return;
+    }
+    if (Serve(o, setup, why)) {
+        m_log.Info("reload: the web console restarted with the new settings; every session has ended");
+        return;
+    }
+    std::string again;
+    if (wasServing && Serve(before, beforeSetup, again))
+        m_log.Error("reload: the web console cannot start with the new settings: " + why + "; it runs as before");
+    else
+        m_log.Error("reload: the web console cannot start: " + why + (again.empty() ? "" : "; as before: " + again) +
+                    "; it is stopped until a reload that works");
 }
 
 void WebConsole::Stop() {

@@ -39,6 +39,10 @@ public:
     // Starts the console when --web is given and takes the state file's
     // place. False with the reason when the console cannot start.
     bool Start(std::string& error);
+    // Main thread, after SIGHUP has read the config: a changed web option,
+    // password file or TLS file restarts the console (ending every session);
+    // one that cannot be used leaves it as it was, with a line that says so.
+    void Reload();
     // Readable when commands wait; RunCommands clears it.
     Handle WakeHandle() const { return m_wake.Ready(); }
 
@@ -68,11 +72,18 @@ private:
         std::shared_ptr<std::optional<Picked>> done;  // kPick: the answer
     };
     void Push(Command command);
+    // The console's options from m_options, and in `setup` all they depend
+    // on (the password's hash and the TLS files' bytes among them).
+    bool WebOptionsOf(web::WebOptions& o, std::string& setup, std::string& error);
+    bool Serve(const web::WebOptions& o, const std::string& setup, std::string& error);
     std::string SettingsPath();
 
     const Options& m_options;
     Log& m_log;
+    std::unique_ptr<Log> m_webLog;  // the workers' lines; replaced only while no server runs
     std::unique_ptr<web::WebServer> m_server;
+    web::WebOptions m_serving;  // what m_server runs with
+    std::string m_setup;        // and all it depends on; empty when none runs
     Wake m_wake;
     std::string m_statePath;
     bool m_stateFileOk = true;

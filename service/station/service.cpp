@@ -140,12 +140,13 @@ void ReloadRadio(Radio& radio, const RadioOptions& fresh, bool several, const Ou
     radio.options.inhibitLine = fresh.inhibitLine;
 }
 
-void Reload(Running& run, Log& log, const OutputApis& apis) {
+// True when the config was taken (the console's part is then the console's to apply).
+bool Reload(Running& run, Log& log, const OutputApis& apis) {
     Options fresh;
     std::string error;
     if (!ParseCommandLine(run.options.commandLine, fresh, error)) {
         log.Error("reload: " + error + "; keeping everything as it was");
-        return;
+        return false;
     }
     const std::vector<RadioOptions> radios = RadiosOf(fresh);
     std::vector<RadioOptions> running;
@@ -153,14 +154,14 @@ void Reload(Running& run, Log& log, const OutputApis& apis) {
     if (Names(radios) != Names(running) || (fresh.radios.empty() != run.options.radios.empty())) {
         log.Error("reload: the config now names the radios " + Names(radios) + " (running: " + Names(running) +
                   "); restart kelvane to change the radios; keeping everything as it was");
-        return;
+        return false;
     }
     Station station = run.station;
     const bool reread = ReadStation(fresh.settingsPath, station, log, true);
     // An inhibit line an antenna uses would stop that radio transmitting on it.
     if (const std::string clash = InhibitClash(fresh, station); !clash.empty()) {
         log.Error("reload: " + clash + "; keeping everything as it was");
-        return;
+        return false;
     }
     if (reread) {
         run.station = station;
@@ -174,6 +175,7 @@ void Reload(Running& run, Log& log, const OutputApis& apis) {
     }
     log.verbose = fresh.verbose;
     run.options = std::move(fresh);
+    return true;
 }
 
 // Everything the start builds; false when the service cannot start.
@@ -291,7 +293,7 @@ bool Between(Loop& l, std::chrono::steady_clock::time_point next) {
             return false;
         }
         NotifyReloading();
-        Reload(l.run, l.log, l.apis);
+        if (Reload(l.run, l.log, l.apis)) l.console.Reload();
         l.console.Publish(radios);
         NotifyReady();
     }

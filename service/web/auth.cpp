@@ -1,5 +1,6 @@
 #include "service/web/auth.h"
 
+#include <arpa/inet.h>
 #include <sodium.h>
 
 #include <algorithm>
@@ -82,53 +83,104 @@ bool LoadPasswordFile(const std::string& path, std::string& hash, std::string& w
     return true;
 }
 
-Auth::Auth(std::string hash, Clock clock) : m_hash(std::move(hash)), m_clock(std::move(clock)) { SodiumReady(); }
+Auth::Auth(AuthOptions options) : m_o(std::move(options)) {
+    SodiumReady();
+    if (!m_o.tokenFile.empty()) m_tokens = std::make_unique<TokenFile>(m_o.tokenFile);
+}
+
+std::string Auth::ThrottleKey(const std::string& address) {
+    in6_addr a{};
+    if (::inet_pton(AF_INET6, address.c_str(), &a) != 1) return address;
+    char text[INET6_ADDRSTRLEN] = "";
+    if (IN6_IS_ADDR_V4MAPPED(&a)) return ::inet_ntop(AF_INET, &a.s6_addr[12], text, sizeof text);
+    std::fill(a.s6_addr + 8, a.s6_addr + 16, 0);
+    return std::string(::inet_ntop(AF_INET6, &a, text, sizeof text)) + "/64";
+}
+
+// Under m_mutex: the try is counted as failed until its hash says otherwise.
+void Auth::Reserve(const std::string& key, Time now) {
+    if (m_failures.size() >= kMaxAddresses && !m_failures.count(key)) {
+        // The table stays bounded: the address whose wait ends first makes room.
+        auto oldest = std::min_element(m_failures.begin(), m_failures.end(),
+                                       [](auto& a, auto& b) { return a.second.until < b.second.until; });
+        m_failures.erase(oldest);
+    }
+    Failures& f = m_failures[key];
+    // 1 s, 2 s, 4 s ... up to a minute between tries from one address.
+    f.count = std::min(f.count + 1, 7);
+    f.until = now + std::min(std::chrono::seconds(1 << (f.count - 1)), std::chrono::seconds(60));
+    ++m_windowFailures;
+}
 
 Auth::Login Auth::TryLogin(const std::string& address, const std::string& password, std::string& token,
                            std::chrono::seconds& retryAfter) {
-    const auto now = m_clock();
+    const auto now = m_o.clock();
+    const std::string key = ThrottleKey(address);
     {
         std::lock_guard lock(m_mutex);
-        auto it = m_failures.find(address);
-        if (it != m_failures.end() && now < it->second.until) {
-            retryAfter = std::chrono::ceil<std::chrono::seconds>(it->second.until - now);
+        if (now - m_windowStart >= std::chrono::minutes(1)) {
+            m_windowStart = now;
+            m_windowFailures = 0;
+        }
+        const auto it = m_failures.find(key);
+        const Time until = it != m_failures.end() && now < it->second.until ? it->second.until
+                           : m_windowFailures >= m_o.failuresPerMinute      ? m_windowStart + std::chrono::minutes(1)
+                                                                            : Time{};
+        if (until != Time{}) {
+            retryAfter = std::chrono::ceil<std::chrono::seconds>(until - now);
             return Login::kSlowDown;
         }
+        Reserve(key, now);
     }
+    if (m_o.verbose) m_o.verbose("checking a password from " + address);
     bool right = false;
-    if (!m_hash.empty()) {
+    if (!m_o.hash.empty()) {
         std::lock_guard verify(m_verify);
-        right = crypto_pwhash_str_verify(m_hash.c_str(), password.data(), password.size()) == 0;
+        right = crypto_pwhash_str_verify(m_o.hash.c_str(), password.data(), password.size()) == 0;
     }
-    std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
     if (!right) {
-        if (m_failures.size() >= kMaxAddresses && !m_failures.count(address)) {
-            // The table stays bounded: the address whose wait ends first makes room.
-            auto oldest = std::min_element(m_failures.begin(), m_failures.end(),
-                                           [](auto& a, auto& b) { return a.second.until < b.second.until; });
-            m_failures.erase(oldest);
-        }
-        Failures& f = m_failures[address];
-        // 1 s, 2 s, 4 s ... up to a minute between tries from one address.
-        f.count = std::min(f.count + 1, 7);
-        f.until = now + std::min(std::chrono::seconds(1 << (f.count - 1)), std::chrono::seconds(60));
+        Failures& f = m_failures[key];
+        if (f.loggedAt && now - *f.loggedAt < std::chrono::minutes(1)) return Login::kWrong;
+        f.loggedAt = now;
+        const auto wait = std::chrono::ceil<std::chrono::seconds>(f.until - now).count();
+        lock.unlock();
+        if (m_o.warn)
+            m_o.warn("wrong password from " + address + "; its next try waits " + std::to_string(wait) +
+                     " s (one line a minute per address)");
         return Login::kWrong;
     }
-    m_failures.erase(address);
-    for (auto it = m_sessions.begin(); it != m_sessions.end();) it = it->second <= now ? m_sessions.erase(it) : ++it;
+    m_failures.erase(key);
+    m_windowFailures = std::max(0, m_windowFailures - 1);
+    for (auto it = m_sessions.begin(); it != m_sessions.end();)
+        it = Live(it->second, now) ? ++it : m_sessions.erase(it);
     if (m_sessions.size() >= kMaxSessions)
         m_sessions.erase(std::min_element(m_sessions.begin(), m_sessions.end(),
-                                          [](auto& a, auto& b) { return a.second < b.second; }));
+                                          [](auto& a, auto& b) { return a.second.used < b.second.used; }));
     token = RandomToken();
-    m_sessions[token] = now + kSessionLife;
+    m_sessions[token] = {now, now};
     return Login::kOk;
 }
 
+bool Auth::Admits(const std::string& cookie, const std::string& authorization) {
+    if (authorization.empty()) return Valid(cookie);
+    constexpr std::string_view kBearer = "Bearer ";
+    return m_tokens && authorization.rfind(kBearer, 0) == 0 &&
+           !m_tokens->Check(authorization.substr(kBearer.size())).empty();
+}
+
 bool Auth::Valid(const std::string& token) {
-    if (m_hash.empty()) return true;
+    if (m_o.hash.empty()) return true;
     std::lock_guard lock(m_mutex);
-    auto it = m_sessions.find(token);
-    return it != m_sessions.end() && m_clock() < it->second;
+    const auto it = m_sessions.find(token);
+    if (it == m_sessions.end()) return false;
+    const auto now = m_o.clock();
+    if (!Live(it->second, now)) {
+        m_sessions.erase(it);
+        return false;
+    }
+    it->second.used = now;
+    return true;
 }
 
 void Auth::Logout(const std::string& token) {

@@ -31,7 +31,7 @@ bool HasBody(const httplib::Request& req) {
 
 void Send(httplib::Response& res, int status, const json& body) {
     res.status = status;
-    res.set_content(body.dump(), "application/json");
+    res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
 }
 
 void Refuse(httplib::Response& res, int status, const std::string& field, const std::string& rule, bool close = false) {
@@ -305,7 +305,9 @@ bool ParseWebSpec(std::string_view text, WebSpec& spec, std::string& error) {
 }
 
 WebServer::WebServer(WebBackend& backend, WebOptions options)
-    : m_backend(backend), m_options(std::move(options)), m_auth(m_options.passwordHash, m_options.clock) {}
+    : m_backend(backend),
+      m_options(std::move(options)),
+      m_auth({m_options.passwordHash, m_options.tokenFile, m_options.clock, m_options.warn, m_options.verbose}) {}
 
 WebServer::~WebServer() { Stop(); }
 
@@ -356,6 +358,7 @@ struct WebServer::Api {
     static void GetTables(WebServer& s, const Request& req, Response& res);
     static void PutTables(WebServer& s, const Request& req, Response& res);
     static void Login(WebServer& s, const Request& req, Response& res);
+    static void Logout(WebServer& s, const Request& req, Response& res);
 
 private:
     static const Route* Match(const Request& req, Response& res);
@@ -373,6 +376,7 @@ const WebServer::Api::Route WebServer::Api::kRoutes[] = {
     {"GET", "/api/tables", kLoopbackName | kSession, &Api::GetTables},
     {"PUT", "/api/tables", kLoopbackName | kSameOrigin | kSession, &Api::PutTables},
     {"POST", "/api/login", kLoopbackName | kSameOrigin, &Api::Login},
+    {"POST", "/api/logout", kLoopbackName | kSameOrigin, &Api::Logout},
 };
 
 const WebServer::Api::Route* WebServer::Api::Match(const Request& req, Response& res) {
@@ -397,13 +401,16 @@ bool WebServer::Api::Guarded(WebServer& s, const Route& route, const Request& re
     if (route.guards & kSameOrigin) {
         const std::string origin = std::string(s.m_http->tls() ? "https://" : "http://") + host;
         const std::string from = req.get_header_value("Origin"), referer = req.get_header_value("Referer");
-        const bool same = from.empty() ? referer.rfind(origin + "/", 0) == 0 : from == origin;
+        // No Origin and no Referer: no browser's cross-site request, which
+        // carries an Origin (a script's, held to the JSON type below).
+        const bool same = from.empty() ? referer.empty() || referer.rfind(origin + "/", 0) == 0 : from == origin;
         if (!same) return Refuse(res, 403, "Origin", "a change must come from this console's own page", true), false;
         const std::string type = req.get_header_value("Content-Type");
         if (type != "application/json" && type.rfind("application/json;", 0) != 0)
             return Refuse(res, 415, "Content-Type", "must be application/json", true), false;
     }
-    if ((route.guards & kSession) && !s.m_auth.Valid(Cookie(req, "kelvane_session")))
+    if ((route.guards & kSession) &&
+        !s.m_auth.Admits(Cookie(req, "kelvane_session"), req.get_header_value("Authorization")))
         return Refuse(res, 401, "", "log in first", true), false;
     return true;
 }
@@ -569,6 +576,12 @@ void WebServer::Api::Login(WebServer& s, const Request& req, Response& res) {
         return Refuse(res, 429, "password",
                       "too many wrong passwords from this address; wait " + std::to_string(retry.count()) + " s");
     }
+}
+
+void WebServer::Api::Logout(WebServer& s, const Request& req, Response& res) {
+    s.m_auth.Logout(Cookie(req, "kelvane_session"));
+    res.set_header("Set-Cookie", "kelvane_session=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict");
+    Send(res, 200, {{"logout", "ok"}});
 }
 
 bool WebServer::Start(std::string& error) {

@@ -61,6 +61,8 @@ public:
 struct WebOptions {
     WebSpec listen;
     std::string passwordHash;       // from LoadPasswordFile; empty: no password
+    std::string tokenFile;          // kelvane web-token's; empty: none
+    LogLine warn, verbose;          // the service's log, from the workers
     std::string certFile, keyFile;  // both or neither: TLS
     FieldRules rules;
     std::size_t maxStreams = 16;  // open event streams; each holds a worker thread

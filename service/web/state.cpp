@@ -5,10 +5,15 @@
 #include <cmath>
 #include <limits>
 
+#include "service/base/text.h"
+
 namespace kelvane::web {
 namespace {
 
 using nlohmann::json;
+
+// Every string enters the JSON as UTF-8, so that dumping it cannot throw.
+json Text(const std::string& s) { return svc::Utf8Text(s); }
 
 json FrequencyJson(double hz) {
     // Rigs report whole hertz; "14074000" reads better than "14074000.0".
@@ -78,20 +83,21 @@ json StateJson(const std::vector<RadioState>& radios) {
     json list = json::array();
     for (const auto& r : radios) {
         json band = nullptr, antenna = nullptr, held = nullptr;
-        if (r.band) band = {{"number", r.band->number}, {"name", r.band->name}};
-        if (r.antenna) antenna = {{"number", r.antenna->number}, {"name", r.antenna->name}, {"byte", r.antenna->byte}};
+        if (r.band) band = {{"number", r.band->number}, {"name", Text(r.band->name)}};
+        if (r.antenna)
+            antenna = {{"number", r.antenna->number}, {"name", Text(r.antenna->name)}, {"byte", r.antenna->byte}};
         if (r.held) held = *r.held;
-        list.push_back({{"name", r.name},
+        list.push_back({{"name", Text(r.name)},
                         {"frequency_hz", FrequencyJson(r.frequency_hz)},
                         {"band", band},
                         {"antenna", antenna},
                         {"transmitting", r.transmitting},
                         {"auto", r.automatic},
                         {"held", held},
-                        {"source", {{"spec", r.source.spec}, {"state", r.source.state}}},
-                        {"output", {{"spec", r.output.spec}, {"state", r.output.state}}},
+                        {"source", {{"spec", Text(r.source.spec)}, {"state", Text(r.source.state)}}},
+                        {"output", {{"spec", Text(r.output.spec)}, {"state", Text(r.output.state)}}},
                         {"choices", r.choices},
-                        {"blocked_by", r.blockedBy ? json(*r.blockedBy) : json(nullptr)},
+                        {"blocked_by", r.blockedBy ? Text(*r.blockedBy) : json(nullptr)},
                         {"inhibit", r.inhibit ? json(*r.inhibit) : json(nullptr)}});
     }
     return {{"radios", list}};
@@ -133,11 +139,11 @@ bool ParseState(const json& doc, std::vector<RadioState>& radios) {
 json TablesJson(const svc::Station& station) {
     json antennas = json::array(), bands = json::array();
     for (std::size_t a = 0; a < static_cast<std::size_t>(kAntennaCount); ++a)
-        antennas.push_back({{"name", station.tables.m_antName[a]}, {"value", station.tables.m_antValue[a]}});
+        antennas.push_back({{"name", Text(station.tables.m_antName[a])}, {"value", station.tables.m_antValue[a]}});
     for (std::size_t b = 0; b < static_cast<std::size_t>(kBandCount); ++b) {
         const std::int32_t a = station.tables.m_bandAntenna[b];
         // A damaged index shows as none; sent back as none it is kept.
-        bands.push_back({{"name", station.bands.name[b]},
+        bands.push_back({{"name", Text(station.bands.name[b])},
                          {"low_khz", station.bands.low[b]},
                          {"high_khz", station.bands.high[b]},
                          {"antenna", IsAntennaIndex(a) ? json(a + 1) : json(nullptr)}});

@@ -16,7 +16,7 @@ import kelvane_harness as h  # noqa: E402
 if not h.have_browser():
     sys.exit(77)
 from selenium.webdriver.common.by import By  # noqa: E402
-from selenium.common.exceptions import StaleElementReferenceException  # noqa: E402
+from selenium.common.exceptions import ElementNotInteractableException, StaleElementReferenceException  # noqa: E402
 from selenium.webdriver.support.ui import WebDriverWait  # noqa: E402
 
 program, outdir = sys.argv[1], sys.argv[2]
@@ -135,7 +135,8 @@ try:
     assert request(api + "state")[0] == 401
     driver = h.chromium()
     driver.get(service.url)
-    wait = WebDriverWait(driver, 10, ignored_exceptions=[StaleElementReferenceException])
+    # A login answered between log_in's look and its typing hides the form: try again.
+    wait = WebDriverWait(driver, 10, ignored_exceptions=[StaleElementReferenceException, ElementNotInteractableException])
     until(lambda: driver.find_element(By.ID, "login").is_displayed())
     driver.find_element(By.ID, "login-password").send_keys("wrong")
     driver.find_element(By.ID, "login-submit").click()
