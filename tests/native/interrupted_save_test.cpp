@@ -58,13 +58,24 @@ protected:
 TEST_F(InterruptedSave, KilledMidSaveLeavesOldOrNewFile) {
     std::mt19937 rng(12345);
     int killedMidSave = 0;
-    for (int round = 0; round < 60; ++round) {
+    // At least 60 kills, and on until some landed inside a save: on a loaded
+    // machine the saver may be scheduled late, and a kill before its first
+    // save proves nothing either way.
+    for (int round = 0; round < 60 || (killedMidSave == 0 && round < 600); ++round) {
         ASSERT_TRUE(SaveSettings(path, oldTables, oldBands));
+        int started[2];
+        ASSERT_EQ(::pipe(started), 0);
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
+            ::close(started[0]);
+            ::close(started[1]);                               // the parent's read returns: saving starts now
             for (;;) SaveSettings(path, newTables, newBands);  // until killed
         }
+        ::close(started[1]);
+        char none;
+        (void)!::read(started[0], &none, 1);
+        ::close(started[0]);
         std::this_thread::sleep_for(std::chrono::microseconds(rng() % 20000));
         ::kill(child, SIGKILL);
         int status = 0;
