@@ -9,7 +9,9 @@
 #
 # --two-radios measures instead one service following two rigctld (two radios
 # sharing antennas, each polled at 100 ms) beside one following one, in one
-# run: per radio, F to its journal line. Written to build/bench-linux/two-radios.md.
+# run: per radio, F to its journal line; then radio A again with B's rigctld
+# replaced by a listener that accepts and never answers (the hung-neighbour
+# row). Written to build/bench-linux/two-radios.md.
 #
 #   scripts/bench-linux.sh [--two-radios] [CHANGES]   (band changes per loop or radio, default 200)
 set -euo pipefail

@@ -18,6 +18,7 @@ constexpr std::array<const char*, static_cast<std::size_t>(Condition::kCount)> k
     "still waiting for receive",     // kHeldForTransmit
     "still retrying",                // kOutput
     "still waiting for an antenna",  // kBlocked
+    "still coming",                  // kForeignSender
 };
 
 }  // namespace
@@ -53,15 +54,16 @@ Log::Log(Sink sink, Clock clock)
 Log::Log(const Log& base, const std::string& prefix)
     : m_sink([sink = base.m_sink, prefix](int priority, const std::string& line) { sink(priority, prefix + line); }),
       m_now(base.m_now) {
-    verbose = base.verbose;
+    verbose = base.verbose.load();
 }
 
 bool Log::Begin(Condition c, int priority, std::string text) {
+    const std::lock_guard lock(m_mutex);
     State& s = Slot(c);
     s.text = std::move(text);
     s.priority = priority;
     if (s.active) {
-        Still(c);
+        Remind(s, c);
         return false;
     }
     s.active = true;
@@ -71,7 +73,11 @@ bool Log::Begin(Condition c, int priority, std::string text) {
 }
 
 void Log::Still(Condition c) {
-    State& s = Slot(c);
+    const std::lock_guard lock(m_mutex);
+    Remind(Slot(c), c);
+}
+
+void Log::Remind(State& s, Condition c) {
     if (!s.active) return;
     const auto now = m_now();
     if (now - s.lastLine < kRemindEvery) return;
@@ -81,6 +87,7 @@ void Log::Still(Condition c) {
 }
 
 bool Log::End(Condition c, const std::string& text) {
+    const std::lock_guard lock(m_mutex);
     State& s = Slot(c);
     if (!s.active) return false;
     s.active = false;

@@ -1,12 +1,15 @@
 #pragma once
 // One line per event on standard error. A condition that lasts (a rig that is
 // gone, a device that is absent) is logged when it begins and when it ends,
-// and while it lasts at most once a minute, never once per poll.
+// and while it lasts at most once a minute, never once per poll. Safe to use
+// from several threads: a polled source speaks from a thread of its own.
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <mutex>
 #include <string>
 
 namespace kelvane::svc {
@@ -21,6 +24,7 @@ enum class Condition {
     kHeldForTransmit,  // a band change waits for receive
     kOutput,           // the output device is absent or lost
     kBlocked,          // every antenna of the radio's band is held by another radio
+    kForeignSender,    // datagrams from senders a udp source's from= leaves out
     kCount
 };
 
@@ -39,11 +43,11 @@ public:
     // conditions of its own, so that one radio's trouble never ends another's.
     Log(const Log& base, const std::string& prefix);
 
-    void Error(const std::string& text) { m_sink(kError, text); }
-    void Warn(const std::string& text) { m_sink(kWarning, text); }
-    void Info(const std::string& text) { m_sink(kInfo, text); }
+    void Error(const std::string& text) { Line(kError, text); }
+    void Warn(const std::string& text) { Line(kWarning, text); }
+    void Info(const std::string& text) { Line(kInfo, text); }
     void Verbose(const std::string& text) {
-        if (verbose) m_sink(kDebug, text);
+        if (verbose) Line(kDebug, text);
     }
 
     // Starts `c` with a line; when it is already on, `text` becomes what its
@@ -53,9 +57,12 @@ public:
     void Still(Condition c);
     // Ends `c` with `text` and how long it lasted; true when it was on.
     bool End(Condition c, const std::string& text);
-    bool Active(Condition c) const { return Slot(c).active; }
+    bool Active(Condition c) const {
+        const std::lock_guard lock(m_mutex);
+        return Slot(c).active;
+    }
 
-    bool verbose = false;
+    std::atomic<bool> verbose = false;
 
 private:
     struct State {
@@ -64,9 +71,15 @@ private:
         std::string text;
         std::chrono::steady_clock::time_point since, lastLine;
     };
+    void Line(int priority, const std::string& text) {
+        const std::lock_guard lock(m_mutex);
+        m_sink(priority, text);
+    }
+    void Remind(State& s, Condition c);
     State& Slot(Condition c) { return m_conditions[static_cast<std::size_t>(c)]; }
     const State& Slot(Condition c) const { return m_conditions[static_cast<std::size_t>(c)]; }
 
+    mutable std::mutex m_mutex;
     Sink m_sink;
     Clock m_now = std::chrono::steady_clock::now;
     std::array<State, static_cast<std::size_t>(Condition::kCount)> m_conditions{};

@@ -2,6 +2,7 @@
 // What the service follows: rigctld, RadioInfo datagrams or flrig, behind one
 // contract, so that the loop, the interlock and the output never know which.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -57,5 +58,14 @@ using SteadyNow = std::function<std::chrono::steady_clock::time_point()>;
 // Nothing, with the reason, when the source cannot start (a UDP port that cannot be bound).
 std::unique_ptr<Source> MakeSource(const SourceSpec& spec, Log& log, std::string& why,
                                    const SteadyNow& now = std::chrono::steady_clock::now);
+
+// A polled source asked every `period` on a thread of its own, its readings and
+// what it says of itself handed over through Fd() as a pushed source's are, so
+// that no other radio waits for its exchanges. `firstNow`: the first exchange
+// is made before this returns, so that the first round sees every radio's.
+// A pushed source is returned as it is; nothing, with the reason, on failure.
+std::unique_ptr<Source> OnOwnThread(std::unique_ptr<Source> polled,
+                                    const std::atomic<std::chrono::milliseconds>& period, bool firstNow,
+                                    std::string& why);
 
 }  // namespace kelvane::svc

@@ -97,18 +97,28 @@ std::string Names(const std::vector<RadioOptions>& radios) {
 // output is switched to as a restart would, but the tables, the wanted antenna
 // and the transmit hold carry over; one that cannot start keeps the old.
 struct Running {
+    // Read by the polled sources' threads: a reload may change it.
+    std::atomic<std::chrono::milliseconds> poll;
     Options options;
     Station station;
     std::unique_ptr<Switchboard> board;
     std::vector<Radio> radios;
 };
 
-void ReloadRadio(Radio& radio, const RadioOptions& fresh, bool several, const OutputApis& apis) {
+// A polled source runs on a thread of its own; nothing, with the reason, when it cannot start.
+std::unique_ptr<Source> StartSource(const SourceSpec& spec, const Running& run, bool firstNow, Log& log,
+                                    std::string& why) {
+    auto source = MakeSource(spec, log, why);
+    return source ? OnOwnThread(std::move(source), run.poll, firstNow, why) : nullptr;
+}
+
+void ReloadRadio(Radio& radio, const RadioOptions& fresh, const Running& run, const OutputApis& apis) {
+    const bool several = run.radios.size() > 1;
     Log& log = *radio.log;
     PollLoop& loop = *radio.loop;
     if (fresh.sourceText != radio.options.sourceText) {
         std::string why;
-        if (auto source = MakeSource(fresh.source, log, why)) {
+        if (auto source = StartSource(fresh.source, run, false, log, why)) {
             const std::string was = radio.source->Name();
             for (const Condition c : {Condition::kSource, Condition::kBadFrequency, Condition::kBadTransmit,
                                       Condition::kBadDatagram, Condition::kNoTransmitState})
@@ -170,10 +180,11 @@ bool Reload(Running& run, Log& log, const OutputApis& apis) {
     }
     run.board->SetAlternates(fresh.alternates);
     for (std::size_t i = 0; i < run.radios.size(); ++i) {
-        ReloadRadio(run.radios[i], radios[i], run.radios.size() > 1, apis);
+        ReloadRadio(run.radios[i], radios[i], run, apis);
         run.radios[i].log->verbose = fresh.verbose;
     }
     log.verbose = fresh.verbose;
+    run.poll = fresh.poll;
     run.options = std::move(fresh);
     return true;
 }
@@ -194,7 +205,8 @@ bool StartRadios(Running& run, Log& log, const OutputApis& apis) {
         Radio radio{configured[i], std::make_unique<Log>(log, several ? "radio " + configured[i].name + ": " : ""),
                     nullptr, nullptr, nullptr};
         std::string why;
-        radio.source = MakeSource(radio.options.source, *radio.log, why);
+        // Each first exchange now, in the config's order, so that the first round meets them all.
+        radio.source = StartSource(radio.options.source, run, true, *radio.log, why);
         if (!radio.source) {
             radio.log->Error("source " + radio.options.sourceText + ": " + why + "; not starting");
             return false;
@@ -324,7 +336,7 @@ int RunService(const Options& options, const OutputApis& apis) {
         log.Error(error);
         return 1;
     }
-    Running run{options, {}, nullptr, {}};
+    Running run{{options.poll}, options, {}, nullptr, {}};
     if (!StartRadios(run, log, apis)) return 1;
     LogStarted(run, log);
     WebConsole console(run.options, log);

@@ -1,6 +1,7 @@
 // The sources through the loop: RadioInfo datagrams on loopback with an
 // injected clock, and the config file under the command line.
 #include <gtest/gtest.h>
+#include <linux/sock_diag.h>
 #include <poll.h>
 
 #include <iostream>
@@ -80,6 +81,52 @@ TEST(UdpSource, BandsSplitRadioTransmitHoldAndSilence) {
         << "lost once per silence, not at every round";
     if (::testing::Test::HasFailure())
         for (const auto& line : logs.lines) std::cerr << "log: " << line << "\n";
+}
+
+// The bytes a socket holds unread: every datagram of a burst has arrived once they stop growing by one's.
+std::uint32_t Queued(int fd) {
+    std::uint32_t memory[SK_MEMINFO_VARS] = {};
+    socklen_t length = sizeof memory;
+    ::getsockopt(fd, SOL_SOCKET, SO_MEMINFO, memory, &length);
+    return memory[SK_MEMINFO_RMEM_ALLOC];
+}
+
+// A burst of 50 datagrams over three bands, read at once: only the newest is
+// applied (one write, its band's), and from a sender outside from= none is.
+TEST(UdpSource, ABurstIsOneWriteAndSendersOutsideFromChangeNothing) {
+    const struct {
+        const char* from;
+        bool admitted;
+    } cases[] = {{"", true},
+                 {",from=127.0.0.1", true},
+                 {",radio=1,from=10.0.0.0/8,127.0.0.0/24", true},
+                 {",from=0.0.0.0/0,radio=1", true},
+                 {",from=127.0.0.2/31", false},
+                 {",from=::1,from=192.0.2.1", false}};
+    for (const auto& c : cases) {
+        LogLines logs;
+        std::vector<OutputEvent> writes;
+        SourceSpec spec;
+        std::string why;
+        ASSERT_TRUE(ParseSourceSpec("udp:127.0.0.1:" + std::to_string(FreeUdpPort()) + c.from, spec, why)) << why;
+        const auto source = MakeSource(spec, logs.log, why);
+        ASSERT_TRUE(source) << why;
+        OutputChannel output(std::make_unique<Recorder>(writes), "recorder", logs.log);
+        PollLoop loop(*source, output, logs.log, Interlock::kAuto, DemoStation());
+        Loopback sender;
+        std::uint32_t one = 0;
+        for (int i = 0; i < 50; ++i) {
+            sender.Send(spec.udp.port, RadioInfo(1, i == 49 ? 2120000 : i % 2 ? 710000 : 1420000));
+            if (i == 0) {
+                ASSERT_TRUE(Eventually([&] { return (one = Queued(source->Fd())) > 0; })) << c.from;
+            }
+        }
+        ASSERT_TRUE(Eventually([&] { return Queued(source->Fd()) == 50 * one; })) << c.from;
+        loop.PollOnce();
+        EXPECT_EQ(writes.size(), c.admitted ? 1u : 0u) << c.from;
+        EXPECT_EQ(writes.empty() ? 0 : writes[0].antenna + 1, c.admitted ? 7 : 0) << c.from;
+        EXPECT_EQ(logs.Has("dropped 50 datagrams from senders outside from="), !c.admitted) << c.from;
+    }
 }
 
 // Two radios of one logger on one port, sharing antennas: each loop takes an

@@ -1,9 +1,10 @@
 #include "service/sources/flrig/flrig_client.h"
 
-#include <httplib.h>
 #include <pugixml.hpp>
 
+#include <cstdint>
 #include <cstring>
+#include <optional>
 
 namespace kelvane::svc {
 namespace {
@@ -107,28 +108,30 @@ XmlRpcValue ReadXmlRpcResponse(std::string_view body) {
 
 namespace {
 
-// To the address found for the host, every wait bounded by the reply timeout.
-std::unique_ptr<httplib::Client> Connection(const FlrigOptions& options, const std::string& numeric) {
-    std::uint64_t port = 0;
-    std::string why;
-    ParseDigits(options.endpoint.port, 65535, port, why);
-    auto http = std::make_unique<httplib::Client>(options.endpoint.host, static_cast<int>(port));
-    http->set_hostname_addr_map({{options.endpoint.host, numeric}});
-    http->set_keep_alive(true);
-    http->set_connection_timeout(options.replyTimeout);
-    http->set_read_timeout(options.replyTimeout);
-    http->set_write_timeout(options.replyTimeout);
-    return http;
+std::string MethodCall(const char* method, const Endpoint& where) {
+    const std::string body = std::string("<?xml version=\"1.0\"?><methodCall><methodName>") + method +
+                             "</methodName><params></params></methodCall>";
+    return "POST /RPC2 HTTP/1.1\r\nHost: " + where.host + ":" + where.port +
+           "\r\nContent-Type: text/xml\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-httplib::Request MethodCall(const char* method) {
-    httplib::Request request;
-    request.method = "POST";
-    request.path = "/RPC2";
-    request.set_header("Content-Type", "text/xml");
-    request.body = std::string("<?xml version=\"1.0\"?><methodCall><methodName>") + method +
-                   "</methodName><params></params></methodCall>";
-    return request;
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The value of header `name` (lower case) in `head`, blanks trimmed; nothing when absent.
+std::optional<std::string_view> Header(std::string_view head, std::string_view name) {
+    for (std::size_t at = head.find("\r\n"); at != std::string_view::npos; at = head.find("\r\n", at + 2)) {
+        const std::string_view line = head.substr(at + 2, head.find("\r\n", at + 2) - at - 2);
+        const std::size_t colon = line.find(':');
+        if (colon != name.size()) continue;
+        bool same = true;
+        for (std::size_t i = 0; i < colon; ++i) same = same && Lower(line[i]) == name[i];
+        if (!same) continue;
+        std::string_view value = line.substr(colon + 1);
+        while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+        while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+        return value;
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -139,55 +142,105 @@ FlrigClient::FlrigClient(FlrigOptions options, std::function<Clock::time_point()
 FlrigClient::~FlrigClient() = default;
 
 FlrigAnswer FlrigClient::Lost(std::string why) {
-    if (m_http) m_http->stop();
-    m_http.reset();
+    m_stream.Close();
     m_down = true;
     m_nextAttempt = m_now() + m_backoff.Failed();
     return FlrigAnswer{FlrigAnswer::kDown, 0, std::move(why)};
 }
 
-FlrigAnswer FlrigClient::Call(const char* method, XmlRpcValue& value) {
-    if (!m_http) {
+// A kept connection the peer has closed, or that holds bytes nobody asked
+// for, is given up before it is used: one more connect, in the same exchange.
+bool FlrigClient::Usable() {
+    if (!m_stream.Connected()) return false;
+    char byte;
+    std::size_t got = 0;
+    std::string error;
+    if (m_stream.Receive(&byte, 1, got, Clock::now(), error) == StreamSocket::Io::kTimeout) return true;
+    m_stream.Close();
+    return false;
+}
+
+// One HTTP/1.1 POST, its connect, headers and body all within one deadline:
+// httplib bounds each read alone, so a peer that trickles its header bytes
+// would hold the caller for as long as it trickles.
+FlrigAnswer FlrigClient::Exchange(const char* method, int& status, std::string& body) {
+    const auto deadline = Clock::now() + m_options.replyTimeout;
+    const std::string late = "reply not complete within " + std::to_string(m_options.replyTimeout.count()) + " ms to ";
+    std::string error;
+    if (!Usable()) {
         if (m_now() < m_nextAttempt) return FlrigAnswer{FlrigAnswer::kDown, 0, "waiting to reconnect"};
-        // httplib would call getaddrinfo without a bound: it gets the address
-        // from the bounded lookup, so a poll never waits longer than a reply.
-        std::string why;
         Resolved found;
-        if (!m_lookup.Addresses(m_options.endpoint, m_options.replyTimeout, found, why))
-            return Lost("cannot connect (" + why + ")");
-        const std::string numeric = NumericHost(found.addresses.front());
-        if (numeric.empty()) return Lost("cannot connect (no numeric address for " + m_options.endpoint.host + ")");
-        m_http = Connection(m_options, numeric);
+        if (!m_lookup.Addresses(m_options.endpoint, m_options.replyTimeout, found, error) ||
+            !m_stream.Connect(found, deadline, error))
+            return Lost("cannot connect (" + error + ")");
     }
-    httplib::Request request = MethodCall(method);
-    // The read timeout bounds each wait; this bounds the whole body, so a peer
-    // that trickles bytes or sends too many cannot hold the poll.
-    const auto deadline = m_now() + m_options.replyTimeout;
+    switch (m_stream.Send(MethodCall(method, m_options.endpoint), deadline, error)) {
+    case StreamSocket::Io::kDone:
+        break;
+    case StreamSocket::Io::kTimeout:
+        return Lost(late + method);
+    case StreamSocket::Io::kClosed:
+    case StreamSocket::Io::kFailed:
+        return Lost("connection lost (" + error + ") on " + method);
+    }
+    std::string got;
+    std::size_t headEnd = std::string::npos, length = std::string::npos;
+    bool close = false;
+    for (char buf[4096];;) {
+        if (headEnd != std::string::npos && length != std::string::npos && got.size() >= headEnd + length) break;
+        std::size_t n = 0;
+        const StreamSocket::Io io = m_stream.Receive(buf, sizeof buf, n, deadline, error);
+        if (io == StreamSocket::Io::kTimeout) return Lost(late + method);
+        if (io == StreamSocket::Io::kFailed) return Lost("connection lost (" + error + ") on " + method);
+        if (io == StreamSocket::Io::kClosed) {
+            // Without a length, a body ends where the connection does.
+            if (headEnd != std::string::npos && length == std::string::npos) break;
+            return Lost("connection closed before the reply to " + std::string(method));
+        }
+        got.append(buf, n);
+        if (headEnd == std::string::npos) {
+            const std::size_t blank = got.find("\r\n\r\n");
+            if (blank == std::string::npos) {
+                if (got.size() > m_options.maxReply)
+                    return Lost("reply headers longer than " + std::to_string(m_options.maxReply) + " bytes to " +
+                                method);
+                continue;
+            }
+            headEnd = blank + 4;
+            const std::string_view head(got.data(), blank);
+            if (head.substr(0, 7) != "HTTP/1." || head.size() < 12 || head[8] != ' ')
+                return Lost("no HTTP reply to " + std::string(method));
+            std::uint64_t code = 0;
+            if (!ParseDigits(head.substr(9, 3), 999, code, error))
+                return Lost("no HTTP status in the reply to " + std::string(method));
+            status = static_cast<int>(code);
+            close = head[7] == '0' || Header(head, "connection") == "close";
+            if (Header(head, "transfer-encoding")) return Lost("a chunked reply to " + std::string(method));
+            if (const auto value = Header(head, "content-length")) {
+                std::uint64_t bytes = 0;
+                if (!ParseDigits(*value, UINT32_MAX, bytes, error))
+                    return Lost("a bad Content-Length in the reply to " + std::string(method));
+                length = static_cast<std::size_t>(bytes);
+            }
+        }
+        if (got.size() - headEnd > m_options.maxReply || (length != std::string::npos && length > m_options.maxReply))
+            return Lost("reply longer than " + std::to_string(m_options.maxReply) + " bytes to " + method);
+    }
+    body = got.substr(headEnd, length);
+    // Bytes past the reply belong to no question: the connection is not kept.
+    if (close || (length != std::string::npos && got.size() > headEnd + length)) m_stream.Close();
+    return FlrigAnswer{FlrigAnswer::kValue, 0, {}};
+}
+
+FlrigAnswer FlrigClient::Call(const char* method, XmlRpcValue& value) {
+    int status = 0;
     std::string body;
-    std::string cut;
-    request.content_receiver = [&](const char* data, std::size_t length, std::uint64_t, std::uint64_t) {
-        if (body.size() + length > m_options.maxReply) {
-            cut = "reply longer than " + std::to_string(m_options.maxReply) + " bytes";
-            return false;
-        }
-        if (m_now() > deadline) {
-            cut = "reply not complete within " + std::to_string(m_options.replyTimeout.count()) + " ms";
-            return false;
-        }
-        body.append(data, length);
-        return true;
-    };
-    httplib::Response response;
-    httplib::Error error = httplib::Error::Success;
-    if (!m_http->send(request, response, error)) {
-        if (!cut.empty()) return Lost(cut + " to " + method);
-        return Lost(httplib::to_string(error) + " on " + method);
-    }
+    if (FlrigAnswer sent = Exchange(method, status, body); sent.kind != FlrigAnswer::kValue) return sent;
     // Any HTTP reply means flrig is there, even one that is refused below.
     if (m_down) ++m_connections;
     m_down = false;
-    if (response.status != 200)
-        return FlrigAnswer{FlrigAnswer::kBad, 0, "HTTP status " + std::to_string(response.status) + " to " + method};
+    if (status != 200)
+        return FlrigAnswer{FlrigAnswer::kBad, 0, "HTTP status " + std::to_string(status) + " to " + method};
     value = ReadXmlRpcResponse(body);
     if (value.kind == XmlRpcValue::kBad)
         return FlrigAnswer{FlrigAnswer::kBad, 0, value.text + " in the reply to " + method};

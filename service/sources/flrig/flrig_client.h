@@ -11,13 +11,10 @@
 #include <string>
 #include <string_view>
 
+#include "service/base/net.h"
 #include "service/sources/backoff.h"
 #include "service/platform/linux/name_lookup.h"
 #include "service/sources/wire_text.h"
-
-namespace httplib {
-class Client;
-}
 
 namespace kelvane::svc {
 
@@ -68,17 +65,20 @@ public:
     std::uint64_t ConnectionNumber() const { return m_connections; }
     bool Down() const { return m_down; }
     // Between a loss and the next attempt: a call now would only say so.
-    bool BackingOff() const { return !m_http && m_now() < m_nextAttempt; }
+    bool BackingOff() const { return !m_stream.Connected() && m_now() < m_nextAttempt; }
     std::string Where() const { return m_options.endpoint.host + ":" + m_options.endpoint.port; }
 
 private:
     // The method's value, or kBad/kDown with the reason in `text`.
     FlrigAnswer Call(const char* method, XmlRpcValue& value);
+    // The HTTP exchange alone: kValue with the status and body, or kDown.
+    FlrigAnswer Exchange(const char* method, int& status, std::string& body);
+    bool Usable();
     FlrigAnswer Lost(std::string why);
 
     FlrigOptions m_options;
     std::function<Clock::time_point()> m_now;
-    std::unique_ptr<httplib::Client> m_http;
+    StreamSocket m_stream;
     NameLookup m_lookup;
     bool m_down = true;
     std::uint64_t m_connections = 0;

@@ -1,5 +1,6 @@
 #include "service/sources/rigctld/rigctld_link.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace kelvane::svc {
@@ -76,10 +77,13 @@ bool RigLink::EnsureConnected() {
 
 bool RigLink::ConnectOnce(std::string& error) {
     Resolved found;
-    // A slow resolver must not hold the poll: a name is waited for no longer than a reply.
-    if (!m_lookup.Addresses(m_options.endpoint, m_options.replyTimeout, found, error)) return false;
+    // A slow resolver must not hold the poll: a name is waited for no longer than the exchange.
+    const auto deadline = ExchangeDeadline();
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (!m_lookup.Addresses(m_options.endpoint, std::max(left, std::chrono::milliseconds{0}), found, error))
+        return false;
     // One bound for every address together, so that a name with many cannot hold the poll either.
-    return m_stream.Connect(found, Clock::now() + m_options.replyTimeout, error);
+    return m_stream.Connect(found, deadline, error);
 }
 
 void RigLink::Drop(const std::string& why) {
@@ -119,7 +123,7 @@ bool RigLink::DrainStale() {
 }
 
 bool RigLink::ReadLine(std::string& line, bool& tooLong, std::string& error) {
-    const auto deadline = Clock::now() + m_options.replyTimeout;
+    const auto deadline = ExchangeDeadline();
     line.clear();
     tooLong = false;
     char buf[512];
@@ -155,7 +159,7 @@ bool RigLink::Ask(std::string_view command, Reply& reply) {
     std::string out(command);
     out.push_back('\n');
     std::string line, error;
-    switch (m_stream.Send(out, Clock::now() + m_options.replyTimeout, error)) {
+    switch (m_stream.Send(out, ExchangeDeadline(), error)) {
     case StreamSocket::Io::kDone:
         break;
     case StreamSocket::Io::kTimeout:

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,6 +53,10 @@ public:
     RigLink(const RigLink&) = delete;
     RigLink& operator=(const RigLink&) = delete;
 
+    // From now until the reply timeout: the one deadline of everything up to
+    // the next exchange (the connect, each command and its reply), so that a
+    // peer that answers slowly cannot stretch a poll to a timeout per step.
+    void StartExchange() { m_exchangeEnds = Clock::now() + m_options.replyTimeout; }
     // Connects when not connected and the backoff has passed; true when connected.
     bool EnsureConnected();
     // Sends `command` and reads its reply line. False when the link was lost
@@ -72,12 +77,17 @@ private:
     bool DrainStale();
     bool ReadLine(std::string& line, bool& tooLong, std::string& error);
     std::string Where() const { return m_options.endpoint.host + ":" + m_options.endpoint.port; }
+    // The exchange's deadline; a step of its own without one.
+    Clock::time_point ExchangeDeadline() const {
+        return m_exchangeEnds.value_or(Clock::now() + m_options.replyTimeout);
+    }
 
     LinkOptions m_options;
     Log& m_log;
     StreamSocket m_stream;
     std::uint64_t m_connections = 0;
     Clock::time_point m_nextAttempt{};
+    std::optional<Clock::time_point> m_exchangeEnds;
     Backoff m_backoff;
     NameLookup m_lookup;
 };

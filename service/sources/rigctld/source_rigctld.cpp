@@ -16,6 +16,7 @@ public:
         : m_where(options.endpoint), m_link(std::move(options), log), m_log(log) {}
 
     void Read(bool transmit, std::vector<Reading>& readings) override {
+        m_link.StartExchange();
         if (!m_link.EnsureConnected()) return;
         Reading reading;
         if (!AskFrequency(reading.hertz)) return;

@@ -25,7 +25,10 @@ public:
         static std::map<std::pair<std::string, std::uint16_t>, std::weak_ptr<SharedPort>> open;
         const auto key = std::make_pair(spec.address, spec.port);
         if (spec.port != 0)
-            if (auto port = open[key].lock()) return port;
+            if (auto port = open[key].lock()) {
+                port->m_listener.AdmitAlso(spec.from);
+                return port;
+            }
         UdpSpec all = spec;
         all.radio = 0;
         auto port = std::make_shared<SharedPort>(all);
@@ -49,6 +52,8 @@ public:
                     ++inbox->got.otherRadios;
         for (auto& refusal : got.refusals) reader.got.refusals.push_back(std::move(refusal));
         if (!got.error.empty()) reader.got.error = got.error;
+        reader.got.foreign += got.foreign;
+        if (got.foreign > 0) reader.got.foreignSender = got.foreignSender;
     }
     Handle Fd() const { return m_listener.Fd(); }
     std::uint16_t Port() const { return m_listener.Port(); }
@@ -81,6 +86,7 @@ public:
         const auto now = m_now();
         for (const std::string& refusal : got.refusals) Refused("refused a datagram " + refusal, now);
         if (!got.error.empty()) Refused("receive error (" + got.error + ")", now);
+        Foreign(got, now);
         m_otherRadios += got.otherRadios;
         if (!got.readings.empty()) {
             m_silence.Heard(now);
@@ -91,9 +97,10 @@ public:
             // A burst of refusals is one condition, not a line each; it ends once they stop.
             if (now - m_lastRefusal >= Silence::kLimit / 3)
                 m_log.End(Condition::kBadDatagram, "datagrams on " + Where() + " are read again");
-            for (const RadioInfo& info : got.readings)
-                readings.push_back(Reading{static_cast<double>(info.BandHertz()), info.transmitting});
-            m_last = readings.back();
+            // Only the newest of a burst: the ones before it are already past, and each would be a switch.
+            const RadioInfo& info = got.readings.back();
+            m_last = Reading{static_cast<double>(info.BandHertz()), info.transmitting};
+            readings.push_back(*m_last);
             return;
         }
         if (m_silence.Lost(now)) {
@@ -135,6 +142,20 @@ private:
         return address + ":" + std::to_string(m_port->Port());
     }
     std::string Radio() const { return std::to_string(m_spec.radio); }
+    // Counted, and said at most once a minute while they come; over after a quiet minute.
+    void Foreign(const UdpListener::Drained& got, Clock::time_point now) {
+        if (got.foreign == 0) {
+            if (now - m_lastForeign >= Log::kRemindEvery &&
+                m_log.End(Condition::kForeignSender, "no datagrams on " + Where() + " from other senders any more"))
+                m_foreign = 0;
+            return;
+        }
+        m_lastForeign = now;
+        m_foreign += got.foreign;
+        m_log.Begin(Condition::kForeignSender, Log::kWarning,
+                    "udp " + Where() + ": dropped " + std::to_string(m_foreign) +
+                        " datagrams from senders outside from= (the last from " + got.foreignSender + ")");
+    }
     void Refused(const std::string& why, Clock::time_point now) {
         m_lastRefusal = now;
         m_log.Begin(Condition::kBadDatagram, Log::kWarning,
@@ -151,6 +172,8 @@ private:
     bool m_heard = false;
     std::size_t m_otherRadios = 0;  // since the last reading of ours
     Clock::time_point m_lastRefusal{};
+    std::size_t m_foreign = 0;  // since the condition began
+    Clock::time_point m_lastForeign{};
 };
 
 }  // namespace
