@@ -55,6 +55,7 @@ std::string Status(const std::vector<Radio>& radios) {
         std::string s = r.source->Name() + " " + r.source->State();
         s += "; output " + r.options.outputText + " " + r.output->State();
         if (r.loop->SwitchingHeld()) s += "; switching held: no transmit state";
+        if (!r.loop->TransmitKnown()) s += "; transmit state unknown";
         if (radios.size() > 1) {
             if (const auto by = r.loop->State().blockedBy) s += "; blocked by " + *by;
             s = r.options.name + ": " + s;
@@ -95,13 +96,32 @@ std::string Names(const std::vector<RadioOptions>& radios) {
 // the settings. A config that no longer reads changes nothing, nor one whose
 // radios are not the running ones (that takes a restart). A new source or
 // output is switched to as a restart would, but the tables, the wanted antenna
-// and the transmit hold carry over; one that cannot start keeps the old.
+// and the transmit hold carry over; one that cannot start keeps the old. A
+// new source's transmit state is unknown until its first reading.
 struct Running {
     Options options;
-    Station station;
+    std::shared_ptr<Station> station = std::make_shared<Station>();  // the one copy every radio reads
     std::unique_ptr<Switchboard> board;
     std::vector<Radio> radios;
 };
+
+// The old output is given no antenna at the radio's receive before it closes,
+// and the radio holds what it had until then: the old relays would otherwise
+// keep an antenna the lockout no longer sees.
+void MoveOutput(Radio& radio, bool several, const OutputApis& apis) {
+    if (!radio.moveTo || !radio.loop->Release()) return;
+    const RadioOptions& fresh = *radio.moveTo;
+    Log& log = *radio.log;
+    // The old device is released first: the new one may be the same board with other options.
+    log.End(Condition::kOutput, "no longer driving output " + radio.options.outputText);
+    radio.output.reset();
+    radio.output = MakeOutput(fresh, several, apis, log);
+    radio.loop->Drive(*radio.output);
+    log.Info("output now " + fresh.outputText + " (was " + radio.options.outputText + ")");
+    radio.options.output = fresh.output;
+    radio.options.outputText = fresh.outputText;
+    radio.moveTo.reset();
+}
 
 void ReloadRadio(Radio& radio, const RadioOptions& fresh, bool several, const OutputApis& apis) {
     Log& log = *radio.log;
@@ -123,17 +143,15 @@ void ReloadRadio(Radio& radio, const RadioOptions& fresh, bool several, const Ou
             log.Error("reload: source " + fresh.sourceText + ": " + why + "; still following " + radio.source->Name());
         }
     }
-    if (fresh.outputText != radio.options.outputText) {
-        // The old device is released first: the new one may be the same board with other options.
-        log.End(Condition::kOutput, "no longer driving output " + radio.options.outputText);
-        radio.output.reset();
-        radio.output = MakeOutput(fresh, several, apis, log);
-        loop.Drive(*radio.output);
-        log.Info("output now " + fresh.outputText + " (was " + radio.options.outputText + ")");
-        radio.options.output = fresh.output;
-        radio.options.outputText = fresh.outputText;
-    }
     loop.SetInterlock(fresh.interlock);
+    radio.moveTo.reset();
+    if (fresh.outputText != radio.options.outputText) {
+        radio.moveTo = fresh;
+        MoveOutput(radio, several, apis);
+        if (radio.moveTo)
+            log.Info("output " + fresh.outputText + " is taken at the next receive reading; until then " +
+                     radio.options.outputText + " keeps its antenna");
+    }
     loop.SetInhibit(fresh.inhibit);
     radio.options.interlock = fresh.interlock;
     radio.options.inhibit = fresh.inhibit;
@@ -155,7 +173,7 @@ void Reload(Running& run, Log& log, const OutputApis& apis) {
                   "); restart kelvane to change the radios; keeping everything as it was");
         return;
     }
-    Station station = run.station;
+    Station station = *run.station;
     const bool reread = ReadStation(fresh.settingsPath, station, log, true);
     // An inhibit line an antenna uses would stop that radio transmitting on it.
     if (const std::string clash = InhibitClash(fresh, station); !clash.empty()) {
@@ -163,8 +181,7 @@ void Reload(Running& run, Log& log, const OutputApis& apis) {
         return;
     }
     if (reread) {
-        run.station = station;
-        for (Radio& r : run.radios) r.loop->Reload(run.station);
+        *run.station = std::move(station);
         log.Info("settings reloaded from " + fresh.settingsPath);
     }
     run.board->SetAlternates(fresh.alternates);
@@ -178,8 +195,8 @@ void Reload(Running& run, Log& log, const OutputApis& apis) {
 
 // Everything the start builds; false when the service cannot start.
 bool StartRadios(Running& run, Log& log, const OutputApis& apis) {
-    if (!ReadStation(run.options.settingsPath, run.station, log, false)) return false;
-    if (const std::string clash = InhibitClash(run.options, run.station); !clash.empty()) {
+    if (!ReadStation(run.options.settingsPath, *run.station, log, false)) return false;
+    if (const std::string clash = InhibitClash(run.options, *run.station); !clash.empty()) {
         log.Error(clash + "; not starting");
         return false;
     }
@@ -190,7 +207,7 @@ bool StartRadios(Running& run, Log& log, const OutputApis& apis) {
     run.board = std::make_unique<Switchboard>(names, run.options.alternates);
     for (std::size_t i = 0; i < configured.size(); ++i) {
         Radio radio{configured[i], std::make_unique<Log>(log, several ? "radio " + configured[i].name + ": " : ""),
-                    nullptr, nullptr, nullptr};
+                    nullptr, nullptr, nullptr, std::nullopt};
         std::string why;
         radio.source = MakeSource(radio.options.source, *radio.log, why);
         if (!radio.source) {
@@ -242,6 +259,11 @@ struct Loop {
     std::vector<bool> readable;
 };
 
+void Poll(Loop& l, Radio& radio) {
+    radio.loop->PollOnce();
+    MoveOutput(radio, l.run.radios.size() > 1, l.apis);
+}
+
 // Ready once the first round has shown what the sources and the outputs do,
 // so that the status given with it is true; a poll is bounded by the reply timeout.
 void Shown(Loop& l) {
@@ -275,12 +297,12 @@ bool Between(Loop& l, std::chrono::steady_clock::time_point next) {
         bool pushed = false;
         for (std::size_t i = 0; i < radios.size(); ++i)
             if (l.readable[i + 2]) {
-                radios[i].loop->PollOnce();
+                Poll(l, radios[i]);
                 pushed = true;
             }
         if (pushed) Shown(l);
         if (l.readable[1]) {
-            l.console.RunCommands(radios);
+            l.console.RunCommands(radios, *l.run.station);
             l.console.Publish(radios);
         }
         if (!l.readable[0]) continue;
@@ -303,7 +325,7 @@ int Serve(Loop& l) {
     auto next = Clock::now();
     for (;;) {
         // Radios in the config's order: a tie for an antenna goes to the one listed first.
-        for (Radio& r : run.radios) r.loop->PollOnce();
+        for (Radio& r : run.radios) Poll(l, r);
         Shown(l);
         next += run.options.poll;
         const auto now = Clock::now();
@@ -322,7 +344,7 @@ int RunService(const Options& options, const OutputApis& apis) {
         log.Error(error);
         return 1;
     }
-    Running run{options, {}, nullptr, {}};
+    Running run{options, std::make_shared<Station>(), nullptr, {}};
     if (!StartRadios(run, log, apis)) return 1;
     LogStarted(run, log);
     WebConsole console(run.options, log);

@@ -86,8 +86,10 @@ json StateJson(const std::vector<RadioState>& radios) {
                         {"band", band},
                         {"antenna", antenna},
                         {"transmitting", r.transmitting},
+                        {"transmit_known", r.transmitKnown},
                         {"auto", r.automatic},
                         {"held", held},
+                        {"held_why", r.heldWhy},
                         {"source", {{"spec", r.source.spec}, {"state", r.source.state}}},
                         {"output", {{"spec", r.output.spec}, {"state", r.output.state}}},
                         {"choices", r.choices},
@@ -121,6 +123,8 @@ bool ParseState(const json& doc, std::vector<RadioState>& radios) {
             if (r.contains("blocked_by") && !r["blocked_by"].is_null())
                 s.blockedBy = r["blocked_by"].get<std::string>();
             if (r.contains("inhibit") && !r["inhibit"].is_null()) s.inhibit = r["inhibit"].get<int>();
+            if (r.contains("transmit_known")) s.transmitKnown = r["transmit_known"].get<bool>();
+            if (r.contains("held_why")) s.heldWhy = r["held_why"].get<std::string>();
             out.push_back(std::move(s));
         }
         radios = std::move(out);
