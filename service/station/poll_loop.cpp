@@ -47,15 +47,14 @@ void PollLoop::Follow(Source& source) {
 // cannot tell, may be any antenna until the radio's first confirmed write.
 void PollLoop::TakeFound() {
     const auto& found = m_output->Found();
-    const SwitcherTables& t = m_station.tables;
     std::vector<int> antennas;
-    for (int a = 0; a < kAntennaCount; ++a)
-        if (!found || (t.m_antValue[static_cast<std::size_t>(a)] & 0xFFu) == *found) antennas.push_back(a);
-    if (found && (*found == 0 || *found == EventFor(std::nullopt).byte)) antennas.clear();
-    m_cannotTell = !found || antennas.size() > 1;
-    if (found && antennas.empty()) {
-        for (int a = 0; a < kAntennaCount; ++a) antennas.push_back(a);
-        m_cannotTell = true;
+    if (!found || (*found != 0 && *found != EventFor(std::nullopt).byte)) {
+        for (int a = 0; a < kAntennaCount; ++a)
+            if (found && (m_station.tables.m_antValue[static_cast<std::size_t>(a)] & 0xFFu) == *found)
+                antennas.push_back(a);
+        m_cannotTell = antennas.size() != 1;
+        if (antennas.empty())
+            for (int a = 0; a < kAntennaCount; ++a) antennas.push_back(a);
     }
     m_board->Found(m_seat.index, antennas);
 }
@@ -164,8 +163,7 @@ void PollLoop::SetAuto(bool on) {
 }
 
 PollLoop::View PollLoop::State() const {
-    View v{m_hertz, std::nullopt, {},           m_auto, m_held, m_heldWhy, m_choices.value_or(std::vector<int>{}),
-           std::nullopt};
+    View v{m_hertz, std::nullopt, {}, m_auto, m_held, m_heldWhy, m_choices.value_or(std::vector<int>{}), std::nullopt};
     if (const auto by = m_board->BlockedBy(m_seat.index)) v.blockedBy = m_board->Name(*by);
     if (m_hertz)
         if (const auto text = HostFrequencyText(*m_hertz, true))
@@ -186,7 +184,8 @@ OutputEvent PollLoop::EventFor(const std::optional<int>& antenna) const {
 
 std::string PollLoop::WaitsFor() const {
     if (m_tx == true) return "transmitting";
-    return m_read ? "transmit state unknown: waits: source lost" : "transmit state unknown: waits for the first reading";
+    return m_read ? "transmit state unknown: waits: source lost"
+                  : "transmit state unknown: waits for the first reading";
 }
 
 void PollLoop::Apply() {

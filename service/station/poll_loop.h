@@ -39,8 +39,8 @@ class PollLoop {
 public:
     // The station's one copy of the tables, shared with the service; a
     // station given by value is the loop's own.
-    PollLoop(Source& source, OutputChannel& output, Log& log, Interlock mode,
-             std::shared_ptr<const Station> station, Seat seat = {});
+    PollLoop(Source& source, OutputChannel& output, Log& log, Interlock mode, std::shared_ptr<const Station> station,
+             Seat seat = {});
     PollLoop(Source& source, OutputChannel& output, Log& log, Interlock mode, const Station& station, Seat seat = {})
         : PollLoop(source, output, log, mode, std::make_shared<const Station>(station), seat) {}
 
@@ -117,7 +117,7 @@ private:
     std::optional<bool> m_tx;  // transmitting; nothing: unknown
     bool m_read = false;       // a reading since the start or the last new source
     bool m_lost = false;
-    bool m_cannotTell = false;  // the output could not say what it held at open
+    bool m_cannotTell = false;                  // the output could not say what it held at open
     std::optional<std::vector<int>> m_choices;  // of the last frequency inside a band, or the pick
     std::uint64_t m_answered = 0;
     bool m_auto = true;

@@ -207,7 +207,8 @@ bool StartRadios(Running& run, Log& log, const OutputApis& apis) {
     run.board = std::make_unique<Switchboard>(names, run.options.alternates);
     for (std::size_t i = 0; i < configured.size(); ++i) {
         Radio radio{configured[i], std::make_unique<Log>(log, several ? "radio " + configured[i].name + ": " : ""),
-                    nullptr, nullptr, nullptr, std::nullopt};
+                    nullptr,       nullptr,
+                    nullptr,       std::nullopt};
         std::string why;
         radio.source = MakeSource(radio.options.source, *radio.log, why);
         if (!radio.source) {

@@ -86,15 +86,16 @@ json StateJson(const std::vector<RadioState>& radios) {
                         {"band", band},
                         {"antenna", antenna},
                         {"transmitting", r.transmitting},
-                        {"transmit_known", r.transmitKnown},
                         {"auto", r.automatic},
                         {"held", held},
-                        {"held_why", r.heldWhy},
                         {"source", {{"spec", r.source.spec}, {"state", r.source.state}}},
                         {"output", {{"spec", r.output.spec}, {"state", r.output.state}}},
                         {"choices", r.choices},
                         {"blocked_by", r.blockedBy ? json(*r.blockedBy) : json(nullptr)},
                         {"inhibit", r.inhibit ? json(*r.inhibit) : json(nullptr)}});
+        // Only when they say something: the document stays as it was for a radio that knows.
+        if (!r.transmitKnown) list.back()["transmit_known"] = false;
+        if (!r.heldWhy.empty()) list.back()["held_why"] = r.heldWhy;
     }
     return {{"radios", list}};
 }

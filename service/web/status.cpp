@@ -58,7 +58,10 @@ std::string Describe(const RadioState& r, const std::vector<RadioState>& all) {
             s << ", waiting for its next receive poll";
         }
     }
-    s << "\n  " << (!r.transmitKnown ? "transmit state unknown" : r.transmitting ? "TRANSMITTING" : "receiving")
+    s << "\n  "
+      << (!r.transmitKnown ? "transmit state unknown"
+          : r.transmitting ? "TRANSMITTING"
+                           : "receiving")
       << ", Auto " << (r.automatic ? "on" : "off") << "\n";
     if (r.held)
         s << "  antenna " << *r.held << " waits "

@@ -160,7 +160,9 @@ protected:
     void Config(const std::string& text) {
         std::ofstream(Path(".conf"), std::ios::trunc) << "poll = 20\nweb = 127.0.0.1:" << web << "\n" << text;
     }
-    void Start() { pid = SpawnKelvane({"--config", Path(".conf"), "--settings", Path(".ini")}, Path(".out"), Path(".err")); }
+    void Start() {
+        pid = SpawnKelvane({"--config", Path(".conf"), "--settings", Path(".ini")}, Path(".out"), Path(".err"));
+    }
     nlohmann::json Radio(const std::string& name) {
         httplib::Client c("127.0.0.1", web);
         const auto res = c.Get("/api/state");
@@ -206,8 +208,8 @@ TEST_F(Service, ARestartKeepsTheAntennaADeadRadiosRelaysHoldFromTheOthers) {
     Rigctld rig(FreePort());
     ASSERT_EQ(rig.Ask("F 1850000"), "RPRT 0");  // 160 m, antenna 1's band
     std::ofstream(Path(".a")) << "1700000000000000 radio=A byte=0x01 antenna=1 160m antenna\n";
-    Config("[radio A]\nsource = rigctld:127.0.0.1:" + std::to_string(FreePort()) + "\noutput = journal:" +
-           Path(".a") + "\n[radio B]\nsource = rigctld:127.0.0.1:" + std::to_string(rig.port()) +
+    Config("[radio A]\nsource = rigctld:127.0.0.1:" + std::to_string(FreePort()) + "\noutput = journal:" + Path(".a") +
+           "\n[radio B]\nsource = rigctld:127.0.0.1:" + std::to_string(rig.port()) +
            "\noutput = journal:" + Path(".b") + "\ninhibit = 8\n");
     Start();
     ASSERT_TRUE(Eventually([&] { return Radio("B")["blocked_by"] == "A"; })) << Slurp(Path(".b"));
