@@ -15,53 +15,35 @@
 namespace kelvane::svc::test {
 namespace {
 
-struct Rig {
+// A rig whose readings the timeline sets; `told`: the transmit state the loop
+// last heard, nothing while lost or before a reading.
+struct Rig final : Source {
     double hertz = 0;
     bool tx = false, lost = false;
-    std::optional<bool> told;  // the transmit state the loop last heard; nothing while lost or before a reading
-};
-
-class ScriptedSource final : public Source {
-public:
-    explicit ScriptedSource(Rig& rig) : m_rig(rig) {}
+    std::optional<bool> told;
     void Read(bool, std::vector<Reading>& readings) override {
-        if (m_rig.lost) return;
-        readings.push_back({m_rig.hertz, m_rig.tx});
-        m_rig.told = m_rig.tx;
+        if (!lost) readings.push_back({hertz, tx}), told = tx;
     }
     std::string Name() const override { return "script"; }
-    std::string State() const override { return m_rig.lost ? "lost" : "connected"; }
+    std::string State() const override { return {}; }
     std::string NoTransmitState() const override { return {}; }
     std::string TransmitStateBack() const override { return {}; }
-    bool Lost() const override { return m_rig.lost; }
-
-private:
-    Rig& m_rig;
+    bool Lost() const override { return lost; }
 };
 
-// Latching relays: a failed write may or may not have reached them.
-struct Relays {
+// Latching relays (antenna n has byte n): a failed write may or may not reach them.
+struct Relays final : OutputDevice {
     std::uint8_t wire = 0;
     bool tells = true, failing = false;
     std::mt19937* rng = nullptr;
-    // Antenna n has the byte n (DemoStation); any other byte is none.
     int Antenna() const { return wire >= 1 && wire <= kAntennaCount ? wire : 0; }
-};
-
-class RelayBoard final : public OutputDevice {
-public:
-    explicit RelayBoard(Relays& relays) : m_r(relays) {}
     bool Open(std::string&) override { return true; }
-    bool Write(const OutputEvent& e, std::string& why) override {
-        if (!m_r.failing || (*m_r.rng)() % 2) m_r.wire = e.byte;
-        why = "failing";
-        return !m_r.failing;
+    bool Write(const OutputEvent& e, std::string&) override {
+        if (!failing || (*rng)() % 2) wire = e.byte;
+        return !failing;
     }
-    std::optional<std::uint8_t> Holds() override { return m_r.tells ? std::optional(m_r.wire) : std::nullopt; }
+    std::optional<std::uint8_t> Holds() override { return tells ? std::optional(wire) : std::nullopt; }
     void Close() override {}
-
-private:
-    Relays& m_r;
 };
 
 TEST(LockoutPromises, RandomTimelinesNeverShareAnAntennaNorMoveARadioThatMayNotChange) {
@@ -78,19 +60,21 @@ TEST(LockoutPromises, RandomTimelinesNeverShareAnAntennaNorMoveARadioThatMayNotC
         Switchboard board(names, alternates, [&] { return now; });
         LogLines logs;
         std::vector<Rig> rigs(n);
-        std::vector<Relays> relays(n);
-        std::vector<std::unique_ptr<Source>> sources;
+        std::vector<Relays*> relays;
         std::vector<std::unique_ptr<OutputChannel>> outputs;
         std::vector<std::unique_ptr<PollLoop>> loops;
         for (std::size_t i = 0; i < n; ++i) {
             // A restart: each board on its own antenna of the first four, or none, or it cannot tell.
-            relays[i] = {static_cast<std::uint8_t>(rng() % 2 ? i + 1 : 0), rng() % 4 != 0, false, &rng};
+            auto device = std::make_unique<Relays>();
+            relays.push_back(device.get());
+            device->wire = static_cast<std::uint8_t>(rng() % 2 ? i + 1 : 0);
+            device->tells = rng() % 4 != 0;
+            device->rng = &rng;
             rigs[i].lost = rng() % 2;
-            sources.push_back(std::make_unique<ScriptedSource>(rigs[i]));
-            outputs.push_back(std::make_unique<OutputChannel>(std::make_unique<RelayBoard>(relays[i]), names[i],
-                                                              logs.log, std::chrono::milliseconds{0}));
-            loops.push_back(std::make_unique<PollLoop>(*sources[i], *outputs[i], logs.log, Interlock::kAuto,
-                                                       DemoStation(), Seat{&board, i, std::nullopt}));
+            outputs.push_back(
+                std::make_unique<OutputChannel>(std::move(device), names[i], logs.log, std::chrono::milliseconds{0}));
+            loops.push_back(std::make_unique<PollLoop>(rigs[i], *outputs[i], logs.log, Interlock::kAuto, DemoStation(),
+                                                       Seat{&board, i, std::nullopt}));
         }
         for (int step = 0; step < 150; ++step) {
             const std::size_t r = rng() % n;
@@ -110,14 +94,14 @@ TEST(LockoutPromises, RandomTimelinesNeverShareAnAntennaNorMoveARadioThatMayNotC
                 if (rig.lost) rig.told.reset();
                 break;
             case 4:
-                relays[r].failing = rng() % 3 == 0;
+                relays[r]->failing = rng() % 3 == 0;
                 break;
             default:
                 break;
             }
             now += std::chrono::milliseconds(rng() % 60);
             std::vector<int> before;
-            for (const Relays& b : relays) before.push_back(b.wire);
+            for (const Relays* b : relays) before.push_back(b->wire);
             const std::size_t acting = rng() % n;
             const int pick = static_cast<int>(rng() % 5);
             if (pick == 4) {
@@ -125,18 +109,18 @@ TEST(LockoutPromises, RandomTimelinesNeverShareAnAntennaNorMoveARadioThatMayNotC
             } else if (rng() % 4 == 0) {
                 // Switched only once the relays are on it.
                 const bool made = loops[acting]->Pick(pick) == Picked::kMade;
-                ASSERT_TRUE(!made || relays[acting].Antenna() == pick + 1) << names[acting] << " at step " << step;
+                ASSERT_TRUE(!made || relays[acting]->Antenna() == pick + 1) << names[acting] << " at step " << step;
             } else {
                 loops[acting]->PollOnce();
             }
             for (std::size_t i = 0; i < n; ++i) {
                 // Only the acting radio moves, and only at what it last heard as receive.
                 const bool mayMove = i == acting && rigs[i].told == false;
-                ASSERT_TRUE(mayMove || relays[i].wire == before[i]) << names[i] << " moved at step " << step;
+                ASSERT_TRUE(mayMove || relays[i]->wire == before[i]) << names[i] << " moved at step " << step;
                 for (std::size_t j = 0; j < i; ++j)
-                    ASSERT_FALSE(relays[i].Antenna() && relays[i].Antenna() == relays[j].Antenna())
-                        << "antenna " << relays[i].Antenna() << " on " << names[j] << " and " << names[i] << " at step "
-                        << step;
+                    ASSERT_FALSE(relays[i]->Antenna() && relays[i]->Antenna() == relays[j]->Antenna())
+                        << "antenna " << relays[i]->Antenna() << " on " << names[j] << " and " << names[i]
+                        << " at step " << step;
             }
         }
     }
