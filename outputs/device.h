@@ -4,6 +4,7 @@
 // when it is tried again and what is reported.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace kelvane::outputs {
@@ -33,6 +34,10 @@ public:
     virtual std::string Name() const { return {}; }
     // False when the write failed, with why: the device is then taken as lost.
     virtual bool Write(const OutputEvent& event, std::string& why) = 0;
+    // Just opened, before any write: the byte its lines hold now (before any
+    // inversion), read back from the device; nothing where it cannot tell.
+    // Latching relays keep a radio on an antenna across a restart.
+    virtual std::optional<std::uint8_t> Holds() { return std::nullopt; }
     // Releases the device and leaves its lines as they are. Nothing is left to
     // do when releasing fails, so it has no outcome.
     virtual void Close() = 0;

@@ -15,6 +15,7 @@ HidRelayStatus ParseHidRelayStatus(const std::uint8_t* data, std::size_t size) {
     HidRelayStatus status;
     if (data == nullptr || size < 8) return status;
     for (std::size_t i = 0; i < kHidRelaySerialSize && data[i] != 0; ++i) status.serial += static_cast<char>(data[i]);
+    status.relays = data[7];
     return status;
 }
 

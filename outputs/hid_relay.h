@@ -27,6 +27,7 @@ int HidRelayCount(std::string_view product);
 // report id). A report shorter than the board's 8 bytes yields an empty serial.
 struct HidRelayStatus {
     std::string serial;
+    std::optional<std::uint8_t> relays;  // byte 7: relay n+1 energised in bit n
 };
 HidRelayStatus ParseHidRelayStatus(const std::uint8_t* data, std::size_t size);
 

@@ -34,6 +34,7 @@ void OutputHold::TryOpen() {
     m_written = false;  // a device back from an absence may hold anything
     m_lastWhy.reset();
     m_name = m_device->Name();
+    if (!m_everOpened) m_found = m_device->Holds();
     m_sink({m_everOpened ? OutputReport::kBack : OutputReport::kFound, m_name, {}});
     m_everOpened = true;
 }

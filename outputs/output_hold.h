@@ -63,6 +63,9 @@ public:
     const std::optional<OutputEvent>& Wanted() const { return m_wanted; }
     // The last state the device took; nothing while no write has succeeded.
     const std::optional<OutputEvent>& LastWritten() const { return m_lastWritten; }
+    // What the device held when it first opened, before anything was written;
+    // nothing while it never opened or where it cannot tell.
+    const std::optional<std::uint8_t>& Found() const { return m_found; }
 
 private:
     void TryOpen();
@@ -81,6 +84,7 @@ private:
     bool m_written = false;
     std::optional<OutputEvent> m_wanted;
     std::optional<OutputEvent> m_lastWritten;
+    std::optional<std::uint8_t> m_found;
 };
 
 }  // namespace kelvane::outputs

@@ -3,8 +3,10 @@
 
 namespace kelvane::svc {
 
-// Made at once; held until the radio is back on receive (a pick turns Auto
-// off either way); refused, nothing changed, as another radio holds it.
-enum class Picked { kMade, kHeld, kTaken };
+// Made: the device confirmed it; held until the radio is back on receive or
+// its transmit state is known (a pick turns Auto off either way); refused,
+// nothing changed, as another radio holds it; pending: asked, not confirmed
+// yet (the device is away, or the loop did not answer in time).
+enum class Picked { kMade, kHeld, kTaken, kPending };
 
 }  // namespace kelvane::svc

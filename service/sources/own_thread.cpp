@@ -45,11 +45,13 @@ public:
     std::string NoTransmitState() const override { return Said().noTransmitState; }
     std::string TransmitStateBack() const override { return Said().transmitStateBack; }
     std::string InterlockCaveat() const override { return Said().caveat; }
+    bool Lost() const override { return Said().lost; }
 
 private:
     // What the source says of itself, as of its last exchange.
     struct Words {
         std::string name, state, noTransmitState, transmitStateBack, caveat;
+        bool lost = false;
     };
     Words Said() const {
         const std::lock_guard lock(m_mutex);
@@ -58,10 +60,14 @@ private:
 
     // The loop is woken for readings, and for a state that changed so the page shows it.
     void Take(std::vector<Reading> got) {
-        Words said{m_polled->Name(), m_polled->State(), m_polled->NoTransmitState(), m_polled->TransmitStateBack(),
-                   m_polled->InterlockCaveat()};
+        Words said{m_polled->Name(),
+                   m_polled->State(),
+                   m_polled->NoTransmitState(),
+                   m_polled->TransmitStateBack(),
+                   m_polled->InterlockCaveat(),
+                   m_polled->Lost()};
         const std::lock_guard lock(m_mutex);
-        const bool news = !got.empty() || said.state != m_said.state;
+        const bool news = !got.empty() || said.state != m_said.state || said.lost != m_said.lost;
         m_pending.insert(m_pending.end(), got.begin(), got.end());
         m_said = std::move(said);
         if (news) m_wake.Signal();

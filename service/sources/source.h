@@ -41,6 +41,9 @@ public:
     virtual std::string TransmitStateBack() const = 0;
     // What the transmit interlock cannot see with this source; empty when nothing.
     virtual std::string InterlockCaveat() const { return {}; }
+    // Not answering now (no connection, or silent too long): what it said last,
+    // its transmit state above all, no longer stands.
+    virtual bool Lost() const = 0;
 };
 
 constexpr const char* kRigctldPort = "4532";

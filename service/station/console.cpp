@@ -159,7 +159,7 @@ void WebConsole::Push(Command command) {
     m_wake.Signal();
 }
 
-void WebConsole::RunCommands(std::vector<Radio>& radios) {
+void WebConsole::RunCommands(std::vector<Radio>& radios, Station& station) {
     m_wake.Clear();
     std::deque<Command> commands;
     {
@@ -175,8 +175,12 @@ void WebConsole::RunCommands(std::vector<Radio>& radios) {
     for (auto& c : commands) switch (c.kind) {
         case Command::kPick: {
             Picked answer = Picked::kTaken;
-            if (PollLoop* loop = find(c.radio)) answer = loop->Pick(c.antenna);
+            PollLoop* loop = find(c.radio);
+            if (loop) answer = loop->Pick(c.antenna);
             std::lock_guard lock(m_mutex);
+            // The reply says why it waits before the next Publish shows it.
+            for (auto& s : m_state)
+                if (loop && s.name == c.radio) s.heldWhy = loop->State().heldWhy;
             *c.done = answer;
             m_answered.notify_all();
             break;
@@ -185,7 +189,7 @@ void WebConsole::RunCommands(std::vector<Radio>& radios) {
             if (PollLoop* loop = find(c.radio)) loop->SetAuto(c.on);
             break;
         case Command::kTables:
-            for (Radio& r : radios) r.loop->Reload(c.station);
+            station = c.station;  // the one copy: the radios and the next reload's checks read it
             m_log.Info("settings saved from the web console to " + m_options.settingsPath + "; switching by them");
             break;
         }
@@ -202,7 +206,9 @@ void WebConsole::Publish(const std::vector<Radio>& radios) {
         if (view.band) r.band = web::RadioState::Band{*view.band + 1, view.bandName};
         if (const auto& e = radio.output->Wanted(); e && e->antenna >= 0)
             r.antenna = web::RadioState::Antenna{e->antenna + 1, e->name, e->byte};
-        r.transmitting = loop.HasTransmitState() == true && loop.Transmitting();
+        r.transmitting = loop.Transmitting();
+        r.transmitKnown = loop.TransmitKnown();
+        r.heldWhy = view.heldWhy;
         r.automatic = view.automatic;
         if (view.held) r.held = *view.held + 1;
         r.source = {radio.options.sourceText, radio.source->State()};
@@ -252,10 +258,8 @@ Picked WebConsole::PickAntenna(const std::string& radio, int antenna) {
     std::unique_lock lock(m_mutex);
     if (m_answered.wait_for(lock, kPickAnswer, [&] { return done->has_value() || m_stopping; }) && done->has_value())
         return **done;
-    // Still queued: it is made at the main thread's next turn, held if the rig transmits.
-    for (const auto& r : m_state)
-        if (r.name == radio) return r.transmitting ? Picked::kHeld : Picked::kMade;
-    return Picked::kMade;
+    // Still queued: the main thread decides at its next turn; the state shows what it did.
+    return Picked::kPending;
 }
 
 void WebConsole::SetAuto(const std::string& radio, bool on) { Push({Command::kAuto, radio, 0, on, {}, nullptr}); }

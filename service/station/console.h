@@ -47,7 +47,8 @@ public:
     Handle WakeHandle() const { return m_wake.Ready(); }
 
     // Main thread: the commands waiting, applied to the radios' loops.
-    void RunCommands(std::vector<Radio>& radios);
+    // A saved table replaces `station`, the tables every radio reads.
+    void RunCommands(std::vector<Radio>& radios, Station& station);
     // Main thread, after every poll and command: tells the console and the
     // state file when anything shown changed, and rewrites the file at least
     // every web::kStateRefresh.

@@ -34,6 +34,9 @@ public:
     // The last state actually written to the device; nothing while no write succeeded.
     const std::optional<OutputEvent>& LastWritten() const { return m_hold.LastWritten(); }
     bool DeviceOpen() const { return m_hold.DeviceOpen(); }
+    // The wanted state has not reached the device yet.
+    bool Pending() const { return m_hold.Pending(); }
+    const std::optional<std::uint8_t>& Found() const { return m_hold.Found(); }
     // "open", "lost, retrying" or "absent, retrying", as the status line and the console say it.
     std::string State() const;
 

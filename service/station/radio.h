@@ -4,6 +4,7 @@
 // journals as a station always has.
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@ struct Radio {
     std::unique_ptr<Source> source;
     std::unique_ptr<OutputChannel> output;
     std::unique_ptr<PollLoop> loop;
+    std::optional<RadioOptions> moveTo;  // a reload's new output, taken at the radio's receive
 };
 
 // The config's radios, or the one radio the top-level options describe.

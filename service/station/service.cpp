@@ -55,6 +55,7 @@ std::string Status(const std::vector<Radio>& radios) {
         std::string s = r.source->Name() + " " + r.source->State();
         s += "; output " + r.options.outputText + " " + r.output->State();
         if (r.loop->SwitchingHeld()) s += "; switching held: no transmit state";
+        if (!r.loop->TransmitKnown()) s += "; transmit state unknown";
         if (radios.size() > 1) {
             if (const auto by = r.loop->State().blockedBy) s += "; blocked by " + *by;
             s = r.options.name + ": " + s;
@@ -95,12 +96,13 @@ std::string Names(const std::vector<RadioOptions>& radios) {
 // the settings. A config that no longer reads changes nothing, nor one whose
 // radios are not the running ones (that takes a restart). A new source or
 // output is switched to as a restart would, but the tables, the wanted antenna
-// and the transmit hold carry over; one that cannot start keeps the old.
+// and the transmit hold carry over; one that cannot start keeps the old. A
+// new source's transmit state is unknown until its first reading.
 struct Running {
     // Read by the polled sources' threads: a reload may change it.
     std::atomic<std::chrono::milliseconds> poll;
     Options options;
-    Station station;
+    std::shared_ptr<Station> station = std::make_shared<Station>();  // the one copy every radio reads
     std::unique_ptr<Switchboard> board;
     std::vector<Radio> radios;
 };
@@ -110,6 +112,24 @@ std::unique_ptr<Source> StartSource(const SourceSpec& spec, const Running& run, 
                                     std::string& why) {
     auto source = MakeSource(spec, log, why);
     return source ? OnOwnThread(std::move(source), run.poll, firstNow, why) : nullptr;
+}
+
+// The old output is given no antenna at the radio's receive before it closes,
+// and the radio holds what it had until then: the old relays would otherwise
+// keep an antenna the lockout no longer sees.
+void MoveOutput(Radio& radio, bool several, const OutputApis& apis) {
+    if (!radio.moveTo || !radio.loop->Release()) return;
+    const RadioOptions& fresh = *radio.moveTo;
+    Log& log = *radio.log;
+    // The old device is released first: the new one may be the same board with other options.
+    log.End(Condition::kOutput, "no longer driving output " + radio.options.outputText);
+    radio.output.reset();
+    radio.output = MakeOutput(fresh, several, apis, log);
+    radio.loop->Drive(*radio.output);
+    log.Info("output now " + fresh.outputText + " (was " + radio.options.outputText + ")");
+    radio.options.output = fresh.output;
+    radio.options.outputText = fresh.outputText;
+    radio.moveTo.reset();
 }
 
 void ReloadRadio(Radio& radio, const RadioOptions& fresh, const Running& run, const OutputApis& apis) {
@@ -133,17 +153,15 @@ void ReloadRadio(Radio& radio, const RadioOptions& fresh, const Running& run, co
             log.Error("reload: source " + fresh.sourceText + ": " + why + "; still following " + radio.source->Name());
         }
     }
-    if (fresh.outputText != radio.options.outputText) {
-        // The old device is released first: the new one may be the same board with other options.
-        log.End(Condition::kOutput, "no longer driving output " + radio.options.outputText);
-        radio.output.reset();
-        radio.output = MakeOutput(fresh, several, apis, log);
-        loop.Drive(*radio.output);
-        log.Info("output now " + fresh.outputText + " (was " + radio.options.outputText + ")");
-        radio.options.output = fresh.output;
-        radio.options.outputText = fresh.outputText;
-    }
     loop.SetInterlock(fresh.interlock);
+    radio.moveTo.reset();
+    if (fresh.outputText != radio.options.outputText) {
+        radio.moveTo = fresh;
+        MoveOutput(radio, several, apis);
+        if (radio.moveTo)
+            log.Info("output " + fresh.outputText + " is taken at the next receive reading; until then " +
+                     radio.options.outputText + " keeps its antenna");
+    }
     loop.SetInhibit(fresh.inhibit);
     radio.options.interlock = fresh.interlock;
     radio.options.inhibit = fresh.inhibit;
@@ -166,7 +184,7 @@ bool Reload(Running& run, Log& log, const OutputApis& apis) {
                   "); restart kelvane to change the radios; keeping everything as it was");
         return false;
     }
-    Station station = run.station;
+    Station station = *run.station;
     const bool reread = ReadStation(fresh.settingsPath, station, log, true);
     // An inhibit line an antenna uses would stop that radio transmitting on it.
     if (const std::string clash = InhibitClash(fresh, station); !clash.empty()) {
@@ -174,8 +192,7 @@ bool Reload(Running& run, Log& log, const OutputApis& apis) {
         return false;
     }
     if (reread) {
-        run.station = station;
-        for (Radio& r : run.radios) r.loop->Reload(run.station);
+        *run.station = std::move(station);
         log.Info("settings reloaded from " + fresh.settingsPath);
     }
     run.board->SetAlternates(fresh.alternates);
@@ -191,8 +208,8 @@ bool Reload(Running& run, Log& log, const OutputApis& apis) {
 
 // Everything the start builds; false when the service cannot start.
 bool StartRadios(Running& run, Log& log, const OutputApis& apis) {
-    if (!ReadStation(run.options.settingsPath, run.station, log, false)) return false;
-    if (const std::string clash = InhibitClash(run.options, run.station); !clash.empty()) {
+    if (!ReadStation(run.options.settingsPath, *run.station, log, false)) return false;
+    if (const std::string clash = InhibitClash(run.options, *run.station); !clash.empty()) {
         log.Error(clash + "; not starting");
         return false;
     }
@@ -203,7 +220,8 @@ bool StartRadios(Running& run, Log& log, const OutputApis& apis) {
     run.board = std::make_unique<Switchboard>(names, run.options.alternates);
     for (std::size_t i = 0; i < configured.size(); ++i) {
         Radio radio{configured[i], std::make_unique<Log>(log, several ? "radio " + configured[i].name + ": " : ""),
-                    nullptr, nullptr, nullptr};
+                    nullptr,       nullptr,
+                    nullptr,       std::nullopt};
         std::string why;
         // Each first exchange now, in the config's order, so that the first round meets them all.
         radio.source = StartSource(radio.options.source, run, true, *radio.log, why);
@@ -256,6 +274,11 @@ struct Loop {
     std::vector<bool> readable;
 };
 
+void Poll(Loop& l, Radio& radio) {
+    radio.loop->PollOnce();
+    MoveOutput(radio, l.run.radios.size() > 1, l.apis);
+}
+
 // Ready once the first round has shown what the sources and the outputs do,
 // so that the status given with it is true; a poll is bounded by the reply timeout.
 void Shown(Loop& l) {
@@ -289,12 +312,12 @@ bool Between(Loop& l, std::chrono::steady_clock::time_point next) {
         bool pushed = false;
         for (std::size_t i = 0; i < radios.size(); ++i)
             if (l.readable[i + 2]) {
-                radios[i].loop->PollOnce();
+                Poll(l, radios[i]);
                 pushed = true;
             }
         if (pushed) Shown(l);
         if (l.readable[1]) {
-            l.console.RunCommands(radios);
+            l.console.RunCommands(radios, *l.run.station);
             l.console.Publish(radios);
         }
         if (!l.readable[0]) continue;
@@ -317,7 +340,7 @@ int Serve(Loop& l) {
     auto next = Clock::now();
     for (;;) {
         // Radios in the config's order: a tie for an antenna goes to the one listed first.
-        for (Radio& r : run.radios) r.loop->PollOnce();
+        for (Radio& r : run.radios) Poll(l, r);
         Shown(l);
         next += run.options.poll;
         const auto now = Clock::now();
@@ -336,7 +359,7 @@ int RunService(const Options& options, const OutputApis& apis) {
         log.Error(error);
         return 1;
     }
-    Running run{{options.poll}, options, {}, nullptr, {}};
+    Running run{{options.poll}, options, std::make_shared<Station>(), nullptr, {}};
     if (!StartRadios(run, log, apis)) return 1;
     LogStarted(run, log);
     WebConsole console(run.options, log);

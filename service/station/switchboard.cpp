@@ -6,30 +6,37 @@ namespace kelvane::svc {
 
 Switchboard::Switchboard(std::vector<std::string> names, Alternates alternates, Clock now)
     : m_alternates(std::move(alternates)), m_now(std::move(now)) {
-    for (auto& name : names) m_radios.push_back({std::move(name), {}, std::nullopt});
+    for (auto& name : names) m_radios.push_back({std::move(name), {}, std::nullopt, {}});
 }
 
 // Only the asking radio may change: the others move at their own receive
-// readings. An antenna another radio has just left still counts as held.
-std::vector<LockoutRadio> Switchboard::Asking(std::size_t radio, const std::vector<int>& choices) const {
+// readings. An antenna another radio has just left, or may be on, counts as
+// held by it: a radio of its own that cannot change.
+std::vector<LockoutRadio> Switchboard::Asking(std::size_t radio, const std::vector<int>& choices,
+                                              std::vector<std::size_t>& owners) const {
     std::vector<LockoutRadio> radios;
-    for (std::size_t i = 0; i < m_radios.size(); ++i)
+    for (std::size_t i = 0; i < m_radios.size(); ++i) {
         radios.push_back({i == radio ? choices : m_radios[i].choices, m_radios[i].holds, i == radio});
+        owners.push_back(i);
+    }
+    const auto held = [&](int antenna, std::size_t by) {
+        radios.push_back({{}, antenna, false});
+        owners.push_back(by);
+    };
+    for (std::size_t i = 0; i < m_radios.size(); ++i)
+        if (i != radio)
+            for (const int a : m_radios[i].unsure) held(a, i);
     const auto now = m_now();
     for (const Release& r : m_released)
-        if (r.by != radio && now - r.at < kBreakBeforeMake) radios.push_back({{}, r.antenna, false});
+        if (r.by != radio && now - r.at < kBreakBeforeMake) held(r.antenna, r.by);
     return radios;
 }
 
 LockoutGrant Switchboard::Ask(std::size_t radio, const std::vector<int>& choices) const {
-    const auto radios = Asking(radio, choices);
+    std::vector<std::size_t> owners;
+    const auto radios = Asking(radio, choices, owners);
     LockoutGrant grant = Lockout(radios)[radio];
-    if (grant.blockedBy && *grant.blockedBy >= m_radios.size()) {
-        // Blocked by a release: the radio that left it.
-        const int left = *radios[*grant.blockedBy].holds;
-        for (const Release& r : m_released)
-            if (r.antenna == left && r.by != radio) grant.blockedBy = r.by;
-    }
+    if (grant.blockedBy) grant.blockedBy = owners[*grant.blockedBy];
     return grant;
 }
 
@@ -38,10 +45,22 @@ LockoutGrant Switchboard::Claim(std::size_t radio, const std::vector<int>& choic
     std::erase_if(m_released, [&](const Release& r) { return now - r.at >= kBreakBeforeMake; });
     const LockoutGrant grant = Ask(radio, choices);
     Radio& r = m_radios[radio];
-    if (r.holds && r.holds != grant.antenna) m_released.push_back({*r.holds, radio, now});
     r.choices = choices;
-    r.holds = grant.antenna;
+    if (grant.antenna && grant.antenna != r.holds) r.unsure.push_back(*grant.antenna);
     return grant;
+}
+
+void Switchboard::Confirm(std::size_t radio, std::optional<int> antenna) {
+    Radio& r = m_radios[radio];
+    if (r.holds && r.holds != antenna) m_released.push_back({*r.holds, radio, m_now()});
+    r.holds = antenna;
+    r.unsure.clear();
+}
+
+void Switchboard::Found(std::size_t radio, const std::vector<int>& antennas) {
+    Radio& r = m_radios[radio];
+    if (antennas.size() == 1 && !r.holds) return void(r.holds = antennas.front());
+    r.unsure.insert(r.unsure.end(), antennas.begin(), antennas.end());
 }
 
 LockoutGrant Switchboard::Preview(std::size_t radio, const std::vector<int>& choices) const {
@@ -50,7 +69,8 @@ LockoutGrant Switchboard::Preview(std::size_t radio, const std::vector<int>& cho
 
 std::optional<std::size_t> Switchboard::HolderOf(int antenna, std::size_t self) const {
     for (std::size_t i = 0; i < m_radios.size(); ++i)
-        if (i != self && m_radios[i].holds == antenna) return i;
+        if (i != self && (m_radios[i].holds == antenna || std::ranges::count(m_radios[i].unsure, antenna) > 0))
+            return i;
     return std::nullopt;
 }
 

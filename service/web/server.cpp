@@ -506,7 +506,13 @@ void WebServer::Api::Antenna(WebServer& s, const Request& req, Response& res) {
         return Send(res, 409, {{"error", why}, {"errors", json::array({{{"field", "antenna"}, {"rule", why}}})}});
     }
     s.Notify();
-    Send(res, 200, {{"radio", name}, {"antenna", a}, {"held", done == svc::Picked::kHeld}});
+    if (done == svc::Picked::kPending)
+        return Send(res, 202, {{"radio", name}, {"antenna", a}, {"pending", true}, {"watch", "/api/state"}});
+    json reply = {{"radio", name}, {"antenna", a}, {"held", done == svc::Picked::kHeld}};
+    if (done == svc::Picked::kHeld)
+        for (const auto& r : s.m_backend.State())
+            if (r.name == name) reply["why"] = r.heldWhy.empty() ? "transmitting" : r.heldWhy;
+    Send(res, 200, reply);
 }
 
 void WebServer::Api::Auto(WebServer& s, const Request& req, Response& res) {

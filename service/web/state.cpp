@@ -99,6 +99,9 @@ json StateJson(const std::vector<RadioState>& radios) {
                         {"choices", r.choices},
                         {"blocked_by", r.blockedBy ? Text(*r.blockedBy) : json(nullptr)},
                         {"inhibit", r.inhibit ? json(*r.inhibit) : json(nullptr)}});
+        // Only when they say something: the document stays as it was for a radio that knows.
+        if (!r.transmitKnown) list.back()["transmit_known"] = false;
+        if (!r.heldWhy.empty()) list.back()["held_why"] = r.heldWhy;
     }
     return {{"radios", list}};
 }
@@ -127,6 +130,8 @@ bool ParseState(const json& doc, std::vector<RadioState>& radios) {
             if (r.contains("blocked_by") && !r["blocked_by"].is_null())
                 s.blockedBy = r["blocked_by"].get<std::string>();
             if (r.contains("inhibit") && !r["inhibit"].is_null()) s.inhibit = r["inhibit"].get<int>();
+            if (r.contains("transmit_known")) s.transmitKnown = r["transmit_known"].get<bool>();
+            if (r.contains("held_why")) s.heldWhy = r["held_why"].get<std::string>();
             out.push_back(std::move(s));
         }
         radios = std::move(out);

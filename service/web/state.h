@@ -38,8 +38,10 @@ struct RadioState {
     std::optional<Band> band;
     std::optional<Antenna> antenna;
     bool transmitting = false;
+    bool transmitKnown = true;  // false: neither transmitting nor receive is known (first reading, source lost)
     bool automatic = true;
     std::optional<int> held;  // the antenna waiting for receive
+    std::string heldWhy;      // why it waits, when not simply "transmitting"
     Link source, output;
     // With radios sharing antennas: the band's antennas in order of preference,
     // and, while the radio has none though it wants one, the radio holding its

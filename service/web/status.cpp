@@ -56,8 +56,14 @@ std::string Describe(const RadioState& r, const std::vector<RadioState>& all) {
             s << ", waiting for its next receive poll";
         }
     }
-    s << "\n  " << (r.transmitting ? "TRANSMITTING" : "receiving") << ", Auto " << (r.automatic ? "on" : "off") << "\n";
-    if (r.held) s << "  antenna " << *r.held << " waits for receive\n";
+    s << "\n  "
+      << (!r.transmitKnown ? "transmit state unknown"
+          : r.transmitting ? "TRANSMITTING"
+                           : "receiving")
+      << ", Auto " << (r.automatic ? "on" : "off") << "\n";
+    if (r.held)
+        s << "  antenna " << *r.held << " waits "
+          << (r.heldWhy.empty() || r.heldWhy == "transmitting" ? "for receive" : "(" + r.heldWhy + ")") << "\n";
     if (r.inhibit) s << "  inhibit: output line " << *r.inhibit << (r.antenna ? ", clear" : ", set") << "\n";
     s << "  source: " << r.source.spec << " (" << r.source.state << ")\n";
     s << "  output: " << r.output.spec << " (" << r.output.state << ")\n";

@@ -208,6 +208,8 @@ public:
         return true;
     }
     void Close() override {}
+    // It knows what it holds: the last write, or nothing.
+    std::optional<std::uint8_t> Holds() override { return m_writes.empty() ? 0 : m_writes.back().byte; }
 
 private:
     std::vector<OutputEvent>& m_writes;

@@ -179,7 +179,8 @@ TEST_F(Program, StatusTellsWhatTheLinkAndTheOutputDo) {
     ::unsetenv("NOTIFY_SOCKET");
     EXPECT_EQ(next(), "READY=1\nSTATUS=rigctld " + where + " connected; output " + absent + " absent, retrying");
     rig.Kill();
-    EXPECT_EQ(next(), "STATUS=rigctld " + where + " lost, reconnecting; output " + absent + " absent, retrying");
+    EXPECT_EQ(next(), "STATUS=rigctld " + where + " lost, reconnecting; output " + absent +
+                          " absent, retrying; transmit state unknown");
     ::kill(pid, SIGTERM);
     EXPECT_EQ(WaitExit(pid), 0);
     const std::string err = Slurp(Path(".err"));

@@ -34,6 +34,7 @@ public:
     // rig.get_ptt always answers; a reading without a transmit state only comes with the interlock off.
     std::string NoTransmitState() const override { return "flrig was not asked for rig.get_ptt"; }
     std::string TransmitStateBack() const override { return "flrig answers rig.get_ptt"; }
+    bool Lost() const override { return m_client.Down(); }
 
 private:
     bool Took(const FlrigAnswer& answer, Condition condition, const char* method) {

@@ -35,6 +35,7 @@ public:
                (m_hadOne ? " after reporting one" : "") + ")";
     }
     std::string TransmitStateBack() const override { return "a new connection to rigctld reports a transmit state"; }
+    bool Lost() const override { return !m_link.Connected(); }
 
 private:
     void BadReply(Condition condition, const char* command, const Reply& reply) {

@@ -128,6 +128,7 @@ public:
         return "the logger's datagrams do not say whether it transmits (no IsTransmitting)";
     }
     std::string TransmitStateBack() const override { return "a datagram says whether it transmits"; }
+    bool Lost() const override { return m_log.Active(Condition::kSource); }
     std::string InterlockCaveat() const override {
         return "udp: the logger reports only the transmissions it keys itself (a footswitch or paddle is not "
                "reported), so the interlock cannot hold a switch during those; only a hardware PTT sense could";

@@ -26,6 +26,7 @@ public:
         return ftdi_write_data(ftdi, buf, size);
     }
     int UsbClose(ftdi_context* ftdi) override { return ftdi_usb_close(ftdi); }
+    int ReadPins(ftdi_context* ftdi, unsigned char* pins) override { return ftdi_read_pins(ftdi, pins); }
     std::string ErrorString(ftdi_context* ftdi) override {
         const char* s = ftdi_get_error_string(ftdi);
         return s ? s : "";
@@ -76,6 +77,12 @@ public:
         if (m_api.WriteData(m_ctx, &wire, 1) == 1) return true;
         error = "FTDI " + m_selector + " write: " + m_api.ErrorString(m_ctx);
         return false;
+    }
+    // The pins as the chip drives them: still the last byte while it stayed in bit-bang.
+    std::optional<std::uint8_t> Holds() override {
+        unsigned char pins = 0;
+        if (m_api.ReadPins(m_ctx, &pins) < 0) return std::nullopt;
+        return outputs::WireByte(pins, m_invert);
     }
     void Close() override {
         if (m_ctx == nullptr) return;

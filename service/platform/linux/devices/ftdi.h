@@ -20,6 +20,8 @@ public:
     virtual int SetBitmode(ftdi_context* ftdi, unsigned char mask, unsigned char mode) = 0;
     virtual int WriteData(ftdi_context* ftdi, const unsigned char* buf, int size) = 0;
     virtual int UsbClose(ftdi_context* ftdi) = 0;
+    // ftdi_read_pins; a seam that cannot read says so.
+    virtual int ReadPins(ftdi_context*, unsigned char*) { return -1; }
     virtual std::string ErrorString(ftdi_context* ftdi) = 0;
 };
 

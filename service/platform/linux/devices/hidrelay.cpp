@@ -45,10 +45,12 @@ public:
     bool Open(std::string& error) override {
         std::vector<outputs::HidRelayFound> found;
         std::vector<hid_device*> devices;
+        std::vector<std::optional<std::uint8_t>> relays;
         for (const auto& info : m_api.Enumerate(kVendor, kProduct)) {
             outputs::HidRelayFound board{info.path, info.product, {}, {}};
             hid_device* dev = nullptr;
             // Only a relay board is opened and asked for its status.
+            relays.emplace_back();
             if (outputs::HidRelayCount(info.product) > 0) {
                 dev = m_api.OpenPath(info.path.c_str());
                 unsigned char buf[outputs::kHidRelayReportSize] = {0x01};
@@ -57,8 +59,11 @@ public:
                     board.problem = "cannot open";
                 else if (got <= 0)
                     board.problem = "no status";
-                else
-                    board.serial = outputs::ParseHidRelayStatus(buf, static_cast<std::size_t>(got)).serial;
+                else {
+                    const auto status = outputs::ParseHidRelayStatus(buf, static_cast<std::size_t>(got));
+                    board.serial = status.serial;
+                    relays.back() = status.relays;
+                }
             }
             found.push_back(std::move(board));
             devices.push_back(dev);
@@ -72,7 +77,15 @@ public:
         }
         m_dev = devices[*choice.index];
         m_plan.emplace(choice.relays, m_invert);
+        m_relays = relays[*choice.index];
+        m_count = choice.relays;
         return true;
+    }
+    // The relays beyond the board's count read as released.
+    std::optional<std::uint8_t> Holds() override {
+        if (!m_relays) return std::nullopt;
+        const auto mask = static_cast<std::uint8_t>((1u << m_count) - 1u);
+        return static_cast<std::uint8_t>((m_invert ? ~*m_relays : *m_relays) & mask);
     }
     bool Write(const OutputEvent& e, std::string& error) override {
         for (const auto& report : m_plan->ReportsFor(e.byte)) {
@@ -96,6 +109,8 @@ private:
     HidApi& m_api;
     hid_device* m_dev = nullptr;
     std::optional<outputs::HidRelayPlan> m_plan;
+    std::optional<std::uint8_t> m_relays;  // as the status report said at open
+    int m_count = 0;
 };
 
 }  // namespace

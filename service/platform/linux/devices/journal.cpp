@@ -4,17 +4,22 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 
+#include "service/base/platform.h"
 #include "service/platform/linux/devices/devices.h"
 #include "service/platform/linux/unique_fd.h"
 #include "service/station/output.h"
 
 namespace kelvane::svc {
 namespace {
+
+// A journal is read back once, at start: more than years of switches.
+constexpr std::size_t kMaxJournal = 16u << 20;
 
 std::int64_t UnixMicros() {
     timespec ts{};
@@ -52,6 +57,25 @@ public:
         }
         fd.Release();  // the stream closes it now
         return true;
+    }
+    // The stand-in for latching relays: the byte of this radio's last line.
+    std::optional<std::uint8_t> Holds() override {
+        if (m_path.empty()) return std::nullopt;
+        std::string bytes, why;
+        if (ReadFileBytes(m_path, kMaxJournal, bytes, why) == FileRead::kFailed) return std::nullopt;
+        std::optional<std::uint8_t> last = 0;  // an empty journal: nothing written, nothing held
+        std::size_t from = 0;
+        for (std::size_t end; (end = bytes.find('\n', from)) != std::string::npos; from = end + 1) {
+            const std::string_view line(bytes.data() + from, end - from);
+            const auto at = line.find(" " + m_radio + "byte=0x");
+            if (at == std::string_view::npos) continue;
+            unsigned byte = 0;
+            const auto hex = line.substr(at + m_radio.size() + 8);
+            if (std::from_chars(hex.data(), hex.data() + hex.size(), byte, 16).ec != std::errc{} || byte > 0xFF)
+                return std::nullopt;
+            last = static_cast<std::uint8_t>(byte);
+        }
+        return last;
     }
     bool Write(const OutputEvent& e, std::string& error) override {
         const int n = std::fprintf(m_file, "%" PRId64 " %sbyte=%s antenna=%d %s\n", UnixMicros(), m_radio.c_str(),

@@ -45,6 +45,12 @@ public:
         error = "PPWDATA on " + m_path + ": " + std::strerror(errno);
         return false;
     }
+    // The data register reads back what the port drives.
+    std::optional<std::uint8_t> Holds() override {
+        unsigned char wire = 0;
+        if (m_api.Ioctl(m_fd, PPRDATA, &wire) != 0) return std::nullopt;
+        return outputs::WireByte(wire, m_invert);
+    }
     void Close() override {
         if (m_fd < 0) return;
         m_api.Ioctl(m_fd, PPRELEASE, nullptr);
