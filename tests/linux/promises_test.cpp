@@ -204,5 +204,28 @@ TEST_F(Service, ARestartKeepsTheAntennaADeadRadiosRelaysHoldFromTheOthers) {
     EXPECT_NE(Slurp(Path(".b")).find("radio=B byte=0x80 antenna=0 none"), std::string::npos) << Slurp(Path(".b"));
 }
 
+TEST_F(Service, AReloadToAnotherOutputClearsTheOldRelaysAtReceiveBeforeTheNewOneGetsTheAntenna) {
+    Rigctld rig(FreePort());
+    ASSERT_EQ(rig.Ask("F 7100000"), "RPRT 0");
+    const std::string source = "source = rigctld:127.0.0.1:" + std::to_string(rig.port()) + "\n";
+    Config(source + "output = journal:" + Path(".a") + "\n");
+    Start();
+    ASSERT_TRUE(Eventually([&] { return Slurp(Path(".a")).find("antenna=3 ") != std::string::npos; }));
+    ASSERT_EQ(rig.Ask("T 1"), "RPRT 0");
+    ASSERT_TRUE(Eventually([&] { return Radio("1")["transmitting"] == true; }));
+    Config(source + "output = journal:" + Path(".b") + "\n");
+    ::kill(pid, SIGHUP);
+    ASSERT_TRUE(Eventually([&] { return Slurp(Path(".err")).find("keeps its antenna") != std::string::npos; }));
+    const std::string during = Slurp(Path(".a"));
+    EXPECT_EQ(during.rfind(" antenna="), during.find(" antenna=3 ")) << during;
+    EXPECT_EQ(Slurp(Path(".b")), "");
+    ASSERT_EQ(rig.Ask("T 0"), "RPRT 0");
+    ASSERT_TRUE(Eventually([&] { return Slurp(Path(".b")).find("antenna=3 ") != std::string::npos; }))
+        << Slurp(Path(".err"));
+    const std::string old = Slurp(Path(".a"));
+    EXPECT_NE(old.rfind(" antenna=0 none"), std::string::npos) << old;
+    EXPECT_GT(old.rfind(" antenna=0 none"), old.rfind(" antenna=3 ")) << old;
+}
+
 }  // namespace
 }  // namespace kelvane::svc::test
