@@ -37,6 +37,7 @@ public:
         RadioState& r = Named(name);
         r.automatic = false;
         if (r.transmitting) return r.held = a, svc::Picked::kHeld;
+        if (unconfirmed) return svc::Picked::kPending;
         Show(r, a);
         return svc::Picked::kMade;
     }
@@ -82,6 +83,7 @@ public:
     svc::Station station;
     std::vector<RadioState> radios;
     int calls = 0;
+    bool unconfirmed = false;  // the device has not confirmed a write yet
 
 private:
     RadioState& Named(const std::string& name) {

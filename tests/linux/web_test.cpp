@@ -205,6 +205,12 @@ TEST_F(Web, APickOfAnAntennaAnotherRadioHoldsIsRefusedNamingItAndChangesNothing)
     EXPECT_EQ(StateJson(m_backend.State()), before);
     EXPECT_EQ(Request(m_port, "POST", "/api/antenna", R"({"radio":"B","antenna":3})").status, 200);
     EXPECT_EQ(m_backend.State()[1].antenna->number, 3);
+    // Not yet confirmed by the device: neither switched nor refused, and where to see the outcome.
+    m_backend.unconfirmed = true;
+    const Reply pending = Request(m_port, "POST", "/api/antenna", R"({"radio":"B","antenna":4})");
+    EXPECT_EQ(pending.status, 202) << pending.head;
+    EXPECT_EQ(pending.body["pending"], true);
+    EXPECT_EQ(pending.body["watch"], "/api/state");
 }
 
 TEST_F(Web, PasswordCookieAndOriginGuardEveryChange) {
