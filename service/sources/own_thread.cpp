@@ -15,6 +15,7 @@ public:
     OwnThread(std::unique_ptr<Source> polled, const std::atomic<std::chrono::milliseconds>& period)
         : m_polled(std::move(polled)), m_period(period) {
         Take({});
+        m_seen = m_said;
     }
     ~OwnThread() override {
         {
@@ -27,7 +28,7 @@ public:
 
     bool Start(bool firstNow, std::string& why) {
         if (!m_wake.Open(why)) return false;
-        if (firstNow) Exchange();
+        if (firstNow) Exchange(), m_seen = Said();
         m_thread = std::thread([this, firstNow] { Run(firstNow); });
         return true;
     }
@@ -38,17 +39,20 @@ public:
         const std::lock_guard lock(m_mutex);
         readings.insert(readings.end(), m_pending.begin(), m_pending.end());
         m_pending.clear();
+        m_seen = m_said;
     }
     Handle Fd() const override { return m_wake.Ready(); }
-    std::string Name() const override { return Said().name; }
-    std::string State() const override { return Said().state; }
-    std::string NoTransmitState() const override { return Said().noTransmitState; }
-    std::string TransmitStateBack() const override { return Said().transmitStateBack; }
-    std::string InterlockCaveat() const override { return Said().caveat; }
-    bool Lost() const override { return Said().lost; }
+    std::string Name() const override { return m_seen.name; }
+    std::string State() const override { return m_seen.state; }
+    std::string NoTransmitState() const override { return m_seen.noTransmitState; }
+    std::string TransmitStateBack() const override { return m_seen.transmitStateBack; }
+    std::string InterlockCaveat() const override { return m_seen.caveat; }
+    bool Lost() const override { return m_seen.lost; }
 
 private:
-    // What the source says of itself, as of its last exchange.
+    // What the source says of itself, as of its last exchange. The loop sees it
+    // as of its last Read, with the readings it took then, so that a status
+    // never pairs a state that changed since with what the loop made of the old one.
     struct Words {
         std::string name, state, noTransmitState, transmitStateBack, caveat;
         bool lost = false;
@@ -101,6 +105,7 @@ private:
     bool m_stop = false;
     std::vector<Reading> m_pending;
     Words m_said;
+    Words m_seen;  // the loop's thread only
     std::thread m_thread;
 };
 
