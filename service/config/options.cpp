@@ -137,7 +137,11 @@ a missing file means the first-start defaults))"},
                           12060, all interfaces and radio 1 by
                           default); switches as each arrives;
                           lost after 30 s without one
-  flrig:HOST:PORT         flrig's XML-RPC (port 12345), polled)"},
+  flrig:HOST:PORT         flrig's XML-RPC (port 12345), polled
+  mqtt:TOPIC              readings on the mqtt broker (frequency_hz,
+                          transmitting), as another kelvane's
+                          kelvane/STATION/radio/R/state; lost after
+                          30 s without one or when STATION is offline)"},
     {"--rigctld", "", "rigctld", "HOST:PORT", OptionReach::kRadio, kOneSource, Source,
      "the same as --source rigctld:HOST:PORT"},
     {"--poll", "", "poll", "MS", OptionReach::kStation, "", Poll,
@@ -155,6 +159,8 @@ output); SPEC is one of
   ftdi:SERIAL | ftdi:#N   an FT232R board (0403:6001) in bit-bang
   hidrelay:SERIAL | hidrelay:first
                           a USBRelay1-8 board (16c0:05df) on hidraw
+  none                    nothing: a kelvane that only follows and
+                          publishes on --mqtt
 add ,invert for boards whose relays close on a low line)"},
     {"--interlock", "", "interlock", "MODE", OptionReach::kRadioDefault, "", InterlockMode,
      R"(auto: hold switching while the rig transmits, when the

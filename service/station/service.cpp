@@ -110,8 +110,9 @@ struct Running {
 };
 
 // A polled source runs on a thread of its own; nothing, with the reason, when it cannot start.
-std::unique_ptr<Source> StartSource(const SourceSpec& spec, const Running& run, bool firstNow, Log& log,
-                                    std::string& why) {
+std::unique_ptr<Source> StartSource(SourceSpec spec, const Running& run, bool firstNow, Log& log, std::string& why) {
+    if (spec.kind == SourceSpec::kMqtt && run.options.mqtt)
+        spec.broker = BrokerAccess{*run.options.mqtt, run.options.mqttCa, run.options.mqttPasswordFile};
     auto source = MakeSource(spec, log, why);
     return source ? OnOwnThread(std::move(source), run.poll, firstNow, why) : nullptr;
 }

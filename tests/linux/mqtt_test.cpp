@@ -25,13 +25,18 @@ protected:
     std::string Path(const std::string& what) const {
         return ::testing::TempDir() + "kelvane-mqtt-" + std::to_string(::getpid()) + what;
     }
-    // A kelvane following udp:`udp` into a journal of its own, on the bus as `station`.
+    // A kelvane following udp:`udp` into a journal of its own (unless `more`
+    // gives another output), on the bus as `station`.
     pid_t Start(const std::string& station, int udp, std::vector<std::string> more) {
-        std::vector<std::string> args{"--settings",     Path(".ini"),
-                                      "--source",       "udp:127.0.0.1:" + std::to_string(udp),
-                                      "--output",       "journal:" + Path("." + station + ".journal"),
-                                      "--poll",         "20",
-                                      "--mqtt-station", station};
+        return Start(station, "udp:127.0.0.1:" + std::to_string(udp), std::move(more));
+    }
+    pid_t Start(const std::string& station, const std::string& source, std::vector<std::string> more) {
+        std::vector<std::string> args{"--settings", Path(".ini"), "--source",
+                                      source,       "--output",   "journal:" + Path("." + station + ".journal"),
+                                      "--poll",     "20",         "--mqtt-station",
+                                      station};
+        if (std::find(more.begin(), more.end(), "--output") != more.end())
+            args.erase(args.begin() + 4, args.begin() + 6);
         args.insert(args.end(), more.begin(), more.end());
         const pid_t pid = SpawnKelvane(args, Path("." + station + ".out"), Path("." + station + ".err"));
         m_pids.push_back(pid);
@@ -140,12 +145,11 @@ TEST_F(Bus, SwitchingGoesOnWithoutTheBrokerAndAllIsPublishedOnItsReturn) {
     EXPECT_TRUE(Eventually([&] { return Slurp(journal).size() > before; }));
     broker.Start();
     Watcher watch(broker);
-    ASSERT_TRUE(watch.Await("kelvane/shack/status", [](auto& m) { return Says(m, "online"); }));
+    const auto state = [](auto& m) { return Parsed(m.payload).value("frequency_hz", json()) == 7100000; };
+    ASSERT_TRUE(watch.Await("kelvane/shack/radio/1/state", state));
     Watcher late(broker);  // what is retained comes flagged to a subscriber that came after
     EXPECT_TRUE(late.Await("kelvane/shack/status", [](auto& m) { return m.retained && Says(m, "online"); }));
-    EXPECT_TRUE(late.Await("kelvane/shack/radio/1/state", [](auto& m) {
-        return m.retained && Parsed(m.payload).value("frequency_hz", json()) == 7100000;
-    }));
+    EXPECT_TRUE(late.Await("kelvane/shack/radio/1/state", [&](auto& m) { return m.retained && state(m); }));
     const std::string log = Slurp(Path(".shack.err"));
     EXPECT_NE(log.find("cannot be reached"), std::string::npos) << log;
     EXPECT_NE(log.find("is reached again"), std::string::npos) << log;
@@ -167,6 +171,34 @@ TEST_F(Bus, APasswordProtectedBrokerTakesOnlyTheRightPassword) {
         }
         Kill(pid);
     }
+}
+
+// An agent with no output publishes its radio; the switching kelvane follows it
+// through the broker, and holds while the agent is gone.
+TEST_F(Bus, ARadioFollowedThroughTheBrokerIsLostWithItsStationAndBack) {
+    Broker broker;
+    Watcher watch(broker);
+    const int udp = FreeUdpPort();
+    const std::vector<std::string> agentArgs{"--mqtt", broker.Url(), "--output", "none", "--mqtt-discovery", "no"};
+    pid_t agent = Start("agent", udp, agentArgs);
+    Start("shack", "mqtt:kelvane/agent/radio/1/state", {"--mqtt", broker.Url()});
+    const auto shackShows = [&](double hz, bool lost) {
+        return watch.Await("kelvane/shack/radio/1/state", [&](auto& m) {
+            const json s = Parsed(m.payload);
+            return s.value("frequency_hz", json()) == hz && s.contains("transmit_known") == lost &&
+                   s["source"].value("state", "").starts_with("lost") == lost;
+        });
+    };
+    ASSERT_TRUE(watch.Await("kelvane/agent/status", [](auto& m) { return Says(m, "online"); }));
+    m_logger.Send(udp, Info(1407400, false));
+    EXPECT_TRUE(shackShows(14074000, false));
+    EXPECT_TRUE(Eventually([&] { return !Slurp(Path(".shack.journal")).empty(); }));
+    Kill(agent);
+    EXPECT_TRUE(shackShows(14074000, true));
+    agent = Start("agent", udp, agentArgs);
+    EXPECT_TRUE(Eventually([&] { return watch.All("kelvane/agent/status").back().payload == "online"; }));
+    m_logger.Send(udp, Info(710000, false));
+    EXPECT_TRUE(shackShows(7100000, false));
 }
 
 }  // namespace
