@@ -94,10 +94,6 @@ public:
         std::lock_guard lock(m_mutex);
         return m_got[topic];
     }
-    std::optional<Message> Last(const std::string& topic) {
-        auto all = All(topic);
-        return all.empty() ? std::nullopt : std::optional(all.back());
-    }
     // Waits for a message on `topic` for which `match` holds.
     std::optional<Message> Await(const std::string& topic, const std::function<bool(const Message&)>& match,
                                  std::chrono::milliseconds limit = 20s) {
