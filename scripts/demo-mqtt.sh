@@ -31,9 +31,10 @@ pids+=($!)
 until (exec 3<>"/dev/tcp/127.0.0.1/$BROKER") 2>/dev/null; do sleep 0.05; done
 say "mosquitto on 127.0.0.1:$BROKER; the logger's datagrams go to udp 127.0.0.1:$UDP"
 
-mosquitto_sub -p "$BROKER" -v -t 'kelvane/#' | while read -r topic payload; do
+# Pipes into process substitutions, so that $! is the program and stopping it ends its printer.
+mosquitto_sub -p "$BROKER" -v -t 'kelvane/#' > >(while read -r topic payload; do
     printf '%s  MQTT %s %s\n' "$(stamp)" "$topic" "${payload:0:110}"
-done &
+done) &
 pids+=($!)
 : > "$DEMO/shack.journal"
 "$KELVANE" --settings "$DEMO/Kelvaneer12.ini" --source "udp:127.0.0.1:$UDP" --output none \
@@ -45,9 +46,9 @@ pids+=($AGENT)
     --output "journal:$DEMO/shack.journal" --mqtt "mqtt://127.0.0.1:$BROKER" --mqtt-station shack \
     2> >(sed -u "s/^/$(printf '\t\t\t')shack  /") &
 pids+=($!)
-tail -n 0 -q -F "$DEMO/shack.journal" 2>/dev/null | while read -r us rest; do
+tail -n 0 -q -F "$DEMO/shack.journal" 2>/dev/null > >(while read -r us rest; do
     printf '%s  OUTPUT %s\n' "$(date -d "@$((us / 1000000))" +%H:%M:%S).$(printf '%03d' $(((us / 1000) % 1000)))" "$rest"
-done &
+done) &
 pids+=($!)
 pause
 
@@ -61,9 +62,10 @@ logger() {
 logger 1420000 False  # 20 m
 logger 710000 True    # 40 m while transmitting: the shack holds
 logger 710000 False   # receive: the shack switches
-echo "$(stamp)  a pick through the broker: antenna 3 for the shack's radio"
-mosquitto_pub -p "$BROKER" -t kelvane/shack/radio/1/antenna/set -m 3
+echo "$(stamp)  a pick through the broker: antenna 4 for the shack's radio"
+mosquitto_pub -p "$BROKER" -t kelvane/shack/radio/1/antenna/set -m 4
 pause
 echo "$(stamp)  the agent vanishes (kill -9): its will says offline, the shack's source is lost"
 kill -KILL "$AGENT"
+{ wait "$AGENT"; } 2>/dev/null || true  # the shell's own "Killed" line is not the demo's
 pause
