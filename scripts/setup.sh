@@ -11,6 +11,7 @@ source "$(dirname "$0")/lib/common.sh"
 # browser to check its page.
 linux_packages=(cmake g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libhamlib-utils libftdi1-dev libhidapi-dev
                 libgpiod-dev libsystemd-dev dpkg-dev procps libpugixml-dev libcpp-httplib-dev flrig xvfb xauth python3
+                libmosquitto-dev mosquitto mosquitto-clients
                 nlohmann-json3-dev libsodium-dev libssl-dev chromium chromium-driver python3-selenium)
 packages=("${linux_packages[@]}" clang clang-format libclang-rt-14-dev
           g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth xdotool

@@ -25,6 +25,8 @@ enum class Condition {
     kOutput,           // the output device is absent or lost
     kBlocked,          // every antenna of the radio's band is held by another radio
     kForeignSender,    // datagrams from senders a udp source's from= leaves out
+    kBroker,           // the MQTT broker cannot be reached
+    kBadCommand,       // commands on the station bus that change nothing
     kCount
 };
 

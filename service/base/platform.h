@@ -66,6 +66,8 @@ void NotifyReady();
 void NotifyStopping();
 // For the state file, so that `kelvane status` can tell a live service from a gone one.
 int ProcessId();
+// This machine's name, without its domain; empty when it has none.
+std::string HostName();
 // Whether a process of that id runs, ours to signal or not.
 bool ProcessRuns(int pid);
 

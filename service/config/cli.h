@@ -8,6 +8,7 @@
 
 #include "core/lockout.h"
 #include "service/base/platform.h"  // DefaultSettingsPath, StateFilePath
+#include "service/bus/link.h"
 #include "service/config/output_spec.h"
 #include "service/station/poll_loop.h"
 #include "service/sources/source.h"
@@ -51,6 +52,9 @@ struct Options {
     // The web console, and the commands `status` and `web-password`.
     std::optional<web::WebSpec> web;
     std::string webPasswordFile, webTokenFile, webCert, webKey;
+    // The station bus: the broker, and the station's name and discovery there.
+    std::optional<BrokerSpec> mqtt;
+    std::string mqttCa, mqttPasswordFile, mqttStation, mqttDiscovery = "homeassistant";
     bool statusCommand = false, statusJson = false;
     bool webPasswordCommand = false, webTokenCommand = false;
     std::vector<std::string> webPasswordArgs;  // web-password's, or web-token's

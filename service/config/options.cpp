@@ -72,6 +72,34 @@ bool Web(std::string_view name, std::string_view value, Options& o, std::string&
     return true;
 }
 
+bool Mqtt(std::string_view name, std::string_view value, Options& o, std::string& why) {
+    BrokerSpec spec;
+    std::string problem;
+    if (!ParseBrokerUrl(value, spec, problem)) return RefuseValue(why, name, value, problem);
+    o.mqtt = spec;
+    return true;
+}
+
+// A topic level and an entity id both: nothing MQTT or Home Assistant reads as syntax.
+bool TopicWord(std::string_view value) {
+    return !value.empty() && value.size() <= 64 && std::all_of(value.begin(), value.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+    });
+}
+
+bool MqttStation(std::string_view name, std::string_view value, Options& o, std::string& why) {
+    if (!TopicWord(value)) return RefuseValue(why, name, value, "expected 1 to 64 letters, digits, '-' or '_'");
+    o.mqttStation = std::string(value);
+    return true;
+}
+
+bool MqttDiscovery(std::string_view name, std::string_view value, Options& o, std::string& why) {
+    if (!TopicWord(value))
+        return RefuseValue(why, name, value, "expected a prefix of letters, digits, '-' or '_', or no");
+    o.mqttDiscovery = value == "no" ? "" : std::string(value);
+    return true;
+}
+
 bool Verbose(std::string_view, std::string_view value, Options& o, std::string& why) {
     // The config's word, so its refusal names the config's option.
     if (value != "yes" && value != "no") return RefuseValue(why, "verbose", value, "expected yes or no");
@@ -86,7 +114,8 @@ constexpr OptionSpec kOptions[] = {
      R"(read "name = value" lines for the long options below
 (source, rigctld, output, interlock, poll, settings, web,
 web-password-file, web-token-file, web-cert, web-key,
-verbose = yes|no;
+mqtt, mqtt-ca, mqtt-password-file, mqtt-station,
+mqtt-discovery, verbose = yes|no;
 # starts a comment); the command line overrides them.
 Radios sharing the antennas get a section each, after
 those lines: [radio NAME] with source (or rigctld),
@@ -108,7 +137,11 @@ a missing file means the first-start defaults))"},
                           12060, all interfaces and radio 1 by
                           default); switches as each arrives;
                           lost after 30 s without one
-  flrig:HOST:PORT         flrig's XML-RPC (port 12345), polled)"},
+  flrig:HOST:PORT         flrig's XML-RPC (port 12345), polled
+  mqtt:TOPIC              readings on the mqtt broker (frequency_hz,
+                          transmitting), as another kelvane's
+                          kelvane/STATION/radio/R/state; lost after
+                          30 s without one or when STATION is offline)"},
     {"--rigctld", "", "rigctld", "HOST:PORT", OptionReach::kRadio, kOneSource, Source,
      "the same as --source rigctld:HOST:PORT"},
     {"--poll", "", "poll", "MS", OptionReach::kStation, "", Poll,
@@ -126,6 +159,8 @@ output); SPEC is one of
   ftdi:SERIAL | ftdi:#N   an FT232R board (0403:6001) in bit-bang
   hidrelay:SERIAL | hidrelay:first
                           a USBRelay1-8 board (16c0:05df) on hidraw
+  none                    nothing: a kelvane that only follows and
+                          publishes on --mqtt
 add ,invert for boards whose relays close on a low line)"},
     {"--interlock", "", "interlock", "MODE", OptionReach::kRadioDefault, "", InterlockMode,
      R"(auto: hold switching while the rig transmits, when the
@@ -152,6 +187,19 @@ then takes "Authorization: Bearer TOKEN" from scripts)"},
      "serve the console over TLS with this certificate (PEM) and"},
     {"--web-key", "", "web-key", "FILE", OptionReach::kStation, "", FileName<&Options::webKey>,
      "this private key; both or neither"},
+    {"--mqtt", "", "mqtt", "URL", OptionReach::kStation, "", Mqtt,
+     R"(publish the station on an MQTT broker and take commands
+there: mqtt://[USER@]HOST[:PORT] (port 1883) or mqtts://...
+(TLS, port 8883); topics under kelvane/STATION/)"},
+    {"--mqtt-ca", "", "mqtt-ca", "FILE", OptionReach::kStation, "", FileName<&Options::mqttCa>,
+     "the CA certificates (PEM) mqtts trusts (default: the system's)"},
+    {"--mqtt-password-file", "", "mqtt-password-file", "FILE", OptionReach::kStation, "",
+     FileName<&Options::mqttPasswordFile>, "the password of the URL's USER, on the file's first line"},
+    {"--mqtt-station", "", "mqtt-station", "NAME", OptionReach::kStation, "", MqttStation,
+     "the station in the topics: letters, digits, - and _ (default:\nthe host name)"},
+    {"--mqtt-discovery", "", "mqtt-discovery", "PREFIX", OptionReach::kStation, "", MqttDiscovery,
+     R"(Home Assistant's discovery prefix (default homeassistant);
+no: no discovery)"},
     {"--verbose", "-v", "verbose", "", OptionReach::kStation, "", Verbose, "log every output write"},
     {"--help", "-h", "", "", OptionReach::kStation, "",
      [](std::string_view, std::string_view, Options& o, std::string&) {

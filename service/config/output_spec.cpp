@@ -55,7 +55,7 @@ bool ByPosition(const OutputSpec& o) {
 }  // namespace
 
 bool OutputsClash(const OutputSpec& a, const OutputSpec& b) {
-    if (a.kind != b.kind) return false;
+    if (a.kind != b.kind || a.kind == OutputSpec::kNone) return false;
     if (a.kind == OutputSpec::kGpio)
         return ChipId(a.target) == ChipId(b.target) && std::any_of(a.lines.begin(), a.lines.end(), [&](unsigned l) {
                    return std::find(b.lines.begin(), b.lines.end(), l) != b.lines.end();
@@ -75,6 +75,10 @@ bool ParseOutputSpec(std::string_view text, OutputSpec& spec, std::string& error
     const std::string_view kind = text.substr(0, colon);
     const std::string_view rest = colon == std::string_view::npos ? std::string_view{} : text.substr(colon + 1);
     spec.target = std::string(rest);
+    if (text == "none") {
+        spec.kind = OutputSpec::kNone;
+        return true;
+    }
     if (kind == "journal") {
         spec.kind = OutputSpec::kJournal;
         if (spec.target == "-") spec.target.clear();
@@ -86,7 +90,7 @@ bool ParseOutputSpec(std::string_view text, OutputSpec& spec, std::string& error
                 : kind == "ftdi"  ? "ftdi needs a serial number or #index, as in ftdi:#0"
                 : kind == "hidrelay"
                     ? "hidrelay needs a serial number or \"first\", as in hidrelay:first"
-                    : "unknown output \"" + std::string(kind) + "\" (journal, parport, gpio, ftdi or hidrelay)";
+                    : "unknown output \"" + std::string(kind) + "\" (journal, parport, gpio, ftdi, hidrelay or none)";
         return false;
     }
     if (kind == "parport") {
@@ -113,7 +117,7 @@ bool ParseOutputSpec(std::string_view text, OutputSpec& spec, std::string& error
     } else if (kind == "hidrelay") {
         spec.kind = OutputSpec::kHidRelay;
     } else {
-        error = "unknown output \"" + std::string(kind) + "\" (journal, parport, gpio, ftdi or hidrelay)";
+        error = "unknown output \"" + std::string(kind) + "\" (journal, parport, gpio, ftdi, hidrelay or none)";
         return false;
     }
     return true;

@@ -8,7 +8,7 @@
 namespace kelvane::svc {
 
 struct OutputSpec {
-    enum Kind { kJournal, kParport, kGpio, kFtdi, kHidRelay } kind = kJournal;
+    enum Kind { kJournal, kParport, kGpio, kFtdi, kHidRelay, kNone } kind = kJournal;
     std::string target;           // path, chip, serial or #index, serial or "first"; empty journal: stdout
     std::vector<unsigned> lines;  // gpio: D0 first
     bool invert = false;

@@ -7,6 +7,7 @@ namespace kelvane::svc {
 
 std::unique_ptr<Source> MakeUdpSource(const UdpSpec& spec, Log& log, std::string& why, const SteadyNow& now);
 std::unique_ptr<Source> MakeFlrigSource(const Endpoint& where, Log& log);
+std::unique_ptr<Source> MakeMqttSource(const SourceSpec& spec, Log& log, std::string& why, const SteadyNow& now);
 
 namespace {
 
@@ -39,8 +40,13 @@ bool ParseSourceSpec(std::string_view text, SourceSpec& out, std::string& why) {
     } else if (Named(text, "udp")) {
         spec.kind = SourceSpec::kUdp;
         ok = ParseUdpSpec(text, spec.udp, why);
+    } else if (text.starts_with("mqtt:")) {
+        spec.kind = SourceSpec::kMqtt;
+        spec.topic = std::string(text.substr(5));
+        ok = !spec.topic.empty() && spec.topic.find_first_of("+#") == std::string::npos;
+        if (!ok) why = "mqtt:TOPIC needs one topic, without + or #";
     } else {
-        why = "expected rigctld:HOST:PORT, udp:[ADDR:]PORT[,radio=N] or flrig:HOST:PORT";
+        why = "expected rigctld:HOST:PORT, udp:[ADDR:]PORT[,radio=N], flrig:HOST:PORT or mqtt:TOPIC";
     }
     if (ok) out = spec;
     return ok;
@@ -52,6 +58,8 @@ std::unique_ptr<Source> MakeSource(const SourceSpec& spec, Log& log, std::string
         return MakeUdpSource(spec.udp, log, why, now);
     case SourceSpec::kFlrig:
         return MakeFlrigSource(spec.endpoint, log);
+    case SourceSpec::kMqtt:
+        return MakeMqttSource(spec, log, why, now);
     case SourceSpec::kRigctld:
         break;
     }

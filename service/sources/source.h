@@ -14,6 +14,7 @@
 
 #include "service/base/log.h"
 #include "service/base/platform.h"
+#include "service/bus/link.h"
 #include "service/sources/udp/udp_listener.h"
 #include "service/sources/wire_text.h"
 
@@ -49,11 +50,13 @@ public:
 constexpr const char* kRigctldPort = "4532";
 
 struct SourceSpec {
-    enum Kind { kRigctld, kUdp, kFlrig } kind = kRigctld;
+    enum Kind { kRigctld, kUdp, kFlrig, kMqtt } kind = kRigctld;
     Endpoint endpoint{"localhost", kRigctldPort};  // rigctld and flrig
     UdpSpec udp;
+    std::string topic;                   // mqtt
+    std::optional<BrokerAccess> broker;  // mqtt: not parsed, the station's mqtt option
 };
-// rigctld[:HOST[:PORT]], udp[:[ADDR:]PORT][,radio=N], flrig[:HOST[:PORT]];
+// rigctld[:HOST[:PORT]], udp[:[ADDR:]PORT][,radio=N], flrig[:HOST[:PORT]], mqtt:TOPIC;
 // false with the reason.
 bool ParseSourceSpec(std::string_view text, SourceSpec& out, std::string& why);
 

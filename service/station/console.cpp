@@ -166,33 +166,44 @@ void WebConsole::RunCommands(std::vector<Radio>& radios, Station& station) {
         std::lock_guard lock(m_mutex);
         commands.swap(m_commands);
     }
-    // The server checked the name against the state; a reload may have renamed nothing since, but be sure.
-    const auto find = [&](const std::string& name) -> PollLoop* {
-        for (Radio& r : radios)
-            if (r.options.name == name) return r.loop.get();
-        return nullptr;
-    };
     for (auto& c : commands) switch (c.kind) {
         case Command::kPick: {
-            Picked answer = Picked::kTaken;
-            PollLoop* loop = find(c.radio);
-            if (loop) answer = loop->Pick(c.antenna);
+            const Picked answer = PickNow(radios, c.radio, c.antenna + 1);
             std::lock_guard lock(m_mutex);
-            // The reply says why it waits before the next Publish shows it.
-            for (auto& s : m_state)
-                if (loop && s.name == c.radio) s.heldWhy = loop->State().heldWhy;
             *c.done = answer;
             m_answered.notify_all();
             break;
         }
         case Command::kAuto:
-            if (PollLoop* loop = find(c.radio)) loop->SetAuto(c.on);
+            AutoNow(radios, c.radio, c.on);
             break;
         case Command::kTables:
             station = c.station;  // the one copy: the radios and the next reload's checks read it
             m_log.Info("settings saved from the web console to " + m_options.settingsPath + "; switching by them");
             break;
         }
+}
+
+// The server checked the name against the state; a reload may have renamed nothing since, but be sure.
+static PollLoop* Find(std::vector<Radio>& radios, const std::string& name) {
+    for (Radio& r : radios)
+        if (r.options.name == name) return r.loop.get();
+    return nullptr;
+}
+
+Picked WebConsole::PickNow(std::vector<Radio>& radios, const std::string& radio, int antenna) {
+    PollLoop* loop = Find(radios, radio);
+    if (!loop) return Picked::kTaken;
+    const Picked answer = loop->Pick(antenna - 1);
+    std::lock_guard lock(m_mutex);
+    // The reply says why it waits before the next Publish shows it.
+    for (auto& s : m_state)
+        if (s.name == radio) s.heldWhy = loop->State().heldWhy;
+    return answer;
+}
+
+void WebConsole::AutoNow(std::vector<Radio>& radios, const std::string& radio, bool on) {
+    if (PollLoop* loop = Find(radios, radio)) loop->SetAuto(on);
 }
 
 void WebConsole::Publish(const std::vector<Radio>& radios) {

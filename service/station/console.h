@@ -49,6 +49,10 @@ public:
     // Main thread: the commands waiting, applied to the radios' loops.
     // A saved table replaces `station`, the tables every radio reads.
     void RunCommands(std::vector<Radio>& radios, Station& station);
+    // Main thread: a pick (antenna from 1) and Auto as a console command does
+    // them, for the station bus's commands.
+    Picked PickNow(std::vector<Radio>& radios, const std::string& radio, int antenna);
+    void AutoNow(std::vector<Radio>& radios, const std::string& radio, bool on);
     // Main thread, after every poll and command: tells the console and the
     // state file when anything shown changed, and rewrites the file at least
     // every web::kStateRefresh.

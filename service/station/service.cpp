@@ -1,8 +1,10 @@
 #include "service/station/service.h"
 
+#include <cctype>
 #include <chrono>
 
 #include "service/base/platform.h"
+#include "service/bus/station_bus.h"
 #include "service/station/radio.h"
 #include "service/config/station_file.h"
 #include "service/station/switchboard.h"
@@ -108,8 +110,9 @@ struct Running {
 };
 
 // A polled source runs on a thread of its own; nothing, with the reason, when it cannot start.
-std::unique_ptr<Source> StartSource(const SourceSpec& spec, const Running& run, bool firstNow, Log& log,
-                                    std::string& why) {
+std::unique_ptr<Source> StartSource(SourceSpec spec, const Running& run, bool firstNow, Log& log, std::string& why) {
+    if (spec.kind == SourceSpec::kMqtt && run.options.mqtt)
+        spec.broker = BrokerAccess{*run.options.mqtt, run.options.mqttCa, run.options.mqttPasswordFile};
     auto source = MakeSource(spec, log, why);
     return source ? OnOwnThread(std::move(source), run.poll, firstNow, why) : nullptr;
 }
@@ -260,11 +263,24 @@ void LogStarted(const Running& run, Log& log) {
     }
 }
 
+BusOptions BusOptionsOf(const Options& o) {
+    BusOptions bus{{*o.mqtt, o.mqttCa, o.mqttPasswordFile}, o.mqttStation, o.mqttDiscovery};
+    if (bus.station.empty()) {
+        // The host name as a topic level: what the option would refuse becomes '-'.
+        bus.station = HostName();
+        for (char& c : bus.station)
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') c = '-';
+        if (bus.station.empty()) bus.station = "station";
+    }
+    return bus;
+}
+
 // The main thread once started: the radios polled at each tick, and between
 // ticks whatever wakes the wait first.
 struct Loop {
     Running& run;
     WebConsole& console;
+    StationBus* bus;  // nothing without the mqtt option
     OperatorRequests& requests;
     Log& log;
     const OutputApis& apis;
@@ -281,8 +297,13 @@ void Poll(Loop& l, Radio& radio) {
 
 // Ready once the first round has shown what the sources and the outputs do,
 // so that the status given with it is true; a poll is bounded by the reply timeout.
+std::vector<std::string> AntennaNames(const Station& station) {
+    return {station.tables.m_antName.begin(), station.tables.m_antName.end()};
+}
+
 void Shown(Loop& l) {
     l.console.Publish(l.run.radios);
+    if (l.bus) l.bus->Publish(l.console.State(), AntennaNames(*l.run.station));
     if (std::string now = Status(l.run.radios); now != l.status || !l.ready) {
         l.status = std::move(now);
         NotifyStatus(l.status, !l.ready);
@@ -298,6 +319,7 @@ void Stop(Loop& l, const std::string& request) {
         last += "; " + std::string(several ? r.options.name + ": " : "") + LastState(*r.output) + "; " +
                 r.source->Name() + " " + r.source->State();
     l.log.Info("stopping on " + request + last);
+    if (l.bus) l.bus->Stop();
     l.console.Stop();
 }
 
@@ -306,19 +328,28 @@ void Stop(Loop& l, const std::string& request) {
 bool Between(Loop& l, std::chrono::steady_clock::time_point next) {
     std::vector<Radio>& radios = l.run.radios;
     for (;;) {
-        l.handles.assign({l.requests.Ready(), l.console.WakeHandle()});
+        constexpr std::size_t kFirstRadio = 3;
+        l.handles.assign({l.requests.Ready(), l.console.WakeHandle(), l.bus ? l.bus->WakeHandle() : kNoHandle});
         for (const Radio& r : radios) l.handles.push_back(r.source->Fd());  // a polled source's kNoHandle is skipped
         if (!WaitReadable(l.handles, next, l.readable)) return true;
         bool pushed = false;
         for (std::size_t i = 0; i < radios.size(); ++i)
-            if (l.readable[i + 2]) {
+            if (l.readable[i + kFirstRadio]) {
                 Poll(l, radios[i]);
                 pushed = true;
             }
         if (pushed) Shown(l);
         if (l.readable[1]) {
             l.console.RunCommands(radios, *l.run.station);
-            l.console.Publish(radios);
+            Shown(l);
+        }
+        if (l.readable[2]) {
+            const StationBus::Backend backend{
+                [&](const std::string& radio, int antenna) { return l.console.PickNow(radios, radio, antenna); },
+                [&](const std::string& radio, bool on) { l.console.AutoNow(radios, radio, on); },
+                [&] { return l.console.State(); }};
+            l.bus->Run(backend, AntennaNames(*l.run.station));
+            Shown(l);
         }
         if (!l.readable[0]) continue;
         const OperatorRequests::Request request = l.requests.Take();
@@ -368,7 +399,18 @@ int RunService(const Options& options, const OutputApis& apis) {
         log.Error(error + "; not starting");
         return 1;
     }
-    Loop loop{run, console, requests, log, apis, false, {}, {}, {}};
+    std::unique_ptr<StationBus> bus;
+    if (run.options.mqtt) {
+        std::string why;
+        bus = std::make_unique<StationBus>(BusOptionsOf(run.options), log);
+        std::vector<std::string> names;
+        for (const Radio& r : run.radios) names.push_back(r.options.name);
+        if (!bus->Start(names, why)) {
+            log.Error(why + "; not starting");
+            return 1;
+        }
+    }
+    Loop loop{run, console, bus.get(), requests, log, apis, false, {}, {}, {}};
     return Serve(loop);
 }
 

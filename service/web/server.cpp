@@ -497,22 +497,9 @@ void WebServer::Api::Antenna(WebServer& s, const Request& req, Response& res) {
     if (!Radio(s, doc, res, name)) return;
     const int asked = a.get<int>();
     const auto done = s.m_backend.PickAntenna(name, asked);
-    if (done == svc::Picked::kTaken) {
-        // The holder now; it may have let go since, and then a retry will do.
-        std::string why = "antenna " + std::to_string(asked) + " is held by another radio; try again";
-        for (const auto& r : s.m_backend.State())
-            if (r.antenna && r.antenna->number == asked && r.name != name)
-                why = "antenna " + std::to_string(asked) + " (" + r.antenna->name + ") is held by radio " + r.name;
-        return Send(res, 409, {{"error", why}, {"errors", json::array({{{"field", "antenna"}, {"rule", why}}})}});
-    }
-    s.Notify();
-    if (done == svc::Picked::kPending)
-        return Send(res, 202, {{"radio", name}, {"antenna", a}, {"pending", true}, {"watch", "/api/state"}});
-    json reply = {{"radio", name}, {"antenna", a}, {"held", done == svc::Picked::kHeld}};
-    if (done == svc::Picked::kHeld)
-        for (const auto& r : s.m_backend.State())
-            if (r.name == name) reply["why"] = r.heldWhy.empty() ? "transmitting" : r.heldWhy;
-    Send(res, 200, reply);
+    if (done != svc::Picked::kTaken) s.Notify();
+    const Reply reply = PickReply(name, asked, done, s.m_backend.State());
+    Send(res, reply.status, reply.body);
 }
 
 void WebServer::Api::Auto(WebServer& s, const Request& req, Response& res) {

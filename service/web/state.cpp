@@ -79,31 +79,52 @@ private:
 
 }  // namespace
 
+json RadioJson(const RadioState& r) {
+    json band = nullptr, antenna = nullptr, held = nullptr;
+    if (r.band) band = {{"number", r.band->number}, {"name", Text(r.band->name)}};
+    if (r.antenna)
+        antenna = {{"number", r.antenna->number}, {"name", Text(r.antenna->name)}, {"byte", r.antenna->byte}};
+    if (r.held) held = *r.held;
+    json radio = {{"name", Text(r.name)},
+                  {"frequency_hz", FrequencyJson(r.frequency_hz)},
+                  {"band", band},
+                  {"antenna", antenna},
+                  {"transmitting", r.transmitting},
+                  {"auto", r.automatic},
+                  {"held", held},
+                  {"source", {{"spec", Text(r.source.spec)}, {"state", Text(r.source.state)}}},
+                  {"output", {{"spec", Text(r.output.spec)}, {"state", Text(r.output.state)}}},
+                  {"choices", r.choices},
+                  {"blocked_by", r.blockedBy ? Text(*r.blockedBy) : json(nullptr)},
+                  {"inhibit", r.inhibit ? json(*r.inhibit) : json(nullptr)}};
+    // Only when they say something: the document stays as it was for a radio that knows.
+    if (!r.transmitKnown) radio["transmit_known"] = false;
+    if (!r.heldWhy.empty()) radio["held_why"] = r.heldWhy;
+    return radio;
+}
+
 json StateJson(const std::vector<RadioState>& radios) {
     json list = json::array();
-    for (const auto& r : radios) {
-        json band = nullptr, antenna = nullptr, held = nullptr;
-        if (r.band) band = {{"number", r.band->number}, {"name", Text(r.band->name)}};
-        if (r.antenna)
-            antenna = {{"number", r.antenna->number}, {"name", Text(r.antenna->name)}, {"byte", r.antenna->byte}};
-        if (r.held) held = *r.held;
-        list.push_back({{"name", Text(r.name)},
-                        {"frequency_hz", FrequencyJson(r.frequency_hz)},
-                        {"band", band},
-                        {"antenna", antenna},
-                        {"transmitting", r.transmitting},
-                        {"auto", r.automatic},
-                        {"held", held},
-                        {"source", {{"spec", Text(r.source.spec)}, {"state", Text(r.source.state)}}},
-                        {"output", {{"spec", Text(r.output.spec)}, {"state", Text(r.output.state)}}},
-                        {"choices", r.choices},
-                        {"blocked_by", r.blockedBy ? Text(*r.blockedBy) : json(nullptr)},
-                        {"inhibit", r.inhibit ? json(*r.inhibit) : json(nullptr)}});
-        // Only when they say something: the document stays as it was for a radio that knows.
-        if (!r.transmitKnown) list.back()["transmit_known"] = false;
-        if (!r.heldWhy.empty()) list.back()["held_why"] = r.heldWhy;
-    }
+    for (const auto& r : radios) list.push_back(RadioJson(r));
     return {{"radios", list}};
+}
+
+Reply PickReply(const std::string& radio, int antenna, svc::Picked done, const std::vector<RadioState>& state) {
+    if (done == svc::Picked::kTaken) {
+        // The holder now; it may have let go since, and then a retry will do.
+        std::string why = "antenna " + std::to_string(antenna) + " is held by another radio; try again";
+        for (const auto& r : state)
+            if (r.antenna && r.antenna->number == antenna && r.name != radio)
+                why = "antenna " + std::to_string(antenna) + " (" + r.antenna->name + ") is held by radio " + r.name;
+        return {409, {{"error", why}, {"errors", json::array({{{"field", "antenna"}, {"rule", why}}})}}};
+    }
+    if (done == svc::Picked::kPending)
+        return {202, {{"radio", radio}, {"antenna", antenna}, {"pending", true}, {"watch", "/api/state"}}};
+    json reply = {{"radio", radio}, {"antenna", antenna}, {"held", done == svc::Picked::kHeld}};
+    if (done == svc::Picked::kHeld)
+        for (const auto& r : state)
+            if (r.name == radio) reply["why"] = r.heldWhy.empty() ? "transmitting" : r.heldWhy;
+    return {200, reply};
 }
 
 bool ParseState(const json& doc, std::vector<RadioState>& radios) {

@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "service/base/pick.h"
 #include "service/config/station_file.h"
 
 namespace kelvane::web {
@@ -52,6 +53,16 @@ struct RadioState {
 };
 
 nlohmann::json StateJson(const std::vector<RadioState>& radios);
+// One radio of StateJson's "radios".
+nlohmann::json RadioJson(const RadioState& radio);
+
+// The answer to a pick of `antenna` (from 1) for `radio`, as HTTP status and
+// body, told from `state` as it is after the pick.
+struct Reply {
+    int status = 200;
+    nlohmann::json body;
+};
+Reply PickReply(const std::string& radio, int antenna, svc::Picked done, const std::vector<RadioState>& state);
 // The reverse, for `kelvane status`; false when the document is not one StateJson made.
 // A radio without choices, blocked_by and inhibit (written before antennas were
 // shared) is read as one sharing nothing; present, they must have their types.

@@ -52,4 +52,11 @@ FileRead ReadFileBytes(const std::string& path, std::size_t maxBytes, std::strin
     }
 }
 
+std::string HostName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return {};
+    const std::string host = name;
+    return host.substr(0, host.find('.'));
+}
+
 }  // namespace kelvane::svc

@@ -4,9 +4,10 @@
 // from a RadioInfo datagram leaving its sender to the journal line. Prints
 // Markdown tables. With `two-radios`, instead: one service following two
 // rigctld (two radios sharing antennas) beside one following one, in one run,
-// and radio A beside a B whose rigctld accepts and never answers.
+// and radio A beside a B whose rigctld accepts and never answers. With `mqtt`,
+// instead: the station bus through a mosquitto on loopback.
 //
-//   linux_bench KELVANE_PROGRAM WORK_DIR [CHANGES] [two-radios]
+//   linux_bench KELVANE_PROGRAM WORK_DIR [CHANGES] [two-radios|mqtt]
 #include <fcntl.h>
 #include <httplib.h>
 #include <signal.h>
@@ -20,6 +21,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -67,6 +69,11 @@ std::vector<std::string> NewLines(const std::string& path, std::size_t& from) {
     return out;
 }
 
+long LineCount(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return static_cast<long>(std::count(std::istreambuf_iterator<char>(in), {}, '\n'));
+}
+
 struct Run {
     std::vector<double> latencyMs;
     double cpuSeconds = 0, seconds = 0, polls = 0;
@@ -86,6 +93,40 @@ std::string Percentiles(const std::vector<double>& v, int decimals = 1) {
     std::snprintf(buf, sizeof buf, "%.*f | %.*f | %.*f | %.*f", decimals, at(0.5), decimals, at(0.9), decimals,
                   at(0.99), decimals, at(1.0));
     return buf;
+}
+
+// Starts `argv`; with `out`, its standard output and error go to that file.
+pid_t Start(const std::vector<std::string>& argv, const std::string& out = {}) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (!out.empty()) {
+            const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(fd, 1);
+            ::dup2(fd, 2);
+        }
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+void Stop(pid_t pid) {
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
+}
+
+// User plus system CPU seconds so far, from /proc/PID/stat (fields 14 and 15).
+double CpuSeconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), {});
+    std::istringstream after(stat.substr(stat.rfind(')') + 2));
+    std::vector<std::string> fields{std::istream_iterator<std::string>(after), {}};
+    if (fields.size() < 13) return 0;
+    return static_cast<double>(std::stoll(fields[11]) + std::stoll(fields[12])) /
+           static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 // Sets the frequency on whatever is followed.
@@ -110,14 +151,7 @@ std::vector<Run> MeasureEach(const std::vector<Channel>& channels, const std::ve
         ::close(::open(c.journal.c_str(), O_CREAT | O_WRONLY, 0644));
         c.set(1000000);  // no band: the first change below is a switch
     }
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
+    const pid_t pid = Start(argv);
     Run run;
     std::vector<std::vector<double>> latencyMs(channels.size());
     std::mt19937 random(12345);
@@ -291,14 +325,16 @@ Run MeasureFlrig(const std::string& program, const std::string& dir, int changes
     return run;
 }
 
+std::string RadioInfo(long hz) {
+    return "<?xml version=\"1.0\"?><RadioInfo><RadioNr>1</RadioNr><Freq>" + std::to_string(hz / 10) +
+           "</Freq><TXFreq>0</TXFreq><IsTransmitting>False</IsTransmitting></RadioInfo>";
+}
+
 // RadioInfo datagrams to 127.0.0.1, stamped as they leave.
 Run MeasureUdp(const std::string& program, const std::string& dir, int changes) {
     const int port = FreeUdpPort();
     Loopback sender;
-    const Setter set = [&](long hz) {
-        sender.Send(port, "<?xml version=\"1.0\"?><RadioInfo><RadioNr>1</RadioNr><Freq>" + std::to_string(hz / 10) +
-                              "</Freq><TXFreq>0</TXFreq><IsTransmitting>False</IsTransmitting></RadioInfo>");
-    };
+    const Setter set = [&](long hz) { sender.Send(port, RadioInfo(hz)); };
     return Measure(
         set,
         {program, "--settings", dir + "/Kelvaneer12.ini", "--source", "udp:127.0.0.1:" + std::to_string(port), "--poll",
@@ -306,9 +342,105 @@ Run MeasureUdp(const std::string& program, const std::string& dir, int changes) 
         dir + "/udp.journal", changes, -1, {20, 80});
 }
 
+// The station bus on loopback: a mosquitto, an agent kelvane (no output)
+// following RadioInfo datagrams and publishing, and a switching kelvane
+// following the agent's radio through the broker. First the latency from a
+// datagram at the agent to the switching kelvane's journal line, beside the
+// same datagrams straight to a kelvane; then the agent fed 1 000 datagrams a
+// second for 10 s, a new frequency in each and a new band every tenth.
+int Bus(const std::string& program, const std::string& dir, int changes) {
+    const int broker = FreePort(), udp = FreeUdpPort();
+    std::ofstream(dir + "/mosquitto.conf") << "listener " << broker << " 127.0.0.1\nallow_anonymous true\n";
+    const pid_t mosquitto = Start({"mosquitto", "-c", dir + "/mosquitto.conf"}, dir + "/mosquitto.log");
+    if (!Eventually([&] {
+            const int fd = Dial(broker);
+            if (fd >= 0) ::close(fd);
+            return fd >= 0;
+        })) {
+        std::fprintf(stderr, "mosquitto did not start; see %s/mosquitto.log\n", dir.c_str());
+        return 1;
+    }
+    const std::string url = "mqtt://127.0.0.1:" + std::to_string(broker), settings = dir + "/Kelvaneer12.ini";
+    const pid_t agent = Start({program, "--settings", settings, "--source", "udp:127.0.0.1:" + std::to_string(udp),
+                               "--output", "none", "--mqtt", url, "--mqtt-station", "agent", "--mqtt-discovery", "no"},
+                              dir + "/agent.log");
+    const std::string sub = "mosquitto_sub -p " + std::to_string(broker) + " -C 1 -W 10 -t kelvane/agent/status";
+    if (std::system((sub + " >/dev/null").c_str()) != 0) {
+        std::fprintf(stderr, "the agent did not come online; see %s/agent.log\n", dir.c_str());
+        return 1;
+    }
+    // Every state the agent publishes, to count how many datagrams became one.
+    const pid_t states = Start({"mosquitto_sub", "-p", std::to_string(broker), "-t", "kelvane/agent/radio/1/state"},
+                               dir + "/states.txt");
+    Loopback sender;
+    const auto shack = [&](const std::string& journal) {
+        return std::vector<std::string>{
+            program,    "--settings",         settings, "--source", "mqtt:kelvane/agent/radio/1/state",
+            "--output", "journal:" + journal, "--mqtt", url,        "--mqtt-station",
+            "shack",    "--mqtt-discovery",   "no"};
+    };
+    const Run direct = MeasureUdp(program, dir, changes);
+    const Run through = Measure([&](long hz) { sender.Send(udp, RadioInfo(hz)); }, shack(dir + "/bus.journal"),
+                                dir + "/bus.journal", changes, -1, {20, 80});
+
+    const std::string journal = dir + "/flood.journal";
+    ::close(::open(journal.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644));
+    const pid_t switching = Start(shack(journal), dir + "/shack.log");
+    std::size_t read = 0;
+    const bool ready = Eventually([&] { return !NewLines(journal, read).empty(); },
+                                  [&] { sender.Send(udp, RadioInfo(kBandHz[9])); }, 20s);
+    constexpr int kRate = 1000, kSeconds = 10, kSent = kRate * kSeconds;
+    const auto bandOf = [](int i) { return (i / 10 + 1) % 10; };  // the first differs from the band above
+    const auto statesBefore = LineCount(dir + "/states.txt");
+    const double cpu0 = CpuSeconds(switching), agentCpu0 = CpuSeconds(agent);
+    const auto t0 = std::chrono::steady_clock::now();
+    timespec next{};
+    clock_gettime(CLOCK_MONOTONIC, &next);
+    for (int i = 0; i < kSent; ++i) {
+        sender.Send(udp, RadioInfo(kBandHz[bandOf(i)] + 10L * (i % 10)));
+        next.tv_nsec += 1000000000L / kRate;
+        if (next.tv_nsec >= 1000000000L) next = {next.tv_sec + 1, next.tv_nsec - 1000000000L};
+        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+    }
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const std::string wanted = " antenna=" + std::to_string(bandOf(kSent - 1) + 1) + " ";
+    std::vector<std::string> lines;
+    const auto settled = [&] {
+        for (auto& l : NewLines(journal, read)) lines.push_back(std::move(l));
+        return !lines.empty() && lines.back().find(wanted) != std::string::npos;
+    };
+    const bool last = Eventually(
+        settled, [] {}, 5s);
+    const double cpu = CpuSeconds(switching) - cpu0, agentCpu = CpuSeconds(agent) - agentCpu0;
+    const long rss = RssKiB(switching), agentRss = RssKiB(agent);
+    for (const pid_t p : {switching, states, agent, mosquitto}) Stop(p);
+    const auto published = LineCount(dir + "/states.txt") - statesBefore;
+
+    std::printf(
+        "Latency from a RadioInfo datagram leaving its sender to the switching kelvane's journal line, %d band "
+        "changes 20-80 ms apart, mosquitto on loopback:\n\n"
+        "| path | changes seen | median ms | p90 ms | p99 ms | max ms | p99 under 10 ms |\n"
+        "|---|---|---|---|---|---|---|\n",
+        changes);
+    for (const auto& [name, r] : {std::pair<const char*, const Run&>{"datagram -> kelvane (no broker)", direct},
+                                  {"datagram -> agent -> broker -> kelvane", through}})
+        std::printf("| %s | %zu | %s | %s |\n", name, r.latencyMs.size(), Percentiles(r.latencyMs, 3).c_str(),
+                    At(r.latencyMs, 0.99) < 10 ? "yes" : "no");
+    std::printf(
+        "\nThe agent fed %d datagrams a second for %d s (%.1f s measured), a new frequency in each, a new band "
+        "every tenth (%d band changes):%s\n\n"
+        "| process | CPU | RSS | states published | switches written | last line is the last datagram's band |\n"
+        "|---|---|---|---|---|---|\n"
+        "| agent (udp -> mqtt) | %.1f %% | %ld KiB | %ld | - | - |\n"
+        "| switching kelvane (mqtt -> journal) | %.1f %% | %ld KiB | - | %zu | %s |\n",
+        kRate, kSeconds, wall, kSent / 10, ready ? "" : " (the switching kelvane never wrote its first line)",
+        agentCpu * 100 / wall, agentRss, published, cpu * 100 / wall, rss, lines.size(), last ? "yes" : "no");
+    return 0;
+}
+
 int Main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: linux_bench KELVANE_PROGRAM WORK_DIR [CHANGES] [two-radios]\n");
+        std::fprintf(stderr, "usage: linux_bench KELVANE_PROGRAM WORK_DIR [CHANGES] [two-radios|mqtt]\n");
         return 2;
     }
     const std::string program = argv[1], dir = argv[2];
@@ -318,6 +450,7 @@ int Main(int argc, char** argv) {
     const Station station = DemoStation();
     SaveSettings(dir + "/Kelvaneer12.ini", station.tables, station.bands);
     if (argc > 4 && std::string(argv[4]) == "two-radios") return TwoRadios(program, dir, changes, rig);
+    if (argc > 4 && std::string(argv[4]) == "mqtt") return Bus(program, dir, changes);
 
     const Setter setRig = [&](long hz) { rig.Ask("F " + std::to_string(hz)); };
     const Run kelvane = Measure(setRig,

@@ -2,6 +2,18 @@
 
 namespace kelvane::svc {
 
+namespace {
+
+// An agent that only follows its source and publishes: every write is made, to nothing.
+class NoOutput final : public outputs::OutputDevice {
+public:
+    bool Open(std::string&) override { return true; }
+    bool Write(const OutputEvent&, std::string&) override { return true; }
+    void Close() override {}
+};
+
+}  // namespace
+
 OutputApis RealApis() { return {&RealPpdev(), &RealGpiod(), &RealFtdi(), &RealHid()}; }
 
 std::unique_ptr<outputs::OutputDevice> MakeOutputDevice(const OutputSpec& spec, const OutputApis& apis) {
@@ -16,6 +28,8 @@ std::unique_ptr<outputs::OutputDevice> MakeOutputDevice(const OutputSpec& spec, 
         return MakeFtdi(spec.target, spec.invert, *apis.ftdi);
     case OutputSpec::kHidRelay:
         return MakeHidRelay(spec.target, spec.invert, *apis.hid);
+    case OutputSpec::kNone:
+        return std::make_unique<NoOutput>();
     }
     return nullptr;
 }
