@@ -25,7 +25,7 @@ write_demo_station "$DEMO/Kelvaneer12.ini"
 free_port() { python3 -c 'import socket,sys; s=socket.socket(type=int(sys.argv[1])); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])' "$1"; }
 BROKER=$(free_port 1)
 UDP=$(free_port 2)
-printf 'listener %s 127.0.0.1\nallow_anonymous true\nlog_dest none\n' "$BROKER" > "$DEMO/mosquitto.conf"
+printf 'listener %s 127.0.0.1\nallow_anonymous true\nset_tcp_nodelay true\nlog_dest none\n' "$BROKER" > "$DEMO/mosquitto.conf"
 mosquitto -c "$DEMO/mosquitto.conf" &
 pids+=($!)
 until (exec 3<>"/dev/tcp/127.0.0.1/$BROKER") 2>/dev/null; do sleep 0.05; done

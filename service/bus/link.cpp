@@ -80,6 +80,8 @@ bool Link::Start(std::string& why) {
     mosquitto_threaded_set(m_mosq, true);
     // Version 5 tells a retained message from a live one even to a subscriber that was there already.
     mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    // A state is one small packet: Nagle would hold it for the broker's delayed ACK.
+    mosquitto_int_option(m_mosq, MOSQ_OPT_TCP_NODELAY, 1);
     std::string password;
     if (!a.passwordFile.empty()) {
         if (a.broker.user.empty()) return why = "mqtt-password-file needs a USER@ in the mqtt URL", false;
