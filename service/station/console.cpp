@@ -55,6 +55,8 @@ bool WebConsole::Start(std::string& error) {
     o.listen = *m_options.web;
     o.certFile = m_options.webCert;
     o.keyFile = m_options.webKey;
+    o.hosts = m_options.webHosts;
+    o.maxPerAddress = 16;  // a quarter: one client on the LAN cannot hold them all
     o.rules.name = NameRule;
     if (!m_options.webPasswordFile.empty()) {
         std::string why;

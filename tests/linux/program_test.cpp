@@ -74,6 +74,7 @@ TEST_F(Program, HelpNamesExactlyTheOptionsTakenAndUsageErrorsExitTwo) {
         {"--web-password-file", {"--web", "192.0.2.1:8080", "--web-password-file", Path(".pw")}},
         {"--web-cert", {"--web", "8443", "--web-cert", Path(".pem"), "--web-key", Path(".key")}},
         {"--web-key", {"--web", "8443", "--web-key", Path(".key"), "--web-cert", Path(".pem")}},
+        {"--web-hosts", {"--web", "8080", "--web-hosts", "Shack.local, 192.168.1.20,[fe80::1]"}},
         {"--name", edit({"band", "2", "--name", "40 m"})},
         {"--value", edit({"antenna", "3", "--value", "200"})},
         {"--low", edit({"band", "1", "--low", "1800"})},
