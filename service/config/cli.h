@@ -51,6 +51,7 @@ struct Options {
     // The web console, and the commands `status` and `web-password`.
     std::optional<web::WebSpec> web;
     std::string webPasswordFile, webTokenFile, webCert, webKey;
+    std::vector<std::string> webHosts;  // names the console answers to besides its address
     bool statusCommand = false, statusJson = false;
     bool webPasswordCommand = false, webTokenCommand = false;
     std::vector<std::string> webPasswordArgs;  // web-password's, or web-token's

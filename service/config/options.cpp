@@ -72,6 +72,24 @@ bool Web(std::string_view name, std::string_view value, Options& o, std::string&
     return true;
 }
 
+bool WebHosts(std::string_view name, std::string_view value, Options& o, std::string& why) {
+    std::vector<std::string> hosts;
+    for (std::size_t at = 0; at <= value.size();) {
+        const std::size_t end = std::min(value.find(',', at), value.size());
+        std::string_view part = value.substr(at, end - at);
+        part.remove_prefix(std::min(part.find_first_not_of(' '), part.size()));
+        part.remove_suffix(part.size() - (part.find_last_not_of(' ') + 1));
+        Endpoint host;
+        if (ParseEndpoint(part, {EndpointForm::kHost}, host).kind != EndpointFault::kNone || !host.port.empty() ||
+            host.host.find_first_of(" \t/") != std::string::npos)
+            return RefuseValue(why, name, value, "\"" + std::string(part) + "\" is not a host name or address");
+        hosts.push_back(host.host);
+        at = end + 1;
+    }
+    o.webHosts = std::move(hosts);
+    return true;
+}
+
 bool Verbose(std::string_view, std::string_view value, Options& o, std::string& why) {
     // The config's word, so its refusal names the config's option.
     if (value != "yes" && value != "no") return RefuseValue(why, "verbose", value, "expected yes or no");
@@ -86,7 +104,7 @@ constexpr OptionSpec kOptions[] = {
      R"(read "name = value" lines for the long options below
 (source, rigctld, output, interlock, poll, settings, web,
 web-password-file, web-token-file, web-cert, web-key,
-verbose = yes|no;
+web-hosts, verbose = yes|no;
 # starts a comment); the command line overrides them.
 Radios sharing the antennas get a section each, after
 those lines: [radio NAME] with source (or rigctld),
@@ -152,6 +170,10 @@ then takes "Authorization: Bearer TOKEN" from scripts)"},
      "serve the console over TLS with this certificate (PEM) and"},
     {"--web-key", "", "web-key", "FILE", OptionReach::kStation, "", FileName<&Options::webKey>,
      "this private key; both or neither"},
+    {"--web-hosts", "", "web-hosts", "NAME,...", OptionReach::kStation, "", WebHosts,
+     R"(the names the console answers to besides its address and
+loopback's, as a browser's address bar gives them
+(shack.local, 192.168.1.20, [fe80::1]); others get 421)"},
     {"--verbose", "-v", "verbose", "", OptionReach::kStation, "", Verbose, "log every output write"},
     {"--help", "-h", "", "", OptionReach::kStation, "",
      [](std::string_view, std::string_view, Options& o, std::string&) {

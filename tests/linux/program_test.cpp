@@ -77,6 +77,7 @@ TEST_F(Program, HelpNamesExactlyTheOptionsTakenAndUsageErrorsExitTwo) {
         {"--web-token-file", {"--web", "8080", "--web-token-file", Path(".tokens")}},
         {"--list", {"web-token", Path(".tokens"), "--list"}},
         {"--remove", {"web-token", Path(".tokens"), "--remove", "ha"}},
+        {"--web-hosts", {"--web", "8080", "--web-hosts", "Shack.local, 192.168.1.20,[fe80::1]"}},
         {"--name", edit({"band", "2", "--name", "40 m"})},
         {"--value", edit({"antenna", "3", "--value", "200"})},
         {"--low", edit({"band", "1", "--low", "1800"})},
