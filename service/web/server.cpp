@@ -52,9 +52,12 @@ namespace {
 using nlohmann::json;
 using Ms = std::chrono::milliseconds;
 
+// Bytes that are not UTF-8 become U+FFFD rather than an exception.
+std::string Text(const json& doc) { return doc.dump(-1, ' ', false, json::error_handler_t::replace); }
+
 void Send(Response& res, int status, const json& body) {
     res.status = status;
-    res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
+    res.set_content(Text(body), "application/json");
 }
 
 void Refuse(Response& res, int status, const std::string& field, const std::string& rule, bool close = false) {
@@ -365,7 +368,7 @@ void WebServer::Api::Events(WebServer& s, const Request&, Response& res) {
         first = false;
         seen = s.m_version;
         lock.unlock();
-        chunk = fresh ? "data: " + StateJson(s.m_backend.State()).dump() + "\n\n" : ": ping\n\n";
+        chunk = fresh ? "data: " + Text(StateJson(s.m_backend.State())) + "\n\n" : ": ping\n\n";
         return true;
     };
 }
