@@ -82,7 +82,8 @@ bool WebHosts(std::string_view name, std::string_view value, Options& o, std::st
         Endpoint host;
         if (ParseEndpoint(part, {EndpointForm::kHost}, host).kind != EndpointFault::kNone || !host.port.empty() ||
             host.host.find_first_of(" \t/") != std::string::npos)
-            return RefuseValue(why, name, value, "\"" + std::string(part) + "\" is not a host name or address");
+            return RefuseValue(why, name, value,
+                               std::string("\"").append(part).append("\" is not a host name or address"));
         hosts.push_back(host.host);
         at = end + 1;
     }
