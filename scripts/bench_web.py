@@ -1,7 +1,8 @@
 """The web console's figures, against the real service following the real rigctld
 -m 1 -P RIG, in headless Chromium: latency from `F` to the page's text, the
-service's CPU and memory with 16 pages open on an idle rig, and what the page
-transfers. Usage: bench_web.py KELVANE OUTFILE [CHANGES]"""
+service's CPU and memory with 16 pages open on an idle rig, what the page
+transfers, and under attack: a header flood's memory and the answer time with
+1 500 idle connections. Usage: bench_web.py KELVANE OUTFILE [CHANGES]"""
 import os
 import random
 import statistics
@@ -96,6 +97,28 @@ try:
     lines.append("| Service CPU, 16 pages open, rig idle, %.0f s | %.2f %% of one core (goal: under 1 %%) |"
                  % (spent, 100 * used / spent))
     lines.append("| Service memory (VmRSS) | %d KiB with 1 page, %d KiB with 16 pages |" % (rss_one, rss_16))
+    for d in drivers:
+        d.quit()
+    drivers = []
+
+    peak = h.peak_rss_kib(service.proc.pid)
+    sent, ended = h.header_flood(service.web_port)
+    lines.append("| Header flood: 4 connections sending `X-n: y` lines, up to 24 MiB each | peak RSS %+d KiB; "
+                 "%d of 4 closed by the service, after %s KiB sent |"
+                 % (h.peak_rss_kib(service.proc.pid) - peak, sum(ended), ", ".join(str(n >> 10) for n in sent)))
+    fds = h.open_fds(service.proc.pid)
+    idle = h.idle_connections(service.web_port, 1500)
+    answers = []
+    for _ in range(20):
+        start = time.monotonic()
+        urllib.request.urlopen(service.url + "api/state", timeout=30).read()
+        answers.append((time.monotonic() - start) * 1000)
+    held = h.open_fds(service.proc.pid) - fds
+    for s in idle:
+        s.close()
+    lines.append("| `GET /api/state` with 1 500 idle connections open from one other address, 20 requests | "
+                 "median %.1f ms, max %.1f ms; the service held %d more descriptors |"
+                 % (statistics.median(answers), max(answers), held))
 finally:
     for d in drivers:
         d.quit()

@@ -5,14 +5,14 @@ set -euo pipefail
 source "$(dirname "$0")/lib/common.sh"
 
 # The Linux edition: rigctld for its tests and demo, the output libraries,
-# sd_notify, and dpkg-shlibdeps for the .deb's dependencies; pugixml and
-# cpp-httplib for the RadioInfo and flrig sources, flrig, Xvfb and Python for
-# their tests; the web console's HTTP, JSON and password libraries, and a
-# browser to check its page.
+# sd_notify, and dpkg-shlibdeps for the .deb's dependencies; pugixml for the
+# RadioInfo and flrig sources, flrig, Xvfb and Python for their tests; the web
+# console's HTTP server (libmicrohttpd), JSON and password libraries, and a
+# browser to check its page (cpp-httplib and libssl: the tests' HTTP client).
 linux_packages=(cmake g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libhamlib-utils libftdi1-dev libhidapi-dev
                 libgpiod-dev libsystemd-dev dpkg-dev procps libpugixml-dev libcpp-httplib-dev flrig xvfb xauth python3
                 libmosquitto-dev mosquitto mosquitto-clients
-                nlohmann-json3-dev libsodium-dev libssl-dev chromium chromium-driver python3-selenium)
+                nlohmann-json3-dev libsodium-dev libmicrohttpd-dev libssl-dev chromium chromium-driver python3-selenium)
 packages=("${linux_packages[@]}" clang clang-format libclang-rt-14-dev
           g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth xdotool
           imagemagick libxml2-utils locales)

@@ -52,6 +52,7 @@ struct Options {
     // The web console, and the commands `status` and `web-password`.
     std::optional<web::WebSpec> web;
     std::string webPasswordFile, webTokenFile, webCert, webKey;
+    std::vector<std::string> webHosts;  // names the console answers to besides its address
     // The station bus: the broker, and the station's name and discovery there.
     std::optional<BrokerSpec> mqtt;
     std::string mqttCa, mqttPasswordFile, mqttStation, mqttDiscovery = "homeassistant";

@@ -72,6 +72,25 @@ bool Web(std::string_view name, std::string_view value, Options& o, std::string&
     return true;
 }
 
+bool WebHosts(std::string_view name, std::string_view value, Options& o, std::string& why) {
+    std::vector<std::string> hosts;
+    for (std::size_t at = 0; at <= value.size();) {
+        const std::size_t end = std::min(value.find(',', at), value.size());
+        std::string_view part = value.substr(at, end - at);
+        part.remove_prefix(std::min(part.find_first_not_of(' '), part.size()));
+        part.remove_suffix(part.size() - (part.find_last_not_of(' ') + 1));
+        Endpoint host;
+        if (ParseEndpoint(part, {EndpointForm::kHost}, host).kind != EndpointFault::kNone || !host.port.empty() ||
+            host.host.find_first_of(" \t/") != std::string::npos)
+            return RefuseValue(why, name, value,
+                               std::string("\"").append(part).append("\" is not a host name or address"));
+        hosts.push_back(host.host);
+        at = end + 1;
+    }
+    o.webHosts = std::move(hosts);
+    return true;
+}
+
 bool Mqtt(std::string_view name, std::string_view value, Options& o, std::string& why) {
     BrokerSpec spec;
     std::string problem;
@@ -114,7 +133,7 @@ constexpr OptionSpec kOptions[] = {
      R"(read "name = value" lines for the long options below
 (source, rigctld, output, interlock, poll, settings, web,
 web-password-file, web-token-file, web-cert, web-key,
-mqtt, mqtt-ca, mqtt-password-file, mqtt-station,
+web-hosts, mqtt, mqtt-ca, mqtt-password-file, mqtt-station,
 mqtt-discovery, verbose = yes|no;
 # starts a comment); the command line overrides them.
 Radios sharing the antennas get a section each, after
@@ -187,6 +206,10 @@ then takes "Authorization: Bearer TOKEN" from scripts)"},
      "serve the console over TLS with this certificate (PEM) and"},
     {"--web-key", "", "web-key", "FILE", OptionReach::kStation, "", FileName<&Options::webKey>,
      "this private key; both or neither"},
+    {"--web-hosts", "", "web-hosts", "NAME,...", OptionReach::kStation, "", WebHosts,
+     R"(the names the console answers to besides its address and
+loopback's, as a browser's address bar gives them
+(shack.local, 192.168.1.20, [fe80::1]); others get 421)"},
     {"--mqtt", "", "mqtt", "URL", OptionReach::kStation, "", Mqtt,
      R"(publish the station on an MQTT broker and take commands
 there: mqtt://[USER@]HOST[:PORT] (port 1883) or mqtts://...

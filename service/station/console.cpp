@@ -64,6 +64,8 @@ bool WebConsole::WebOptionsOf(web::WebOptions& o, std::string& setup, std::strin
     o.certFile = m_options.webCert;
     o.keyFile = m_options.webKey;
     o.tokenFile = m_options.webTokenFile;
+    o.hosts = m_options.webHosts;
+    o.maxPerAddress = 16;  // a quarter: one client on the LAN cannot hold them all
     o.rules.name = NameRule;
     std::string why;
     if (!m_options.webPasswordFile.empty() && !web::LoadPasswordFile(m_options.webPasswordFile, o.passwordHash, why)) {
@@ -75,6 +77,7 @@ bool WebConsole::WebOptionsOf(web::WebOptions& o, std::string& setup, std::strin
         return false;
     }
     setup = o.listen.address + '\0' + std::to_string(o.listen.port) + '\0' + o.passwordHash + '\0' + o.tokenFile;
+    for (const std::string& host : o.hosts) setup += '\0' + host;
     // A certificate renewed in place is a change too.
     for (const std::string& file : {o.certFile, o.keyFile}) {
         std::string bytes;

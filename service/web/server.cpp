@@ -1,47 +1,73 @@
 #include "service/web/server.h"
 
-#include <fcntl.h>
-#include <httplib.h>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-#include <poll.h>
+#include <arpa/inet.h>
+#include <microhttpd.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <list>
+#include <thread>
+#include <utility>
 
-#include "service/platform/linux/unique_fd.h"
 #include "service/web/page.h"
 
 namespace kelvane::web {
+
+// What a handler sees of a request and gives back: the server library stays
+// in WebServer::Glue.
+struct Request {
+    std::string method, path, body, remote_addr;
+    std::vector<std::pair<std::string, std::string>> headers;
+
+    // The first header of that name (case-insensitive); empty when none.
+    std::string get_header_value(std::string_view name) const {
+        for (const auto& [key, value] : headers)
+            if (key.size() == name.size() && ::strncasecmp(key.data(), name.data(), name.size()) == 0) return value;
+        return {};
+    }
+};
+
+struct Response {
+    int status = 200;
+    std::string body, contentType;
+    std::vector<std::pair<std::string, std::string>> headers;
+    bool close = false;  // no further request on this connection
+    // An event stream: each call blocks until the next chunk; false ends it.
+    std::function<bool(std::string& chunk)> stream;
+
+    void set_header(std::string name, std::string value) { headers.emplace_back(std::move(name), std::move(value)); }
+    void set_content(std::string text, std::string type) { body = std::move(text), contentType = std::move(type); }
+};
+
 namespace {
 
 using nlohmann::json;
-using std::chrono::milliseconds;
 using Ms = std::chrono::milliseconds;
 
-// A handler that refused before reading the body leaves it unread on the
-// socket, so the connection must not carry another request.
-thread_local bool t_closeAfter = false, t_linger = false;
+// Bytes that are not UTF-8 become U+FFFD rather than an exception.
+std::string Text(const json& doc) { return doc.dump(-1, ' ', false, json::error_handler_t::replace); }
 
-bool HasBody(const httplib::Request& req) {
-    return req.has_header("Transfer-Encoding") || req.get_header_value<std::uint64_t>("Content-Length") > 0;
-}
-
-void Send(httplib::Response& res, int status, const json& body) {
+void Send(Response& res, int status, const json& body) {
     res.status = status;
-    res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
+    res.set_content(Text(body), "application/json");
 }
 
-void Refuse(httplib::Response& res, int status, const std::string& field, const std::string& rule, bool close = false) {
+void Refuse(Response& res, int status, const std::string& field, const std::string& rule, bool close = false) {
     json body = {{"error", field.empty() ? rule : field + ": " + rule}};
     if (!field.empty()) body["errors"] = json::array({{{"field", field}, {"rule", rule}}});
     Send(res, status, body);
-    t_closeAfter = t_closeAfter || close;
+    res.close = res.close || close;
 }
 
-std::string Cookie(const httplib::Request& req, const std::string& name) {
+std::string Cookie(const Request& req, const std::string& name) {
     const std::string all = req.get_header_value("Cookie");
     for (std::size_t at = 0; at < all.size();) {
         std::size_t end = all.find(';', at);
@@ -54,163 +80,27 @@ std::string Cookie(const httplib::Request& req, const std::string& name) {
     return {};
 }
 
-bool HostIsLoopback(const std::string& host) {
-    svc::Endpoint named;
-    return svc::ParseEndpoint(host, {svc::EndpointForm::kHost}, named).kind == svc::EndpointFault::kNone &&
-           IsLoopback(named.host);
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
 }
 
-// A socket of one connection, plain or TLS, non-blocking underneath so that no
-// read or write outlasts its timeout and one request cannot outlast its deadline.
-class Conn : public httplib::Stream {
-public:
-    Conn(int fd, SSL* ssl, const WebOptions& o) : m_fd(fd), m_ssl(ssl), m_o(o) {}
+// The name a Host header gives, without its port or brackets, in lower case;
+// empty when it gives none.
+std::string HostName(const std::string& header) {
+    svc::Endpoint named;
+    if (svc::ParseEndpoint(header, {svc::EndpointForm::kHost}, named).kind != svc::EndpointFault::kNone) return {};
+    return Lower(named.host);
+}
 
-    void Arm() { m_deadline = std::chrono::steady_clock::now() + m_o.requestTimeout; }
-
-    bool Handshake() {
-        Arm();
-        for (;;) {
-            const int r = SSL_accept(m_ssl);
-            if (r == 1) return true;
-            if (!Await(SSL_get_error(m_ssl, r), m_o.readTimeout)) return false;
-        }
-    }
-
-    // Waits for the next request of a kept-alive connection, waking to notice a stop.
-    bool NextRequest(const httplib::Server& server) {
-        if (Buffered()) return true;
-        for (auto left = m_o.keepAlive; left > Ms(0) && server.is_running(); left -= Ms(100))
-            if (Poll(POLLIN, std::min(left, Ms(100)))) return true;
-        return false;
-    }
-
-    bool is_readable() const override { return Buffered() || const_cast<Conn*>(this)->Poll(POLLIN, ReadWait()); }
-    bool is_writable() const override { return const_cast<Conn*>(this)->Poll(POLLOUT, m_o.writeTimeout); }
-
-    ssize_t read(char* ptr, size_t size) override {
-        if (m_at == m_end) {
-            m_at = m_end = 0;
-            for (;;) {
-                if (ReadWait() <= Ms(0)) return -1;
-                ssize_t n;
-                if (m_ssl) {
-                    const int r = SSL_read(m_ssl, m_buffer, sizeof m_buffer);
-                    if (r > 0)
-                        n = r;
-                    else if (!Await(SSL_get_error(m_ssl, r), ReadWait()))
-                        return -1;
-                    else
-                        continue;
-                } else {
-                    n = ::recv(m_fd, m_buffer, sizeof m_buffer, 0);
-                    if (n == 0) return 0;
-                    if (n < 0) {
-                        if ((errno != EAGAIN && errno != EINTR) || !Poll(POLLIN, ReadWait())) return -1;
-                        continue;
-                    }
-                }
-                m_end = static_cast<std::size_t>(n);
-                break;
-            }
-        }
-        const std::size_t n = std::min(size, m_end - m_at);
-        std::memcpy(ptr, m_buffer + m_at, n);
-        m_at += n;
-        return static_cast<ssize_t>(n);
-    }
-
-    ssize_t write(const char* ptr, size_t size) override {
-        for (;;) {
-            if (m_ssl) {
-                const int r = SSL_write(m_ssl, ptr, static_cast<int>(std::min<size_t>(size, 1 << 20)));
-                if (r > 0) return r;
-                if (!Await(SSL_get_error(m_ssl, r), m_o.writeTimeout)) return -1;
-            } else {
-                const ssize_t n = ::send(m_fd, ptr, size, MSG_NOSIGNAL);
-                if (n >= 0) return n;
-                if ((errno != EAGAIN && errno != EINTR) || !Poll(POLLOUT, m_o.writeTimeout)) return -1;
-            }
-        }
-    }
-
-    // Before closing on a request whose body was left unread: a close with
-    // unread data resets the connection, and the client may lose the answer.
-    void Linger() {
-        if (m_ssl || ::shutdown(m_fd, SHUT_WR) != 0) return;
-        m_deadline = std::chrono::steady_clock::now() + std::min(m_o.requestTimeout, Ms(2000));
-        char sink[4096];
-        for (std::size_t left = 1 << 20; left > 0;) {
-            const ssize_t n = read(sink, sizeof sink);
-            if (n <= 0) break;
-            left -= std::min(left, static_cast<std::size_t>(n));
-        }
-    }
-
-    void get_remote_ip_and_port(std::string& ip, int& port) const override { Address(::getpeername, ip, port); }
-    void get_local_ip_and_port(std::string& ip, int& port) const override { Address(::getsockname, ip, port); }
-    socket_t socket() const override { return m_fd; }
-
-private:
-    bool Buffered() const { return m_at < m_end || (m_ssl && SSL_pending(m_ssl) > 0); }
-
-    Ms ReadWait() const {
-        const auto left = std::chrono::duration_cast<Ms>(m_deadline - std::chrono::steady_clock::now());
-        return std::min(left, m_o.readTimeout);
-    }
-
-    bool Poll(short events, Ms wait) {
-        if (wait <= Ms(0)) return false;
-        pollfd p{m_fd, events, 0};
-        int r;
-        do r = ::poll(&p, 1, static_cast<int>(wait.count()));
-        while (r < 0 && errno == EINTR);
-        return r > 0;
-    }
-
-    bool Await(int sslError, Ms wait) {
-        if (sslError == SSL_ERROR_WANT_READ) return Poll(POLLIN, std::min(wait, ReadWait()));
-        if (sslError == SSL_ERROR_WANT_WRITE) return Poll(POLLOUT, wait);
-        return false;
-    }
-
-    template <typename F>
-    void Address(F get, std::string& ip, int& port) const {
-        sockaddr_storage a{};
-        socklen_t len = sizeof a;
-        ip.clear();
-        port = -1;
-        if (get(m_fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) return;
-        char text[INET6_ADDRSTRLEN] = "";
-        if (a.ss_family == AF_INET) {
-            auto* in = reinterpret_cast<sockaddr_in*>(&a);
-            ::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
-            port = ntohs(in->sin_port);
-        } else if (a.ss_family == AF_INET6) {
-            auto* in = reinterpret_cast<sockaddr_in6*>(&a);
-            ::inet_ntop(AF_INET6, &in->sin6_addr, text, sizeof text);
-            port = ntohs(in->sin6_port);
-        }
-        ip = text;
-    }
-
-    int m_fd;
-    SSL* m_ssl;
-    const WebOptions& m_o;
-    std::chrono::steady_clock::time_point m_deadline{};
-    char m_buffer[4096];
-    std::size_t m_at = 0, m_end = 0;
-};
-
-bool ParseBody(const httplib::Request& req, httplib::Response& res, json& doc) {
+bool ParseBody(const Request& req, Response& res, json& doc) {
     doc = json::parse(req.body, nullptr, false);
     if (doc.is_discarded()) return Refuse(res, 400, "(document)", "is not JSON"), false;
     return true;
 }
 
 // A JSON object holding no field but `names`.
-bool ParseObject(const httplib::Request& req, httplib::Response& res, json& doc,
-                 std::initializer_list<const char*> names) {
+bool ParseObject(const Request& req, Response& res, json& doc, std::initializer_list<const char*> names) {
     if (!ParseBody(req, res, doc)) return false;
     if (!doc.is_object()) return Refuse(res, 400, "(document)", "must be an object"), false;
     for (const auto& [key, value] : doc.items())
@@ -219,68 +109,91 @@ bool ParseObject(const httplib::Request& req, httplib::Response& res, json& doc,
     return true;
 }
 
-void RefuseUnanswered(const httplib::Request& req, httplib::Response& res) {
-    t_linger = t_linger || HasBody(req);
-    if (res.body.empty())
-        Refuse(res, res.status, "", res.status == 413 ? "the body is over 64 KiB" : "the request is refused", true);
+// Connections that fit under RLIMIT_NOFILE beside what is open now and what
+// the main loop may still open.
+std::size_t ConnectionBudget(std::size_t wanted) {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return wanted;
+    std::error_code ec;
+    const std::filesystem::directory_iterator fds("/proc/self/fd", ec);
+    const std::size_t open = ec ? 0 : static_cast<std::size_t>(std::distance(fds, {}));
+    const std::size_t taken = open + WebServer::kMainLoopFds + 2;  // the listener and the library's wake-up
+    return limit.rlim_cur > taken ? std::min<std::size_t>(wanted, limit.rlim_cur - taken) : 0;
+}
+
+bool ReadAll(const std::string& path, std::string& text) {
+    std::ifstream in(path, std::ios::binary);
+    text.assign(std::istreambuf_iterator<char>(in), {});
+    return in.good() || in.eof();
 }
 
 }  // namespace
 
-class WebServer::Http : public httplib::Server {
+// The whole-request bound. The library's timeout counts silence only, so a
+// request trickling in a byte at a time would hold its connection for hours:
+// each connection has a deadline until its request is in, set again after
+// each answer, and one past it is shut down (the library then closes it as
+// the peer's doing).
+class WebServer::Deadlines {
 public:
-    explicit Http(const WebOptions& options) : m_o(options) {}
-    ~Http() override {
-        if (m_ctx) SSL_CTX_free(m_ctx);
+    struct Watch {
+        int fd;
+        std::chrono::steady_clock::time_point deadline;
+    };
+
+    explicit Deadlines(Ms limit) : m_limit(limit), m_thread([this] { Run(); }) {}
+    ~Deadlines() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
     }
 
-    bool UseTls(std::string& error) {
-        m_ctx = SSL_CTX_new(TLS_server_method());
-        if (m_ctx && SSL_CTX_set_min_proto_version(m_ctx, TLS1_2_VERSION) == 1 &&
-            SSL_CTX_use_certificate_chain_file(m_ctx, m_o.certFile.c_str()) == 1 &&
-            SSL_CTX_use_PrivateKey_file(m_ctx, m_o.keyFile.c_str(), SSL_FILETYPE_PEM) == 1 &&
-            SSL_CTX_check_private_key(m_ctx) == 1)
-            return true;
-        char text[256] = "";
-        ERR_error_string_n(ERR_get_error(), text, sizeof text);
-        error = "cannot use --web-cert " + m_o.certFile + " with --web-key " + m_o.keyFile + ": " + text;
-        return false;
+    Watch* Add(int fd) {
+        std::lock_guard lock(m_mutex);
+        m_watches.push_back({fd, std::chrono::steady_clock::now() + m_limit});
+        m_changed.notify_all();
+        return &m_watches.back();
     }
-    bool tls() const { return m_ctx != nullptr; }
-    // The library listens with a backlog of 5: a browser opening its
-    // connections while streams reconnect would overflow it, and each
-    // dropped connection waits a second for its retry.
-    void Backlog(int n) { ::listen(svr_sock_, n); }
+    // Before the library closes the descriptor, so that it is never shut down once reused.
+    void Remove(Watch* watch) {
+        std::lock_guard lock(m_mutex);
+        m_watches.remove_if([watch](const Watch& w) { return &w == watch; });
+    }
+    void Renew(Watch* watch, bool forever = false) {
+        std::lock_guard lock(m_mutex);
+        watch->deadline =
+            forever ? std::chrono::steady_clock::time_point::max() : std::chrono::steady_clock::now() + m_limit;
+    }
 
 private:
-    bool process_and_close_socket(socket_t sock) override {
-        const svc::UniqueFd owned(sock);  // closed last, after TLS has said goodbye
-        ::fcntl(sock, F_SETFL, ::fcntl(sock, F_GETFL) | O_NONBLOCK);
-        SSL* ssl = m_ctx ? SSL_new(m_ctx) : nullptr;
-        Conn conn(sock, ssl, m_o);
-        bool ok = !m_ctx || (ssl && SSL_set_fd(ssl, sock) == 1 && conn.Handshake());
-        for (std::size_t left = 5; ok && left > 0 && conn.NextRequest(*this); --left) {
-            conn.Arm();
-            t_closeAfter = t_linger = false;
-            bool closed = false;
-            ok = process_request(conn, left == 1 || !is_running(), closed,
-                                 [ssl](httplib::Request& req) { req.ssl = ssl; });
-            if (closed) break;
-            if (t_closeAfter) {
-                if (t_linger) conn.Linger();
-                break;
+    void Run() {
+        std::unique_lock lock(m_mutex);
+        while (!m_stopping) {
+            const auto now = std::chrono::steady_clock::now();
+            auto next = std::chrono::steady_clock::time_point::max();
+            for (Watch& w : m_watches) {
+                if (w.deadline <= now) {
+                    ::shutdown(w.fd, SHUT_RDWR);
+                    w.deadline = std::chrono::steady_clock::time_point::max();
+                }
+                next = std::min(next, w.deadline);
             }
+            if (next == std::chrono::steady_clock::time_point::max())
+                m_changed.wait(lock);
+            else
+                m_changed.wait_until(lock, next);
         }
-        if (ssl) {
-            SSL_shutdown(ssl);
-            SSL_free(ssl);
-        }
-        ::shutdown(sock, SHUT_RDWR);
-        return ok;
     }
 
-    const WebOptions& m_o;
-    SSL_CTX* m_ctx = nullptr;
+    const Ms m_limit;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::list<Watch> m_watches;
+    bool m_stopping = false;
+    std::thread m_thread;  // last: it runs on the members above
 };
 
 bool ParseWebSpec(std::string_view text, WebSpec& spec, std::string& error) {
@@ -307,7 +220,9 @@ bool ParseWebSpec(std::string_view text, WebSpec& spec, std::string& error) {
 WebServer::WebServer(WebBackend& backend, WebOptions options)
     : m_backend(backend),
       m_options(std::move(options)),
-      m_auth({m_options.passwordHash, m_options.tokenFile, m_options.clock, m_options.warn, m_options.verbose}) {}
+      m_auth({m_options.passwordHash, m_options.tokenFile, m_options.clock, m_options.warn, m_options.verbose}) {
+    for (std::string& host : m_options.hosts) host = Lower(host);
+}
 
 WebServer::~WebServer() { Stop(); }
 
@@ -325,20 +240,18 @@ void WebServer::Stop() {
         m_stopping = true;
     }
     m_changed.notify_all();
-    if (m_http) m_http->stop();
-    if (m_thread.joinable()) m_thread.join();
+    if (m_daemon) MHD_stop_daemon(m_daemon);
+    m_daemon = nullptr;
+    m_deadlines.reset();
 }
 
 // The console's routes, one row per method and path, and the guards each row
 // passes before its handler runs.
 struct WebServer::Api {
-    using Request = httplib::Request;
-    using Response = httplib::Response;
     using Handler = void (*)(WebServer&, const Request&, Response&);
     enum Guard : unsigned {
-        kLoopbackName = 1,  // without a password, a Host that names loopback
-        kSameOrigin = 2,    // a change: from this console's own page, as JSON
-        kSession = 4,       // logged in
+        kSameOrigin = 1,  // a change: from this console's own page, as JSON
+        kSession = 2,     // logged in
     };
     struct Route {
         std::string_view method, path;
@@ -347,8 +260,8 @@ struct WebServer::Api {
     };
     static const Route kRoutes[];
 
-    static httplib::Server::HandlerResponse Admit(WebServer& s, const Request& req, Response& res);
-    static void Register(WebServer& s, Http& http);
+    // Before the body is read: the route, or false with the refusal in `res`.
+    static const Route* Admit(WebServer& s, const Request& req, Response& res);
 
     static void Page(WebServer& s, const Request& req, Response& res);
     static void State(WebServer& s, const Request& req, Response& res);
@@ -368,15 +281,15 @@ private:
 
 // Allow lists a path's methods in this order.
 const WebServer::Api::Route WebServer::Api::kRoutes[] = {
-    {"GET", "/", kLoopbackName, &Api::Page},
-    {"GET", "/api/state", kLoopbackName | kSession, &Api::State},
-    {"GET", "/api/events", kLoopbackName | kSession, &Api::Events},
-    {"POST", "/api/antenna", kLoopbackName | kSameOrigin | kSession, &Api::Antenna},
-    {"POST", "/api/auto", kLoopbackName | kSameOrigin | kSession, &Api::Auto},
-    {"GET", "/api/tables", kLoopbackName | kSession, &Api::GetTables},
-    {"PUT", "/api/tables", kLoopbackName | kSameOrigin | kSession, &Api::PutTables},
-    {"POST", "/api/login", kLoopbackName | kSameOrigin, &Api::Login},
-    {"POST", "/api/logout", kLoopbackName | kSameOrigin, &Api::Logout},
+    {"GET", "/", 0, &Api::Page},
+    {"GET", "/api/state", kSession, &Api::State},
+    {"GET", "/api/events", kSession, &Api::Events},
+    {"POST", "/api/antenna", kSameOrigin | kSession, &Api::Antenna},
+    {"POST", "/api/auto", kSameOrigin | kSession, &Api::Auto},
+    {"GET", "/api/tables", kSession, &Api::GetTables},
+    {"PUT", "/api/tables", kSameOrigin | kSession, &Api::PutTables},
+    {"POST", "/api/login", kSameOrigin, &Api::Login},
+    {"POST", "/api/logout", kSameOrigin, &Api::Logout},
 };
 
 const WebServer::Api::Route* WebServer::Api::Match(const Request& req, Response& res) {
@@ -394,12 +307,8 @@ const WebServer::Api::Route* WebServer::Api::Match(const Request& req, Response&
 
 bool WebServer::Api::Guarded(WebServer& s, const Route& route, const Request& req, Response& res) {
     const std::string host = req.get_header_value("Host");
-    // Without a password only loopback names may reach it, so a page
-    // elsewhere cannot rebind its own name to this address.
-    if ((route.guards & kLoopbackName) && !s.m_auth.required() && !HostIsLoopback(host))
-        return Refuse(res, 403, "Host", "only a loopback name reaches a console without a password", true), false;
     if (route.guards & kSameOrigin) {
-        const std::string origin = std::string(s.m_http->tls() ? "https://" : "http://") + host;
+        const std::string origin = std::string(s.m_tls ? "https://" : "http://") + host;
         const std::string from = req.get_header_value("Origin"), referer = req.get_header_value("Referer");
         // No Origin and no Referer: no browser's cross-site request, which
         // carries an Origin (a script's, held to the JSON type below).
@@ -415,25 +324,17 @@ bool WebServer::Api::Guarded(WebServer& s, const Route& route, const Request& re
     return true;
 }
 
-httplib::Server::HandlerResponse WebServer::Api::Admit(WebServer& s, const Request& req, Response& res) {
-    t_linger = HasBody(req);
+const WebServer::Api::Route* WebServer::Api::Admit(WebServer& s, const Request& req, Response& res) {
+    // Only this console's own names, with or without a password: a page
+    // elsewhere that rebinds its name to this address is refused.
+    const std::string name = HostName(req.get_header_value("Host"));
+    const auto& known = s.m_options.hosts;
+    if (name.empty() || !(svc::IsLoopback(name) || name == Lower(s.m_options.listen.address) ||
+                          std::find(known.begin(), known.end(), name) != known.end()))
+        return Refuse(res, 421, "Host", "not a name of this console (web-hosts lists others)", true), nullptr;
     const Route* route = Match(req, res);
-    if (!route || !Guarded(s, *route, req, res)) return httplib::Server::HandlerResponse::Handled;
-    res.set_header("Cache-Control", "no-store");
-    return httplib::Server::HandlerResponse::Unhandled;
-}
-
-void WebServer::Api::Register(WebServer& s, Http& http) {
-    for (const Route& route : kRoutes) {
-        const std::string path(route.path);
-        auto run = [&s, handler = route.handler](const Request& req, Response& res) { handler(s, req, res); };
-        if (route.method == "GET")
-            http.Get(path, run);
-        else if (route.method == "POST")
-            http.Post(path, run);
-        else if (route.method == "PUT")
-            http.Put(path, run);
-    }
+    if (!route || !Guarded(s, *route, req, res)) return nullptr;
+    return route;
 }
 
 void WebServer::Api::Page(WebServer&, const Request&, Response& res) {
@@ -441,7 +342,7 @@ void WebServer::Api::Page(WebServer&, const Request&, Response& res) {
                    "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
                    "connect-src 'self'; img-src data:; form-action 'self'; frame-ancestors 'none'");
     res.set_header("X-Content-Type-Options", "nosniff");
-    res.set_content(kPage.data(), kPage.size(), "text/html; charset=utf-8");
+    res.set_content(std::string(kPage), "text/html; charset=utf-8");
 }
 
 void WebServer::Api::State(WebServer& s, const Request&, Response& res) {
@@ -457,19 +358,19 @@ void WebServer::Api::Events(WebServer& s, const Request&, Response& res) {
     auto slot = std::shared_ptr<void>(nullptr, [&s](void*) { --s.m_streams; });
     std::uint64_t seen = 0;
     bool first = true;
-    res.set_chunked_content_provider(
-        "text/event-stream", [&s, slot, seen, first](std::size_t, httplib::DataSink& sink) mutable {
-            std::unique_lock lock(s.m_mutex);
-            if (!first)
-                s.m_changed.wait_for(lock, s.m_options.streamPing, [&] { return s.m_version != seen || s.m_stopping; });
-            if (s.m_stopping) return false;
-            const bool fresh = first || s.m_version != seen;
-            first = false;
-            seen = s.m_version;
-            lock.unlock();
-            const std::string chunk = fresh ? "data: " + StateJson(s.m_backend.State()).dump() + "\n\n" : ": ping\n\n";
-            return sink.write(chunk.data(), chunk.size());
-        });
+    res.contentType = "text/event-stream";
+    res.stream = [&s, slot, seen, first](std::string& chunk) mutable {
+        std::unique_lock lock(s.m_mutex);
+        if (!first)
+            s.m_changed.wait_for(lock, s.m_options.streamPing, [&] { return s.m_version != seen || s.m_stopping; });
+        if (s.m_stopping) return false;
+        const bool fresh = first || s.m_version != seen;
+        first = false;
+        seen = s.m_version;
+        lock.unlock();
+        chunk = fresh ? "data: " + Text(StateJson(s.m_backend.State())) + "\n\n" : ": ping\n\n";
+        return true;
+    };
 }
 
 // The radio a request names, or the only one; false when there is none such.
@@ -560,7 +461,7 @@ void WebServer::Api::Login(WebServer& s, const Request& req, Response& res) {
     switch (s.m_auth.TryLogin(req.remote_addr, doc["password"].get<std::string>(), token, retry)) {
     case Auth::Login::kOk:
         res.set_header("Set-Cookie", "kelvane_session=" + token + "; Path=/; HttpOnly; SameSite=Strict" +
-                                         (s.m_http->tls() ? "; Secure" : ""));
+                                         (s.m_tls ? "; Secure" : ""));
         return Send(res, 200, {{"login", "ok"}});
     case Auth::Login::kWrong:
         return Refuse(res, 401, "password", "wrong password");
@@ -577,8 +478,140 @@ void WebServer::Api::Logout(WebServer& s, const Request& req, Response& res) {
     Send(res, 200, {{"logout", "ok"}});
 }
 
+// The server library's side: a request's headers, then its body in pieces,
+// become a Request; a Response goes back as the library's.
+struct WebServer::Glue {
+    struct Exchange {
+        Request req;
+        const Api::Route* route = nullptr;
+        bool answered = false;
+    };
+    struct Stream {
+        std::function<bool(std::string&)> next;
+        std::string pending;
+        std::size_t at = 0;
+    };
+
+    static unsigned Seconds(Ms wait) {
+        return static_cast<unsigned>(std::max<Ms::rep>(1, (wait.count() + 999) / 1000));
+    }
+
+    static Deadlines::Watch* WatchOf(MHD_Connection* c) {
+        const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+        return info ? static_cast<Deadlines::Watch*>(info->socket_context) : nullptr;
+    }
+
+    static std::string Address(const sockaddr* a) {
+        char text[INET6_ADDRSTRLEN] = "";
+        if (a && a->sa_family == AF_INET)
+            ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(a)->sin_addr, text, sizeof text);
+        else if (a && a->sa_family == AF_INET6)
+            ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(a)->sin6_addr, text, sizeof text);
+        return text;
+    }
+
+    static MHD_Result Answer(void* cls, MHD_Connection* c, const char* url, const char* method, const char*,
+                             const char* data, size_t* size, void** slot) {
+        WebServer& s = *static_cast<WebServer*>(cls);
+        auto* x = static_cast<Exchange*>(*slot);
+        if (!x) {
+            *slot = x = new Exchange;
+            x->req.method = method;
+            x->req.path = url;
+            MHD_get_connection_values(
+                c, MHD_HEADER_KIND,
+                [](void* to, MHD_ValueKind, const char* key, const char* value) {
+                    static_cast<Request*>(to)->headers.emplace_back(key, value ? value : "");
+                    return MHD_YES;
+                },
+                &x->req);
+            const MHD_ConnectionInfo* peer = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+            x->req.remote_addr = Address(peer ? peer->client_addr : nullptr);
+            Response res;
+            const char* length = MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+            if (length && std::strtoull(length, nullptr, 10) > kMaxBody)
+                Refuse(res, 413, "", "the body is over 64 KiB", true);
+            else
+                x->route = Api::Admit(s, x->req, res);
+            // Refused before its body was read: the answer closes the
+            // connection, so that body is never read as a request.
+            return x->route ? MHD_YES : Queue(s, c, *x, res);
+        }
+        if (!x->route || x->answered) return MHD_NO;
+        if (*size > 0) {
+            // A chunked body past the bound: no answer can be queued mid-body, so the connection ends.
+            if (x->req.body.size() + *size > kMaxBody) return MHD_NO;
+            x->req.body.append(data, *size);
+            *size = 0;
+            return MHD_YES;
+        }
+        // All of it came in time; the handler's own time (a password's hash) is not the client's.
+        if (Deadlines::Watch* watch = WatchOf(c)) s.m_deadlines->Renew(watch, true);
+        Response res;
+        res.set_header("Cache-Control", "no-store");
+        x->route->handler(s, x->req, res);
+        return Queue(s, c, *x, res);
+    }
+
+    static MHD_Result Queue(WebServer& s, MHD_Connection* c, Exchange& x, Response& res) {
+        x.answered = true;
+        MHD_Response* r = nullptr;
+        if (res.stream) {
+            auto stream = std::make_unique<Stream>(Stream{std::move(res.stream), {}, 0});
+            r = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 4096, Read, stream.get(), Free);
+            if (r) stream.release();
+            // Its pings are its life: exempt from the request's deadline, and
+            // silent for at most a ping's interval and a write.
+            if (Deadlines::Watch* watch = WatchOf(c)) s.m_deadlines->Renew(watch, true);
+            MHD_set_connection_option(c, MHD_CONNECTION_OPTION_TIMEOUT,
+                                      Seconds(s.m_options.streamPing + s.m_options.writeTimeout));
+        } else {
+            r = MHD_create_response_from_buffer(res.body.size(), res.body.data(), MHD_RESPMEM_MUST_COPY);
+        }
+        if (!r) return MHD_NO;
+        if (!res.contentType.empty()) MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, res.contentType.c_str());
+        for (const auto& [name, value] : res.headers) MHD_add_response_header(r, name.c_str(), value.c_str());
+        if (res.close) MHD_add_response_header(r, MHD_HTTP_HEADER_CONNECTION, "close");
+        const MHD_Result queued = MHD_queue_response(c, static_cast<unsigned>(res.status), r);
+        MHD_destroy_response(r);
+        return queued;
+    }
+
+    static ssize_t Read(void* cls, uint64_t, char* buffer, size_t max) {
+        Stream& st = *static_cast<Stream*>(cls);
+        if (st.at == st.pending.size()) {
+            st.pending.clear();
+            st.at = 0;
+            if (!st.next(st.pending)) return MHD_CONTENT_READER_END_OF_STREAM;
+        }
+        const std::size_t n = std::min(max, st.pending.size() - st.at);
+        std::memcpy(buffer, st.pending.data() + st.at, n);
+        st.at += n;
+        return static_cast<ssize_t>(n);
+    }
+    static void Free(void* cls) { delete static_cast<Stream*>(cls); }
+
+    static void Completed(void* cls, MHD_Connection* c, void** slot, MHD_RequestTerminationCode) {
+        delete static_cast<Exchange*>(*slot);
+        *slot = nullptr;
+        if (Deadlines::Watch* watch = WatchOf(c)) static_cast<WebServer*>(cls)->m_deadlines->Renew(watch);
+    }
+
+    static void Connection(void* cls, MHD_Connection* c, void** context, MHD_ConnectionNotificationCode code) {
+        Deadlines& deadlines = *static_cast<WebServer*>(cls)->m_deadlines;
+        if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+            const MHD_ConnectionInfo* fd = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
+            if (fd) *context = deadlines.Add(fd->connect_fd);
+        } else if (*context) {
+            deadlines.Remove(static_cast<Deadlines::Watch*>(*context));
+            *context = nullptr;
+        }
+    }
+};
+
 bool WebServer::Start(std::string& error) {
-    const WebOptions& o = m_options;
+    WebOptions& o = m_options;
+    const std::string where = o.listen.address + ":" + std::to_string(o.listen.port);
     if (!IsLoopback(o.listen.address) && o.passwordHash.empty()) {
         error = "--web on " + o.listen.address + " is reachable from other machines: give --web-password-file";
         return false;
@@ -587,32 +620,84 @@ bool WebServer::Start(std::string& error) {
         error = "TLS needs both --web-cert and --web-key";
         return false;
     }
-    m_http = std::make_unique<Http>(o);
-    Http& http = *m_http;
-    if (!o.certFile.empty() && !http.UseTls(error)) return false;
-
-    // Every stream holds a worker; the spare ones keep the page and the API answering.
-    const std::size_t workers = o.maxStreams + 8;
-    http.new_task_queue = [workers] { return new httplib::ThreadPool(workers); };
-    http.set_payload_max_length(kMaxBody);
-    http.set_read_timeout(std::chrono::duration_cast<std::chrono::microseconds>(o.readTimeout));
-    http.set_write_timeout(std::chrono::duration_cast<std::chrono::microseconds>(o.writeTimeout));
-    http.set_pre_routing_handler(
-        [this](const httplib::Request& req, httplib::Response& res) { return Api::Admit(*this, req, res); });
-    http.set_error_handler(RefuseUnanswered);
-    Api::Register(*this, http);
-
-    // Port 0 takes any free port (the tests use it).
-    m_port = o.listen.port == 0 ? http.bind_to_any_port(o.listen.address)
-                                : (http.bind_to_port(o.listen.address, o.listen.port) ? o.listen.port : -1);
-    if (m_port <= 0) {
-        error =
-            "cannot listen on " + o.listen.address + ":" + std::to_string(o.listen.port) + ": " + std::strerror(errno);
+    m_tls = !o.certFile.empty();
+    std::string cert, key;
+    if (m_tls && !(ReadAll(o.certFile, cert) && ReadAll(o.keyFile, key))) {
+        error = "cannot read --web-cert " + o.certFile + " or --web-key " + o.keyFile + ": " + std::strerror(errno);
         return false;
     }
-    http.Backlog(128);
-    m_thread = std::thread([&http] { http.listen_after_bind(); });
-    return true;
+    const std::size_t connections = ConnectionBudget(o.maxConnections);
+    if (connections < 8) {
+        error =
+            "too few file descriptors are left for the web console's connections: raise RLIMIT_NOFILE "
+            "(LimitNOFILE= under systemd)";
+        return false;
+    }
+    o.maxStreams = std::min(o.maxStreams, connections / 2);
+
+    sockaddr_storage address{};
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
+    const auto port = htons(static_cast<std::uint16_t>(o.listen.port));  // 0: any free port (the tests use it)
+    if (::inet_pton(AF_INET, o.listen.address.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET, v4->sin_port = port;
+    } else if (::inet_pton(AF_INET6, o.listen.address.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6, v6->sin6_port = port;
+    } else {
+        error = "\"" + o.listen.address + "\" is not an IP address";
+        return false;
+    }
+
+    // Each connection gets a thread of its own, and MHD_USE_POLL keeps
+    // descriptors past FD_SETSIZE usable.
+    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_THREAD_PER_CONNECTION | MHD_USE_POLL;
+    if (address.ss_family == AF_INET6) flags |= MHD_USE_IPv6;
+    if (m_tls) flags |= MHD_USE_TLS;
+    const auto callback = [](auto f) { return reinterpret_cast<intptr_t>(f); };
+    std::vector<MHD_OptionItem> options = {
+        {MHD_OPTION_CONNECTION_LIMIT, static_cast<intptr_t>(connections), nullptr},
+        {MHD_OPTION_PER_IP_CONNECTION_LIMIT, static_cast<intptr_t>(std::min(o.maxPerAddress, connections / 2)),
+         nullptr},
+        {MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<intptr_t>(kMaxHead), nullptr},
+        {MHD_OPTION_CONNECTION_TIMEOUT, static_cast<intptr_t>(Glue::Seconds(o.readTimeout)), nullptr},
+        // Room for a browser opening its connections while streams reconnect.
+        {MHD_OPTION_LISTEN_BACKLOG_SIZE, 128, nullptr},
+        {MHD_OPTION_SOCK_ADDR, 0, &address},
+        {MHD_OPTION_NOTIFY_COMPLETED, callback(&Glue::Completed), this},
+        {MHD_OPTION_NOTIFY_CONNECTION, callback(&Glue::Connection), this},
+    };
+    if (m_tls) {
+        options.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, cert.data()});
+        options.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, key.data()});
+        options.push_back(
+            {MHD_OPTION_HTTPS_PRIORITIES, 0, const_cast<char*>("NORMAL:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2")});
+    }
+    options.push_back({MHD_OPTION_END, 0, nullptr});
+
+    m_deadlines = std::make_unique<Deadlines>(o.requestTimeout);
+    m_daemon = MHD_start_daemon(flags, 0, nullptr, nullptr, &Glue::Answer, this, MHD_OPTION_ARRAY, options.data(),
+                                MHD_OPTION_END);
+    const MHD_DaemonInfo* bound = m_daemon ? MHD_get_daemon_info(m_daemon, MHD_DAEMON_INFO_BIND_PORT) : nullptr;
+    if (bound) {
+        m_port = bound->port;
+        return true;
+    }
+    // The library does not say why: a bind of our own does, when it is the address.
+    const int probe = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    ::setsockopt(probe, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    const bool free = probe >= 0 && ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    const int why = errno;
+    if (probe >= 0) ::close(probe);
+    if (!free)
+        error = "cannot listen on " + where + ": " + std::strerror(why);
+    else if (m_tls)
+        error = "cannot use --web-cert " + o.certFile + " with --web-key " + o.keyFile +
+                ": not a PEM certificate and its private key";
+    else
+        error = "cannot serve on " + where;
+    Stop();
+    return false;
 }
 
 }  // namespace kelvane::web

@@ -1,5 +1,5 @@
 #pragma once
-// The web console: an HTTP server (cpp-httplib) with the page at / and a JSON
+// The web console: an HTTP server (libmicrohttpd) with the page at / and a JSON
 // API under /api/. It reaches the service only through WebBackend, and the
 // service tells it of every change with Notify(), which wakes the event streams.
 
@@ -12,13 +12,14 @@
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "service/base/endpoint.h"
 #include "service/base/pick.h"
 #include "service/web/auth.h"
 #include "service/web/state.h"
+
+struct MHD_Daemon;
 
 namespace kelvane::web {
 
@@ -60,17 +61,24 @@ public:
 
 struct WebOptions {
     WebSpec listen;
+    // Names a request's Host may give besides the listen address and
+    // loopback's (web-hosts), so that a page elsewhere cannot rebind its own.
+    std::vector<std::string> hosts;
     std::string passwordHash;       // from LoadPasswordFile; empty: no password
     std::string tokenFile;          // kelvane web-token's; empty: none
     LogLine warn, verbose;          // the service's log, from the workers
     std::string certFile, keyFile;  // both or neither: TLS
     FieldRules rules;
-    std::size_t maxStreams = 16;  // open event streams; each holds a worker thread
+    // Each connection holds a thread; fewer when the descriptors left are fewer.
+    std::size_t maxConnections = 64;
+    // Connections one address may hold; past it they are closed unanswered. 0: no such bound.
+    std::size_t maxPerAddress = 0;
+    std::size_t maxStreams = 16;  // open event streams, of those connections
+    // Silence allowed, to the first byte and between any two (whole seconds).
     std::chrono::milliseconds readTimeout{5000}, writeTimeout{5000};
-    // All of one request (headers and body) must arrive within this, however
-    // steadily it trickles in.
+    // From a connection's start, or its last answer, to the last byte of the
+    // next request, however steadily it trickles in.
     std::chrono::milliseconds requestTimeout{10000};
-    std::chrono::milliseconds keepAlive{5000};
     std::chrono::milliseconds streamPing{15000};  // a comment line keeps idle streams honest
     Clock clock = std::chrono::steady_clock::now;
 };
@@ -82,8 +90,8 @@ public:
     WebServer(const WebServer&) = delete;
     WebServer& operator=(const WebServer&) = delete;
 
-    // Binds and serves on a thread of its own. Refuses a non-loopback address
-    // without a password, and TLS files it cannot use.
+    // Binds and serves on threads of its own. Refuses a non-loopback address
+    // without a password, TLS files it cannot use, and too few descriptors.
     bool Start(std::string& error);
     int port() const { return m_port; }
     // Thread-safe; the event streams send the new state at once.
@@ -91,17 +99,22 @@ public:
     void Stop();
 
     static constexpr std::size_t kMaxBody = 64 * 1024;
-
-    class Http;
+    // A request's line and headers, with the server's own bookkeeping of them.
+    static constexpr std::size_t kMaxHead = 16 * 1024;
+    // Descriptors kept for the main loop (sources, outputs, files) when the
+    // connection limit is fitted under RLIMIT_NOFILE.
+    static constexpr std::size_t kMainLoopFds = 64;
 
 private:
-    friend class Http;
-    struct Api;  // the routes and their handlers
+    struct Api;       // the routes and their handlers
+    struct Glue;      // the server library's callbacks
+    class Deadlines;  // the whole-request bound
     WebBackend& m_backend;
     WebOptions m_options;
     Auth m_auth;
-    std::unique_ptr<Http> m_http;
-    std::thread m_thread;
+    std::unique_ptr<Deadlines> m_deadlines;
+    MHD_Daemon* m_daemon = nullptr;
+    bool m_tls = false;
     int m_port = 0;
 
     std::mutex m_mutex;

