@@ -58,10 +58,10 @@ fi
 KPID=$!
 pids+=($KPID)
 # Each journal line as it is written: its own time, the byte and the antenna.
-tail -n 0 -F "$DEMO/journal.log" 2>/dev/null | while read -r us byte antenna name; do
+tail -n 0 -F "$DEMO/journal.log" 2>/dev/null > >(while read -r us byte antenna name; do
     printf '%s  OUTPUT %s %s %s\n' "$(date -d "@$((us / 1000000))" +%H:%M:%S).$(printf '%03d' $(((us / 1000) % 1000)))" \
         "$byte" "$antenna" "$name"
-done &
+done) &  # $! is tail itself, so the cleanup stops it
 pids+=($!)
 sleep 0.3
 

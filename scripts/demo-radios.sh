@@ -62,9 +62,9 @@ rig B F 3650000
     2> >(sed -u "s/^/$(printf '\t\t\t')log  /") &
 KPID=$!
 pids+=($KPID)
-tail -n 0 -q -F "$DEMO/a.journal" "$DEMO/b.journal" 2>/dev/null | while read -r us rest; do
+tail -n 0 -q -F "$DEMO/a.journal" "$DEMO/b.journal" 2>/dev/null > >(while read -r us rest; do
     printf '%s  OUTPUT %s\n' "$(date -d "@$((us / 1000000))" +%H:%M:%S).$(printf '%03d' $(((us / 1000) % 1000)))" "$rest"
-done &
+done) &  # $! is tail itself, so the cleanup stops it
 pids+=($!)
 pause
 
