@@ -350,7 +350,8 @@ Run MeasureUdp(const std::string& program, const std::string& dir, int changes) 
 // second for 10 s, a new frequency in each and a new band every tenth.
 int Bus(const std::string& program, const std::string& dir, int changes) {
     const int broker = FreePort(), udp = FreeUdpPort();
-    std::ofstream(dir + "/mosquitto.conf") << "listener " << broker << " 127.0.0.1\nallow_anonymous true\nset_tcp_nodelay true\n";
+    std::ofstream(dir + "/mosquitto.conf")
+        << "listener " << broker << " 127.0.0.1\nallow_anonymous true\nset_tcp_nodelay true\n";
     const pid_t mosquitto = Start({"mosquitto", "-c", dir + "/mosquitto.conf"}, dir + "/mosquitto.log");
     if (!Eventually([&] {
             const int fd = Dial(broker);
