@@ -8,10 +8,11 @@ source "$(dirname "$0")/lib/common.sh"
 # sd_notify, and dpkg-shlibdeps for the .deb's dependencies; pugixml for the
 # RadioInfo and flrig sources, flrig, Xvfb and Python for their tests; the web
 # console's HTTP server (libmicrohttpd), JSON and password libraries, and a
-# browser to check its page (cpp-httplib and libssl: the tests' HTTP client).
+# browser to check its page (cpp-httplib and libssl: the tests' HTTP client);
+# mosquitto for the station bus and its tests (openssl makes their TLS broker's certificates).
 linux_packages=(cmake g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libhamlib-utils libftdi1-dev libhidapi-dev
                 libgpiod-dev libsystemd-dev dpkg-dev procps libpugixml-dev libcpp-httplib-dev flrig xvfb xauth python3
-                libmosquitto-dev mosquitto mosquitto-clients
+                libmosquitto-dev mosquitto mosquitto-clients openssl
                 nlohmann-json3-dev libsodium-dev libmicrohttpd-dev libssl-dev chromium chromium-driver python3-selenium)
 packages=("${linux_packages[@]}" clang clang-format libclang-rt-14-dev
           g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth xdotool

@@ -15,10 +15,24 @@ namespace kelvane::svc::test {
 // Killed with its object; Kill and Start again keep the port.
 class Broker {
 public:
-    // With `user`, only USER with PASSWORD may connect.
-    explicit Broker(const std::string& user = {}, const std::string& password = {})
+    // With `user`, only USER with PASSWORD may connect. With `tls`, also a TLS
+    // listener whose certificate Cert(true) signs (Cert(false): one that does not).
+    explicit Broker(const std::string& user = {}, const std::string& password = {}, bool tls = false)
         : m_port(FreePort()), m_conf(::testing::TempDir() + "mosquitto-" + std::to_string(m_port)) {
         std::string conf = "listener " + std::to_string(m_port) + " 127.0.0.1\nlog_dest none\n";
+        if (tls) {
+            // Readable by all: mosquitto run as root reads them as its own user.
+            for (const char* name : {".cert", ".other"}) {
+                const std::string cmd =
+                    "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 "
+                    "-addext subjectAltName=IP:127.0.0.1 -keyout " +
+                    m_conf + name + ".key -out " + m_conf + name + " 2>/dev/null && chmod 644 " + m_conf + name + "*";
+                EXPECT_EQ(std::system(cmd.c_str()), 0);
+            }
+            m_tlsPort = FreePort();
+            conf += "listener " + std::to_string(m_tlsPort) + " 127.0.0.1\ncertfile " + m_conf + ".cert\nkeyfile " +
+                    m_conf + ".cert.key\n";
+        }
         if (user.empty()) {
             conf += "allow_anonymous true\n";
         } else {
@@ -31,7 +45,8 @@ public:
     }
     ~Broker() {
         Kill();
-        for (const char* f : {".conf", ".pw"}) std::remove((m_conf + f).c_str());
+        for (const char* f : {".conf", ".pw", ".cert", ".cert.key", ".other", ".other.key"})
+            std::remove((m_conf + f).c_str());
     }
     void Start() {
         m_pid = ::fork();
@@ -56,9 +71,11 @@ public:
     std::string Url(const std::string& user = {}) const {
         return "mqtt://" + (user.empty() ? "" : user + "@") + "127.0.0.1:" + std::to_string(m_port);
     }
+    std::string TlsUrl() const { return "mqtts://127.0.0.1:" + std::to_string(m_tlsPort); }
+    std::string Cert(bool signs) const { return m_conf + (signs ? ".cert" : ".other"); }
 
 private:
-    int m_port;
+    int m_port, m_tlsPort = 0;
     std::string m_conf;
     pid_t m_pid = -1;
 };

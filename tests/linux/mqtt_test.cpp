@@ -155,19 +155,31 @@ TEST_F(Bus, SwitchingGoesOnWithoutTheBrokerAndAllIsPublishedOnItsReturn) {
     EXPECT_NE(log.find("is reached again"), std::string::npos) << log;
 }
 
-TEST_F(Bus, APasswordProtectedBrokerTakesOnlyTheRightPassword) {
-    Broker broker("kelvane", "s3cret");
-    Watcher watch(broker, "kelvane", "s3cret");
-    for (const bool right : {false, true}) {
-        std::ofstream(Path(".pw")) << (right ? "s3cret\n" : "guess\n");
-        const pid_t pid =
-            Start("shack", FreeUdpPort(), {"--mqtt", broker.Url("kelvane"), "--mqtt-password-file", Path(".pw")});
-        if (right) {
-            EXPECT_TRUE(watch.Await("kelvane/shack/status", [](auto& m) { return Says(m, "online"); }));
+TEST_F(Bus, ABrokerIsReachedOnlyWithTheRightPasswordAndTheCaThatSignedIt) {
+    Broker locked("kelvane", "s3cret"), tls({}, {}, true);
+    Watcher watchLocked(locked, "kelvane", "s3cret"), watchTls(tls);
+    const struct {
+        Watcher& watch;
+        std::vector<std::string> args;
+        bool reached;
+    } rows[] = {
+        {watchLocked, {"--mqtt", locked.Url("kelvane"), "--mqtt-password-file", Path(".pw")}, false},
+        {watchLocked, {"--mqtt", locked.Url("kelvane"), "--mqtt-password-file", Path(".pw")}, true},
+        {watchTls, {"--mqtt", tls.TlsUrl(), "--mqtt-ca", tls.Cert(false)}, false},
+        {watchTls, {"--mqtt", tls.TlsUrl(), "--mqtt-ca", tls.Cert(true)}, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.args[1] + " " + row.args[3] + (row.reached ? "" : " (refused)"));
+        std::ofstream(Path(".pw"), std::ios::trunc) << (row.reached ? "s3cret\n" : "guess\n");
+        std::remove(Path(".shack.err").c_str());
+        const pid_t pid = Start("shack", FreeUdpPort(), row.args);
+        if (row.reached) {
+            EXPECT_TRUE(row.watch.Await("kelvane/shack/status", [](auto& m) { return Says(m, "online"); }));
         } else {
-            EXPECT_TRUE(
-                Eventually([&] { return Slurp(Path(".shack.err")).find("cannot be reached") != std::string::npos; }));
-            EXPECT_TRUE(watch.All("kelvane/shack/status").empty());
+            EXPECT_TRUE(Eventually([&] {
+                return Slurp(Path(".shack.err")).find("cannot be reached") != std::string::npos;
+            })) << Slurp(Path(".shack.err"));
+            EXPECT_TRUE(row.watch.All("kelvane/shack/status").empty());
         }
         Kill(pid);
     }
