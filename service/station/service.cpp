@@ -171,6 +171,24 @@ void ReloadRadio(Radio& radio, const RadioOptions& fresh, const Running& run, co
     radio.options.inhibitLine = fresh.inhibitLine;
 }
 
+// The station bus connects once, at start: a reload says so of changed mqtt
+// options and keeps the ones in use, so that the next reload says it again.
+void KeepBus(const Options& running, Options& fresh, Log& log) {
+    const auto key = [](const Options& o) {
+        const std::string broker = o.mqtt ? (o.mqtt->tls ? "mqtts://" : "mqtt://") + o.mqtt->user + "@" +
+                                                o.mqtt->where.host + ":" + o.mqtt->where.port
+                                          : "";
+        return std::vector<std::string>{broker, o.mqttCa, o.mqttPasswordFile, o.mqttStation, o.mqttDiscovery};
+    };
+    if (key(running) == key(fresh)) return;
+    log.Warn("reload: the mqtt options changed; they take a restart of kelvane, the station bus goes on as it was");
+    fresh.mqtt = running.mqtt;
+    fresh.mqttCa = running.mqttCa;
+    fresh.mqttPasswordFile = running.mqttPasswordFile;
+    fresh.mqttStation = running.mqttStation;
+    fresh.mqttDiscovery = running.mqttDiscovery;
+}
+
 // True when the config was taken (the console's part is then the console's to apply).
 bool Reload(Running& run, Log& log, const OutputApis& apis) {
     Options fresh;
@@ -205,6 +223,7 @@ bool Reload(Running& run, Log& log, const OutputApis& apis) {
     }
     log.verbose = fresh.verbose;
     run.poll = fresh.poll;
+    KeepBus(run.options, fresh, log);
     run.options = std::move(fresh);
     return true;
 }
