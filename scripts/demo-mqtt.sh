@@ -10,12 +10,7 @@ set -euo pipefail
 source "$(dirname "$0")/lib/common.sh"
 source "$(dirname "$0")/lib/station.sh"
 
-PERIOD=1500
-case "${1:-}" in
-    --period) PERIOD=$2 ;;
-    "") ;;
-    *) echo "usage: scripts/demo-mqtt.sh [--period MS]" >&2; exit 2 ;;
-esac
+period_option demo-mqtt "$@"
 
 DEMO=$ROOT/build/demo-mqtt
 source "$ROOT/scripts/lib/demo.sh"

@@ -12,3 +12,15 @@ say() { printf '\n== %s\n' "$*"; }
 # kernels are built or booted without it (ia32_emulation=off).
 runs_i386() { /usr/lib/wine/wineserver32 --version >/dev/null 2>&1; }
 NO_I386="this machine's kernel runs no 32-bit programs (ia32 emulation is off), so Wine cannot run the i686 builds here"
+
+# The one option of the demos that take no other: --period MS sets PERIOD (1500 by default).
+period_option() {
+    local name=$1
+    shift
+    PERIOD=1500
+    case "${1:-}" in
+        --period) PERIOD=$2 ;;
+        "") ;;
+        *) echo "usage: scripts/$name.sh [--period MS]" >&2; exit 2 ;;
+    esac
+}
