@@ -1,5 +1,6 @@
 #include "service/bus/station_bus.h"
 
+#include "core/ctext.h"
 #include "core/tables.h"
 #include "service/base/digits.h"
 #include "service/base/text.h"
@@ -12,15 +13,10 @@ using nlohmann::json;
 constexpr const char* kOnline = "online";
 constexpr const char* kOffline = "offline";
 
-std::string Trimmed(const std::string& s) {
-    const std::size_t from = s.find_first_not_of(" \t\r\n");
-    return from == std::string::npos ? std::string() : s.substr(from, s.find_last_not_of(" \t\r\n") - from + 1);
-}
-
 // Home Assistant's select offers the names when they tell the antennas apart, else the numbers.
 bool NamesUsable(const std::vector<std::string>& names) {
     for (std::size_t i = 0; i < names.size(); ++i) {
-        if (Trimmed(names[i]).empty() || Trimmed(names[i]) != names[i] || !IsUtf8(names[i])) return false;
+        if (Trim(names[i]).empty() || Trim(names[i]) != names[i] || !IsUtf8(names[i])) return false;
         for (std::size_t j = 0; j < i; ++j)
             if (names[j] == names[i]) return false;
     }
@@ -94,7 +90,7 @@ void StationBus::Command(const Link::Message& m, const Backend& backend, const s
     bool known = false;
     for (const auto& r : backend.state()) known = known || r.name == radio;
     if (!known) return Bad(radio, m.topic, "no radio has that name");
-    const std::string text = Trimmed(m.payload);
+    const std::string text(Trim(m.payload));
     if (isAuto) {
         const auto on = OnOff(text);
         if (!on) return Bad(radio, m.topic, "expected true, false, ON or OFF");
